@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 
@@ -95,6 +96,8 @@ class QMXPL_API String_t {
 QMXPL_API String_t operator+(const String_t& a, const String_t& b);
 QMXPL_API String_t operator+(const String_t& a, const char* b);
 QMXPL_API String_t operator+(const char* a, const String_t& b);
+// Writes the text as UTF-8; the null string writes nothing.
+QMXPL_API std::ostream& operator<<(std::ostream& out, const String_t& s);
 
 // Case-insensitive comparison of UTF-16 texts, as String_t::CaseCompare.
 class QMXPL_API Utf16_t {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ostream>
 
 #include "QmXpl/MBS_t.h"
 #include "QmXpl/Message_t.h"
@@ -211,6 +212,10 @@ String_t operator+(const String_t& a, const char* b) {
 
 String_t operator+(const char* a, const String_t& b) {
     return String_t(a) + b;
+}
+
+std::ostream& operator<<(std::ostream& out, const String_t& s) {
+    return out << s.ToUtf8();
 }
 
 MBS_t::MBS_t(const String_t& text, int /*encoding*/) : bytes_(text.ToUtf8()) {}
