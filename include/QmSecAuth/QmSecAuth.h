@@ -1,0 +1,6 @@
+// Everything of namespace QmSecAuth.
+#pragma once
+
+#include "QmSecAuth/AuthorizationPolicyException.h"
+#include "QmSecAuth/NotAuthorizedException.h"
+#include "QmSecAuth/SecAuthException.h"

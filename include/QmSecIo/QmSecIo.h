@@ -1,0 +1,2 @@
+// Everything of namespace QmSecIo.
+#pragma once

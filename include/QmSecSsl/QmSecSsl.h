@@ -1,0 +1,5 @@
+// Everything of namespace QmSecSsl.
+#pragma once
+
+#include "QmSecSsl/SecSslException.h"
+#include "QmSecSsl/SecSslIOException.h"
