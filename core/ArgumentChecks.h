@@ -1,0 +1,50 @@
+// Argument checks shared by every class that takes input as (array, offset, length) or writes
+// output at an offset, so that each failure has one message everywhere.
+#pragma once
+
+#include "QmXpl/CharArray_t.h"
+#include "QmXpl/Message_t.h"
+#include "Throw.h"
+
+namespace QmSecCore::detail {
+
+// A negative length: IllegalArgumentError_t 40 "Illegal input length.".
+inline void CheckLength(const QmSecCoreTrc::Area& area, int length) {
+    if (length < 0)
+        QMSEC_THROW_MSG(area, QmXplMsg::IllegalArgumentError_t, 40, );
+}
+
+// offset and length must lie inside data: IllegalArgumentError_t 42 "Illegal input length or
+// offset.". Computed without overflow.
+inline void CheckArrayRange(const QmSecCoreTrc::Area& area, const QmXplArray::CharArray_t& data,
+                            int offset, int length) {
+    if (offset < 0 || length < 0 || offset > data.GetSize() || length > data.GetSize() - offset) {
+        QMSEC_THROW_MSG(area, QmXplMsg::IllegalArgumentError_t, 42, );
+    }
+}
+
+// The Update/DoFinal family's output check: length not negative, outOffset inside out or at its
+// end: IllegalArgumentError_t 9 "Illegal buffer length or offset.".
+inline void CheckBufferArgs(const QmSecCoreTrc::Area& area, int length,
+                            const QmXplArray::CharArray_t& out, int outOffset) {
+    if (length < 0 || outOffset < 0 || outOffset > out.GetSize()) {
+        QMSEC_THROW_MSG(area, QmXplMsg::IllegalArgumentError_t, 9, );
+    }
+}
+
+// The Update/DoFinal family's input range check: IllegalArgumentError_t 12 "Illegal input buffer
+// length or offset.".
+inline void CheckInputRange(const QmSecCoreTrc::Area& area, const QmXplArray::CharArray_t& in,
+                            int offset, int length) {
+    if (offset < 0 || length < 0 || offset > in.GetSize() || length > in.GetSize() - offset) {
+        QMSEC_THROW_MSG(area, QmXplMsg::IllegalArgumentError_t, 12, );
+    }
+}
+
+// Grows out so that it holds at least size bytes; never shrinks it.
+inline void GrowTo(QmXplArray::CharArray_t& out, long long size) {
+    if (size > out.GetSize())
+        out.Resize(static_cast<int>(size));
+}
+
+}  // namespace QmSecCore::detail
