@@ -1,7 +1,5 @@
 #include "Initializer.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/provider.h>
@@ -16,6 +14,8 @@
 #include <string>
 
 #include "OpenSsl.h"
+#include "QmXpl/InetAddress_t.h"
+#include "QmXpl/MBS_t.h"
 #include "QmXpl/Mutex_t.h"
 #include "Trace.h"
 
@@ -80,27 +80,11 @@ std::string RandomUuidText() {
     return text;
 }
 
-// The host name followed by its first address, as text without terminators.
+// The host name followed by its address, as multibyte text without terminators.
 std::string LocalHostNameAndAddress() {
-    char name[256] = "";
-    if (gethostname(name, sizeof name - 1) != 0)
-        return {};
-    std::string out = name;
-    addrinfo hints{};
-    hints.ai_flags = AI_CANONNAME;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &found) == 0 && found) {
-        char address[INET6_ADDRSTRLEN] = "";
-        const void* raw = found->ai_family == AF_INET6
-                              ? static_cast<const void*>(
-                                    &reinterpret_cast<sockaddr_in6*>(found->ai_addr)->sin6_addr)
-                              : static_cast<const void*>(
-                                    &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr);
-        if (inet_ntop(found->ai_family, raw, address, sizeof address))
-            out += address;
-        freeaddrinfo(found);
-    }
-    return out;
+    QmXplNet::InetAddress_t local = QmXplNet::InetAddress_t::GetLocalHost();
+    return QmXplStr::MBS_t(local.GetHostName()).Str() +
+           QmXplStr::MBS_t(local.GetHostAddress()).Str();
 }
 
 }  // namespace

@@ -1,0 +1,158 @@
+// Uuid: the fixed bits of generated identifiers, uniqueness across threads, the clock sequence
+// when the clock goes back, the same-millisecond counter, and wrapping and comparing texts.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <regex>
+#include <set>
+#include <thread>
+#include <unordered_set>
+
+#include "QmSecCore/Uuid.h"
+#include "QmXpl/Message_t.h"
+#include "UuidImpl.h"
+#include "support/TraceCapture.h"
+
+namespace {
+
+using QmSecCore::Uuid;
+using QmSecCore::UuidImpl;
+using QmXplStr::String_t;
+
+// A clock the test moves by hand.
+std::atomic<int64_t> g_seconds{1'800'000'000};
+std::atomic<int> g_millis{0};
+std::atomic<int> g_reads{0};
+std::atomic<int> g_advanceAfter{-1};  // move on by a millisecond after this many reads
+
+void TestClock(int64_t& seconds, int& millis) {
+    int reads = ++g_reads;
+    if (g_advanceAfter >= 0 && reads > g_advanceAfter) {
+        g_millis = 1;
+    }
+    seconds = g_seconds;
+    millis = g_millis;
+}
+
+class UuidClockTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        g_seconds = 1'800'000'000;
+        g_millis = 0;
+        g_reads = 0;
+        g_advanceAfter = -1;
+        UuidImpl::SetClockForTesting(TestClock);
+    }
+    void TearDown() override { UuidImpl::SetClockForTesting(nullptr); }
+};
+
+struct Fields {
+    std::string timeLow, timeMid, timeHi, clockSeq, node;
+};
+
+Fields Split(const Uuid& u) {
+    std::string t = u.ToString().ToUtf8();
+    return {t.substr(0, 8), t.substr(9, 4), t.substr(14, 4), t.substr(19, 4), t.substr(24, 12)};
+}
+
+TEST(UuidTest, GeneratedTextHasTheFixedBits) {
+    const std::regex form(
+        "^[0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[0-3][0-9a-f]{3}-[89a-f][0-9a-f]{11}$");
+    for (int i = 0; i < 2000; ++i) {
+        std::string t = Uuid::GenerateUuid().ToString().ToUtf8();
+        ASSERT_EQ(t.size(), 36u);
+        ASSERT_TRUE(std::regex_match(t, form)) << t;
+    }
+}
+
+TEST(UuidTest, MillionIdentifiersFromFourThreadsAreDistinct) {
+    constexpr int kThreads = 4, kEach = 250000;
+    std::vector<std::vector<std::string>> made(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&made, t] {
+            made[t].reserve(kEach);
+            for (int i = 0; i < kEach; ++i)
+                made[t].push_back(Uuid::GenerateUuid().ToString().ToUtf8());
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    std::unordered_set<std::string> all;
+    all.reserve(kThreads * kEach);
+    for (auto& v : made)
+        all.insert(v.begin(), v.end());
+    EXPECT_EQ(all.size(), static_cast<size_t>(kThreads * kEach));
+}
+
+TEST_F(UuidClockTest, SameMillisecondAddsTheCounterToTimeLow) {
+    Fields a = Split(Uuid::GenerateUuid());
+    Fields b = Split(Uuid::GenerateUuid());
+    EXPECT_NE(a.timeLow, b.timeLow);
+    EXPECT_EQ(std::stoul(b.timeLow, nullptr, 16) - std::stoul(a.timeLow, nullptr, 16), 1u);
+    EXPECT_EQ(a.clockSeq, b.clockSeq);
+}
+
+TEST_F(UuidClockTest, TheTenThousandAndFirstCallWaitsForTheNextMillisecond) {
+    std::set<std::string> texts;
+    for (int i = 0; i < 10000; ++i)
+        texts.insert(Uuid::GenerateUuid().ToString().ToUtf8());
+    EXPECT_EQ(texts.size(), 10000u);
+    // The counter is exhausted; the clock moves on only after a few more reads.
+    g_advanceAfter = g_reads + 5;
+    Uuid next = Uuid::GenerateUuid();
+    EXPECT_GE(g_reads.load(), g_advanceAfter.load() + 1)
+        << "the generator did not wait for the clock";
+    EXPECT_EQ(g_millis.load(), 1);
+    EXPECT_EQ(texts.count(next.ToString().ToUtf8()), 0u);
+}
+
+TEST_F(UuidClockTest, ClockSetBackGivesANewClockSequence) {
+    g_millis = 500;
+    Fields before = Split(Uuid::GenerateUuid());
+    g_seconds = g_seconds - 60;
+    Fields after = Split(Uuid::GenerateUuid());
+    EXPECT_NE(before.clockSeq, after.clockSeq);
+    unsigned seqBefore = std::stoul(before.clockSeq, nullptr, 16) & 0x3FFF;
+    unsigned seqAfter = std::stoul(after.clockSeq, nullptr, 16) & 0x3FFF;
+    EXPECT_EQ(seqAfter, (seqBefore + 1) % 8191 == 0 ? 1u : (seqBefore + 1) % 8191);
+}
+
+TEST_F(UuidClockTest, TimeFieldsFollowTheFixedLayout) {
+    // T = t * 1e8 + ms * 1e4 + 0x1381400001B21DD2, split into low word, middle and high parts.
+    g_seconds = 1'700'000'000;
+    g_millis = 250;
+    Fields f = Split(Uuid::GenerateUuid());
+    uint64_t t = 1'700'000'000ULL * 100000000ULL + 250ULL * 10000ULL + 0x1381400001B21DD2ULL;
+    char expected[40];
+    std::snprintf(expected, sizeof expected, "%08x-%04x-%04x",
+                  static_cast<unsigned>(t & 0xFFFFFFFF), static_cast<unsigned>((t >> 32) & 0xFFFF),
+                  static_cast<unsigned>((t >> 48) | 0x7000));
+    EXPECT_EQ(f.timeLow + "-" + f.timeMid + "-" + f.timeHi, expected);
+}
+
+TEST(UuidTest, NodeTraceNamesTheHostFacts) {
+    qmsec_test::TraceCapture capture("sec.core.base=9");
+    Uuid::GenerateUuid();
+    auto lines = capture.Matching("UuidImpl: Using: ThreadId '");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("', ProcessId '"), std::string::npos);
+    EXPECT_NE(lines[0].find("', Hostname '"), std::string::npos);
+    EXPECT_NE(lines[0].find("', MAC address '0x"), std::string::npos);
+    EXPECT_EQ(lines[0].back(), '.');
+}
+
+TEST(UuidTest, WrappedTextsCompareByText) {
+    Uuid a(String_t("any text at all"));
+    EXPECT_EQ(a.ToString(), String_t("any text at all"));
+    EXPECT_TRUE(a == Uuid(String_t("any text at all")));
+    EXPECT_FALSE(a == Uuid(String_t("any text at alL")));
+    EXPECT_TRUE(Uuid(String_t("a")) < Uuid(String_t("b")));
+    EXPECT_FALSE(Uuid(String_t("b")) < Uuid(String_t("a")));
+    Uuid empty;
+    EXPECT_THROW(empty.ToString(), QmXplMsg::IllegalStateError_t);
+    EXPECT_THROW((void)(a == empty), QmXplMsg::IllegalStateError_t);
+    EXPECT_THROW((void)(empty < a), QmXplMsg::IllegalStateError_t);
+}
+
+}  // namespace
