@@ -19,8 +19,7 @@ using QmXplArray::CharArray_t;
 
 std::vector<char> Data(size_t n) {
     std::vector<char> d(n);
-    for (size_t i = 0; i < n; ++i)
-        d[i] = static_cast<char>(i * 131 + 7);
+    for (size_t i = 0; i < n; ++i) d[i] = static_cast<char>(i * 131 + 7);
     return d;
 }
 
@@ -30,8 +29,7 @@ void Sha1Update_Baseline(benchmark::State& state) {
     EVP_MD* md = EVP_MD_fetch(nullptr, "SHA1", nullptr);
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     EVP_DigestInit_ex(ctx, md, nullptr);
-    for (auto _ : state)
-        EVP_DigestUpdate(ctx, data.data(), data.size());
+    for (auto _ : state) EVP_DigestUpdate(ctx, data.data(), data.size());
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
     EVP_MD_CTX_free(ctx);
     EVP_MD_free(md);
@@ -40,8 +38,7 @@ void Sha1Update_Baseline(benchmark::State& state) {
 void Sha1Update_Library(benchmark::State& state) {
     auto data = Data(static_cast<size_t>(state.range(0)));
     QmSecCore::MessageDigest digest;
-    for (auto _ : state)
-        digest.Update(data.data(), static_cast<int>(data.size()));
+    for (auto _ : state) digest.Update(data.data(), static_cast<int>(data.size()));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
 

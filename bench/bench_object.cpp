@@ -37,15 +37,13 @@ void BM_MethodCall_Baseline(benchmark::State& state) {
     Counter c;
     CounterImpl* body = c.Body();
     int n = 1;
-    for (auto _ : state)
-        benchmark::DoNotOptimize(body->Add(n));
+    for (auto _ : state) benchmark::DoNotOptimize(body->Add(n));
 }
 
 void BM_MethodCall_Library(benchmark::State& state) {
     Counter c;
     int n = 1;
-    for (auto _ : state)
-        benchmark::DoNotOptimize(c.Add(n));
+    for (auto _ : state) benchmark::DoNotOptimize(c.Add(n));
 }
 
 BENCHMARK(BM_MethodCall_Baseline)->Name("BM_MethodCall/Baseline");

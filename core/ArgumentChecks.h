@@ -10,8 +10,7 @@ namespace QmSecCore::detail {
 
 // A negative length: IllegalArgumentError_t 40 "Illegal input length.".
 inline void CheckLength(const QmSecCoreTrc::Area& area, int length) {
-    if (length < 0)
-        QMSEC_THROW_MSG(area, QmXplMsg::IllegalArgumentError_t, 40, );
+    if (length < 0) QMSEC_THROW_MSG(area, QmXplMsg::IllegalArgumentError_t, 40, );
 }
 
 // offset and length must lie inside data: IllegalArgumentError_t 42 "Illegal input length or
@@ -43,8 +42,7 @@ inline void CheckInputRange(const QmSecCoreTrc::Area& area, const QmXplArray::Ch
 
 // Grows out so that it holds at least size bytes; never shrinks it.
 inline void GrowTo(QmXplArray::CharArray_t& out, long long size) {
-    if (size > out.GetSize())
-        out.Resize(static_cast<int>(size));
+    if (size > out.GetSize()) out.Resize(static_cast<int>(size));
 }
 
 }  // namespace QmSecCore::detail

@@ -202,9 +202,7 @@ Severity_t SeverityOf(CatalogKind kind) {
 
 }  // namespace
 
-std::span<const CatalogEntry> CatalogEntries() noexcept {
-    return kEntries;
-}
+std::span<const CatalogEntry> CatalogEntries() noexcept { return kEntries; }
 
 Message_t CatalogMessage(int number) {
     auto it = std::lower_bound(std::begin(kEntries), std::end(kEntries), number,

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "OpenSsl.h"
 #include "QmXpl/InetAddress_t.h"
@@ -30,6 +31,10 @@ namespace {
 
 std::atomic<bool> g_legacy{false};
 
+// The providers stay loaded, and referenced from here, for the life of the process.
+OSSL_PROVIDER* g_defaultProvider = nullptr;
+OSSL_PROVIDER* g_legacyProvider = nullptr;
+
 // Created on first use and never destroyed: initialisation may be asked for from static
 // constructors of other libraries, before or after this file's own statics.
 QmXplSync::Mutex_t& InitMutex() {
@@ -39,12 +44,14 @@ QmXplSync::Mutex_t& InitMutex() {
 
 // Loaded once and kept for the life of the process, as OpenSSL expects of providers.
 void LoadProviders() {
-    if (!OSSL_PROVIDER_load(nullptr, "default")) {
+    g_defaultProvider = OSSL_PROVIDER_load(nullptr, "default");
+    if (!g_defaultProvider) {
         QMSEC_TRACE(
             kCoreArea.init, kLevelProc,
             "Initializer: the default provider could not be loaded: " << ossl::ErrorText().c_str());
     }
-    if (OSSL_PROVIDER_load(nullptr, "legacy")) {
+    g_legacyProvider = OSSL_PROVIDER_load(nullptr, "legacy");
+    if (g_legacyProvider) {
         g_legacy.store(true, std::memory_order_release);
     } else {
         // Blowfish and DES then fail where they are used, with their own error; everything else
@@ -80,6 +87,15 @@ std::string RandomUuidText() {
     return text;
 }
 
+// Runs at exit, before OpenSSL's own clean-up (it is registered after OpenSSL's): gives back the
+// providers and algorithms this library holds, so that OpenSSL can tear them down completely.
+// Without it the legacy provider's own library context outlives the clean-up.
+void ReleaseAtExit() {
+    ossl::ReleaseAlgorithms();
+    if (g_legacyProvider) OSSL_PROVIDER_unload(std::exchange(g_legacyProvider, nullptr));
+    if (g_defaultProvider) OSSL_PROVIDER_unload(std::exchange(g_defaultProvider, nullptr));
+}
+
 // The host name followed by its address, as multibyte text without terminators.
 std::string LocalHostNameAndAddress() {
     QmXplNet::InetAddress_t local = QmXplNet::InetAddress_t::GetLocalHost();
@@ -91,11 +107,9 @@ std::string LocalHostNameAndAddress() {
 
 void Initializer::DoGlobalInit() {
     QMSEC_BLOCK(kCoreArea.proc, "Initializer::DoGlobalInit() ");
-    if (initialised_.load(std::memory_order_acquire))
-        return;
+    if (initialised_.load(std::memory_order_acquire)) return;
     QmXplSync::MutexLock_t lock(InitMutex());
-    if (initialised_.load(std::memory_order_acquire))
-        return;
+    if (initialised_.load(std::memory_order_acquire)) return;
 
     QMSEC_TRACE(kCoreArea.init, kLevelProc, "Initializer: Loading error strings ");
     OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
@@ -105,6 +119,7 @@ void Initializer::DoGlobalInit() {
         OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS | OPENSSL_INIT_NO_LOAD_CONFIG,
         nullptr);
     LoadProviders();
+    std::atexit(ReleaseAtExit);
 
     QMSEC_TRACE(kCoreArea.init, kLevelProc, "Initializer: Initializing random number generator ");
     SeedRandomGenerator();
@@ -141,14 +156,12 @@ void Initializer::SeedRandomGenerator() {
 
     // 3. A random UUID text.
     std::string uuid = RandomUuidText();
-    if (!uuid.empty())
-        PutSeed(uuid.data(), static_cast<int>(uuid.size()), total);
+    if (!uuid.empty()) PutSeed(uuid.data(), static_cast<int>(uuid.size()), total);
 
     // 4. 1024 values of the C library's generator seeded from the clock, in native byte order.
     int values[1024];
     unsigned seed = static_cast<unsigned>(now);
-    for (int& v : values)
-        v = rand_r(&seed);
+    for (int& v : values) v = rand_r(&seed);
     PutSeed(values, static_cast<int>(sizeof values), total);
 
     QMSEC_TRACE(kCoreArea.init, kLevelProc,
@@ -156,16 +169,13 @@ void Initializer::SeedRandomGenerator() {
 }
 
 void Initializer::GetOpenSslError(QmXplArray::CharArray_t& text) {
-    if (text.GetSize() < 256)
-        text.Resize(256);
+    if (text.GetSize() < 256) text.Resize(256);
     unsigned long code = ERR_get_error();
     ERR_error_string_n(code, text.GetData(), static_cast<size_t>(text.GetSize()));
     // Only the oldest error is reported; the rest belong to the same failure.
     ERR_clear_error();
 }
 
-bool Initializer::HasLegacyProvider() noexcept {
-    return g_legacy.load(std::memory_order_acquire);
-}
+bool Initializer::HasLegacyProvider() noexcept { return g_legacy.load(std::memory_order_acquire); }
 
 }  // namespace QmSecCore

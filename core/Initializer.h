@@ -29,8 +29,7 @@ class Initializer {
 
     // What every body calls before it touches OpenSSL.
     static void Ensure() {
-        if (!initialised_.load(std::memory_order_acquire))
-            DoGlobalInit();
+        if (!initialised_.load(std::memory_order_acquire)) DoGlobalInit();
     }
 
   private:

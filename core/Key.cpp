@@ -86,18 +86,10 @@ Key::Key(const char* password, Algorithm algorithm)
     : Object(DeriveSecretKey(password, password ? static_cast<int>(std::strlen(password)) : 0,
                              algorithm)) {}
 
-KeyImpl* Key::Body() const {
-    return GetBody<KeyImpl>("Key");
-}
-KeyImpl* Key::GetImpl() const noexcept {
-    return static_cast<KeyImpl*>(operator->());
-}
-QmXplStr::String_t Key::GetAlgorithm() const {
-    return Body()->GetAlgorithm();
-}
-Key::Type Key::GetType() const {
-    return Body()->GetType();
-}
+KeyImpl* Key::Body() const { return GetBody<KeyImpl>("Key"); }
+KeyImpl* Key::GetImpl() const noexcept { return static_cast<KeyImpl*>(operator->()); }
+QmXplStr::String_t Key::GetAlgorithm() const { return Body()->GetAlgorithm(); }
+Key::Type Key::GetType() const { return Body()->GetType(); }
 QmXplArray::CharArray_t& Key::GetEncoded(QmXplArray::CharArray_t& out) const {
     return Body()->GetEncoded(out);
 }

@@ -21,25 +21,19 @@ MessageDigestImpl* MessageDigest::Body() const {
     return GetBody<MessageDigestImpl>("MessageDigest");
 }
 
-void MessageDigest::Update(char byte) const {
-    Body()->Update(&byte, 1);
-}
+void MessageDigest::Update(char byte) const { Body()->Update(&byte, 1); }
 void MessageDigest::Update(const QmXplArray::CharArray_t& data) const {
     Body()->Update(data.GetData(), data.GetSize());
 }
 void MessageDigest::Update(const QmXplArray::CharArray_t& data, int offset, int length) const {
     Body()->Update(data, offset, length);
 }
-void MessageDigest::Update(const char* data, int length) const {
-    Body()->Update(data, length);
-}
+void MessageDigest::Update(const char* data, int length) const { Body()->Update(data, length); }
 void MessageDigest::Update(const char* text) const {
     Body()->Update(text, text ? static_cast<int>(std::strlen(text)) : 0);
 }
 
-int MessageDigest::Digest(QmXplArray::CharArray_t& out) const {
-    return Body()->Digest(out);
-}
+int MessageDigest::Digest(QmXplArray::CharArray_t& out) const { return Body()->Digest(out); }
 int MessageDigest::Digest(const QmXplArray::CharArray_t& data, QmXplArray::CharArray_t& out) const {
     return Digest(data.GetData(), data.GetSize(), out);
 }
@@ -50,9 +44,7 @@ int MessageDigest::Digest(const char* data, int length, QmXplArray::CharArray_t&
     return Body()->Digest(data, length, out);
 }
 
-void MessageDigest::Reset() const {
-    Body()->Reset();
-}
+void MessageDigest::Reset() const { Body()->Reset(); }
 
 // --- body ------------------------------------------------------------------------------------
 
@@ -60,8 +52,7 @@ MessageDigestImpl::MessageDigestImpl(MessageDigest::Algorithm algorithm) : algor
     QMSEC_BLOCK(kCoreArea.proc, "MessageDigestImpl Constructor");
     Initializer::Ensure();
     ctx_.reset(EVP_MD_CTX_new());
-    if (!ctx_)
-        QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 145, );
+    if (!ctx_) QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 145, );
     Init();
 }
 
@@ -103,10 +94,8 @@ void MessageDigestImpl::Restart() {
 void MessageDigestImpl::Update(const char* data, int length) {
     QMSEC_BLOCK(kCoreArea.proc, "MessageDigestImpl::Update()");
     detail::CheckLength(kCoreArea, length);
-    if (finished_)
-        Restart();
-    if (length > 0)
-        EVP_DigestUpdate(ctx_.get(), data, static_cast<size_t>(length));
+    if (finished_) Restart();
+    if (length > 0) EVP_DigestUpdate(ctx_.get(), data, static_cast<size_t>(length));
 }
 
 void MessageDigestImpl::Update(const QmXplArray::CharArray_t& data, int offset, int length) {
@@ -121,10 +110,8 @@ int MessageDigestImpl::Digest(const char* data, int length, QmXplArray::CharArra
 
 int MessageDigestImpl::Digest(QmXplArray::CharArray_t& out) {
     QMSEC_BLOCK(kCoreArea.proc, "MessageDigestImpl::Digest()");
-    if (finished_)
-        Restart();
-    if (out.GetSize() < EVP_MAX_MD_SIZE)
-        out.Resize(EVP_MAX_MD_SIZE);
+    if (finished_) Restart();
+    if (out.GetSize() < EVP_MAX_MD_SIZE) out.Resize(EVP_MAX_MD_SIZE);
     unsigned int length = 0;
     EVP_DigestFinal_ex(ctx_.get(), reinterpret_cast<unsigned char*>(out.GetData()), &length);
     finished_ = true;

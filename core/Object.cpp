@@ -11,25 +11,20 @@ namespace QmSecCore {
 ObjectImpl::~ObjectImpl() = default;
 
 Object::Object(const Object& other) noexcept : body_(other.body_) {
-    if (body_)
-        body_->AddRef();
+    if (body_) body_->AddRef();
 }
 
 Object::Object(QmXplRef::RefCounted_t* body) noexcept : body_(body) {
-    if (body_)
-        body_->AddRef();
+    if (body_) body_->AddRef();
 }
 
-Object::~Object() {
-    Release();
-}
+Object::~Object() { Release(); }
 
 Object& Object::operator=(const Object& other) {
     if (this != &other) {
         // Reference the new body before letting go of the old one: when both are the same body
         // held by this handle alone, it must not be destroyed in between.
-        if (other.body_)
-            other.body_->AddRef();
+        if (other.body_) other.body_->AddRef();
         Release();
         body_ = other.body_;
     }

@@ -2,6 +2,7 @@
 
 #include <openssl/err.h>
 
+#include <atomic>
 #include <mutex>
 
 namespace QmSecCore::ossl {
@@ -12,52 +13,51 @@ std::string ErrorText() {
     return text.GetData();
 }
 
-void DiscardErrors() noexcept {
-    ERR_clear_error();
-}
+void DiscardErrors() noexcept { ERR_clear_error(); }
 
 namespace {
 
-// Fetched algorithms are never freed: they live as long as the process, like the providers.
-template <class T, T* (*Fetch)(OSSL_LIB_CTX*, const char*, const char*)>
+// Fetched once, kept until the process exits (see ReleaseAlgorithms).
+template <class T, T* (*Fetch)(OSSL_LIB_CTX*, const char*, const char*), void (*Free)(T*)>
 struct Fetched {
     const char* name;
     std::once_flag once;
-    T* algorithm = nullptr;
+    std::atomic<T*> algorithm{nullptr};
 
     T* Get() {
         std::call_once(once, [this] {
             Initializer::Ensure();
-            algorithm = Fetch(nullptr, name, nullptr);
-            if (!algorithm)
-                DiscardErrors();
+            T* found = Fetch(nullptr, name, nullptr);
+            if (!found) DiscardErrors();
+            algorithm.store(found, std::memory_order_release);
         });
-        return algorithm;
+        return algorithm.load(std::memory_order_acquire);
+    }
+    void Release() noexcept {
+        if (T* a = algorithm.exchange(nullptr)) Free(a);
     }
 };
 
-Fetched<EVP_MD, EVP_MD_fetch> g_sha1{"SHA1", {}};
-Fetched<EVP_MD, EVP_MD_fetch> g_md5{"MD5", {}};
-Fetched<EVP_CIPHER, EVP_CIPHER_fetch> g_bf{"BF-CBC", {}};
-Fetched<EVP_CIPHER, EVP_CIPHER_fetch> g_des{"DES-CBC", {}};
-Fetched<EVP_CIPHER, EVP_CIPHER_fetch> g_des3{"DES-EDE3-CBC", {}};
+Fetched<EVP_MD, EVP_MD_fetch, EVP_MD_free> g_sha1{"SHA1", {}, {}};
+Fetched<EVP_MD, EVP_MD_fetch, EVP_MD_free> g_md5{"MD5", {}, {}};
+Fetched<EVP_CIPHER, EVP_CIPHER_fetch, EVP_CIPHER_free> g_bf{"BF-CBC", {}, {}};
+Fetched<EVP_CIPHER, EVP_CIPHER_fetch, EVP_CIPHER_free> g_des{"DES-CBC", {}, {}};
+Fetched<EVP_CIPHER, EVP_CIPHER_fetch, EVP_CIPHER_free> g_des3{"DES-EDE3-CBC", {}, {}};
 
 }  // namespace
 
-const EVP_MD* Sha1() {
-    return g_sha1.Get();
-}
-const EVP_MD* Md5() {
-    return g_md5.Get();
-}
-const EVP_CIPHER* BlowfishCbc() {
-    return g_bf.Get();
-}
-const EVP_CIPHER* DesCbc() {
-    return g_des.Get();
-}
-const EVP_CIPHER* DesEde3Cbc() {
-    return g_des3.Get();
+const EVP_MD* Sha1() { return g_sha1.Get(); }
+const EVP_MD* Md5() { return g_md5.Get(); }
+const EVP_CIPHER* BlowfishCbc() { return g_bf.Get(); }
+const EVP_CIPHER* DesCbc() { return g_des.Get(); }
+const EVP_CIPHER* DesEde3Cbc() { return g_des3.Get(); }
+
+void ReleaseAlgorithms() noexcept {
+    g_sha1.Release();
+    g_md5.Release();
+    g_bf.Release();
+    g_des.Release();
+    g_des3.Release();
 }
 
 Bio MemoryReader(const char* data, int length) {

@@ -45,6 +45,10 @@ const EVP_CIPHER* BlowfishCbc();
 const EVP_CIPHER* DesCbc();
 const EVP_CIPHER* DesEde3Cbc();
 
+// Gives back the fetched algorithms at process exit; later calls of the accessors above return
+// null (callers then report the algorithm as unavailable).
+void ReleaseAlgorithms() noexcept;
+
 // A read-only memory BIO over length bytes at data (which must outlive it).
 Bio MemoryReader(const char* data, int length);
 

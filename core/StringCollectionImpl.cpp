@@ -32,15 +32,13 @@ class StringCollectionImpl : public ObjectImpl {
     bool IsEmpty() const { return items_.empty(); }
     void MoveFirst() { cursor_ = items_.begin(); }
     void Next() {
-        if (cursor_ != items_.end())
-            ++cursor_;
+        if (cursor_ != items_.end()) ++cursor_;
     }
     int Remove(const String_t& s) {
         int removed = 0;
         for (auto it = items_.begin(); it != items_.end();) {
             if (*it == s) {
-                if (it == cursor_)
-                    ++cursor_;
+                if (it == cursor_) ++cursor_;
                 it = items_.erase(it);
                 ++removed;
             } else {
@@ -50,8 +48,7 @@ class StringCollectionImpl : public ObjectImpl {
         return removed;
     }
     void RemoveCurrent() {
-        if (cursor_ != items_.end())
-            cursor_ = items_.erase(cursor_);
+        if (cursor_ != items_.end()) cursor_ = items_.erase(cursor_);
     }
     int Size() const { return static_cast<int>(items_.size()); }
 
@@ -67,35 +64,15 @@ StringCollectionImpl* StringCollection::Body() const {
     return GetBody<StringCollectionImpl>("StringCollection");
 }
 
-void StringCollection::Add(const String_t& s) const {
-    Body()->Add(s);
-}
-void StringCollection::Clear() const {
-    Body()->Clear();
-}
-String_t StringCollection::GetCurrent() const {
-    return Body()->GetCurrent();
-}
-bool StringCollection::IsAtEnd() const {
-    return Body()->IsAtEnd();
-}
-bool StringCollection::IsEmpty() const {
-    return Body()->IsEmpty();
-}
-void StringCollection::MoveFirst() const {
-    Body()->MoveFirst();
-}
-void StringCollection::Next() const {
-    Body()->Next();
-}
-int StringCollection::Remove(const String_t& s) const {
-    return Body()->Remove(s);
-}
-void StringCollection::RemoveCurrent() const {
-    Body()->RemoveCurrent();
-}
-int StringCollection::Size() const {
-    return Body()->Size();
-}
+void StringCollection::Add(const String_t& s) const { Body()->Add(s); }
+void StringCollection::Clear() const { Body()->Clear(); }
+String_t StringCollection::GetCurrent() const { return Body()->GetCurrent(); }
+bool StringCollection::IsAtEnd() const { return Body()->IsAtEnd(); }
+bool StringCollection::IsEmpty() const { return Body()->IsEmpty(); }
+void StringCollection::MoveFirst() const { Body()->MoveFirst(); }
+void StringCollection::Next() const { Body()->Next(); }
+int StringCollection::Remove(const String_t& s) const { return Body()->Remove(s); }
+void StringCollection::RemoveCurrent() const { Body()->RemoveCurrent(); }
+int StringCollection::Size() const { return Body()->Size(); }
 
 }  // namespace QmSecCore

@@ -4,8 +4,7 @@ namespace QmSecCore::detail {
 
 void TraceThrow(const QmXplTrc::TraceObj_t& obj, const char* exceptionName,
                 const QmXplMsg::Message_t& message, const char* file, int line) noexcept {
-    if (!obj.IsOn(QmSecCoreTrc::kLevelThrow))
-        return;
+    if (!obj.IsOn(QmSecCoreTrc::kLevelThrow)) return;
     try {
         QmSecCoreTrc::TraceText text;
         text << "Throwing exception '" << exceptionName << "': " << message;

@@ -38,8 +38,7 @@ inline const Area kAuthArea{detail::authOperation, detail::authInit, detail::aut
 template <class Compose>
 inline void TraceLine(const QmXplTrc::TraceObj_t& obj, uint32_t level, const char* file, int line,
                       Compose&& compose) noexcept {
-    if (!obj.IsOn(level))
-        return;
+    if (!obj.IsOn(level)) return;
     try {
         TraceText text;
         compose(text);

@@ -11,10 +11,8 @@ namespace {
 
 char* Duplicate(const char* data, size_t length) {
     char* p = static_cast<char*>(std::malloc(length + 1));
-    if (!p)
-        throw std::bad_alloc();
-    if (length)
-        std::memcpy(p, data, length);
+    if (!p) throw std::bad_alloc();
+    if (length) std::memcpy(p, data, length);
     p[length] = '\0';
     return p;
 }
@@ -43,8 +41,7 @@ std::string HexList(const Unit* data, int size, const char* format) {
         out += buf;
         out.push_back(i + 1 < size ? ' ' : '}');
     }
-    if (size <= 0)
-        out.push_back('}');
+    if (size <= 0) out.push_back('}');
     return out;
 }
 
@@ -78,8 +75,7 @@ void TraceText::FreeFollowing() noexcept {
 
 TraceText& TraceText::Append(const char* data, size_t length) {
     TraceText* node = this;
-    while (node->piece_ && node->next_)
-        node = node->next_;
+    while (node->piece_ && node->next_) node = node->next_;
     if (!node->piece_) {
         node->piece_ = Duplicate(data, length);
     } else {
@@ -94,8 +90,7 @@ TraceText& TraceText::operator<<(const char* text) {
 
 TraceText& TraceText::operator<<(const unsigned short* utf16) {
     std::string out;
-    for (const unsigned short* p = utf16; p && *p; ++p)
-        EscapeUnit(out, *p);
+    for (const unsigned short* p = utf16; p && *p; ++p) EscapeUnit(out, *p);
     return Append(out.data(), out.size());
 }
 
@@ -187,11 +182,9 @@ TraceText& TraceText::operator<<(const AsHex& value) {
 }
 
 const char* TraceText::GetMsg() {
-    if (!next_)
-        return piece_ ? piece_ : "";
+    if (!next_) return piece_ ? piece_ : "";
     std::string joined;
-    for (TraceText* node = this; node && node->piece_; node = node->next_)
-        joined += node->piece_;
+    for (TraceText* node = this; node && node->piece_; node = node->next_) joined += node->piece_;
     char* one = Duplicate(joined.data(), joined.size());
     FreeFollowing();
     std::free(piece_);
@@ -201,8 +194,7 @@ const char* TraceText::GetMsg() {
 
 const char* TraceText::operator[](int index) const noexcept {
     const TraceText* node = this;
-    for (int i = 0; node && i < index; ++i)
-        node = node->next_;
+    for (int i = 0; node && i < index; ++i) node = node->next_;
     return (index >= 0 && node && node->piece_) ? node->piece_ : "";
 }
 

@@ -25,44 +25,18 @@ QMSEC_TRACE_OBJECT(exception, "sec.core.exception", 2);
 #undef QMSEC_TRACE_OBJECT
 }  // namespace detail
 
-QmXplTrc::TraceObj_t& Tracer::GetAuthTracerOperation() {
-    return detail::authOperation;
-}
-QmXplTrc::TraceObj_t& Tracer::GetAuthTracerInit() {
-    return detail::authInit;
-}
-QmXplTrc::TraceObj_t& Tracer::GetAuthTracerProc() {
-    return detail::authProc;
-}
-QmXplTrc::TraceObj_t& Tracer::GetCoreTracerOperation() {
-    return detail::coreOperation;
-}
-QmXplTrc::TraceObj_t& Tracer::GetCoreTracerInit() {
-    return detail::coreInit;
-}
-QmXplTrc::TraceObj_t& Tracer::GetCoreTracerProc() {
-    return detail::coreProc;
-}
-QmXplTrc::TraceObj_t& Tracer::GetIoTracerOperation() {
-    return detail::ioOperation;
-}
-QmXplTrc::TraceObj_t& Tracer::GetIoTracerInit() {
-    return detail::ioInit;
-}
-QmXplTrc::TraceObj_t& Tracer::GetIoTracerProc() {
-    return detail::ioProc;
-}
-QmXplTrc::TraceObj_t& Tracer::GetSslTracerOperation() {
-    return detail::sslOperation;
-}
-QmXplTrc::TraceObj_t& Tracer::GetSslTracerInit() {
-    return detail::sslInit;
-}
-QmXplTrc::TraceObj_t& Tracer::GetSslTracerProc() {
-    return detail::sslProc;
-}
-QmXplTrc::TraceObj_t& Tracer::GetExTracer() {
-    return detail::exception;
-}
+QmXplTrc::TraceObj_t& Tracer::GetAuthTracerOperation() { return detail::authOperation; }
+QmXplTrc::TraceObj_t& Tracer::GetAuthTracerInit() { return detail::authInit; }
+QmXplTrc::TraceObj_t& Tracer::GetAuthTracerProc() { return detail::authProc; }
+QmXplTrc::TraceObj_t& Tracer::GetCoreTracerOperation() { return detail::coreOperation; }
+QmXplTrc::TraceObj_t& Tracer::GetCoreTracerInit() { return detail::coreInit; }
+QmXplTrc::TraceObj_t& Tracer::GetCoreTracerProc() { return detail::coreProc; }
+QmXplTrc::TraceObj_t& Tracer::GetIoTracerOperation() { return detail::ioOperation; }
+QmXplTrc::TraceObj_t& Tracer::GetIoTracerInit() { return detail::ioInit; }
+QmXplTrc::TraceObj_t& Tracer::GetIoTracerProc() { return detail::ioProc; }
+QmXplTrc::TraceObj_t& Tracer::GetSslTracerOperation() { return detail::sslOperation; }
+QmXplTrc::TraceObj_t& Tracer::GetSslTracerInit() { return detail::sslInit; }
+QmXplTrc::TraceObj_t& Tracer::GetSslTracerProc() { return detail::sslProc; }
+QmXplTrc::TraceObj_t& Tracer::GetExTracer() { return detail::exception; }
 
 }  // namespace QmSecCoreTrc

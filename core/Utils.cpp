@@ -16,10 +16,8 @@ const String_t kBreakCharacters(u" }]>|/\\\n");
 
 String_t Utils::FormatOutput(const String_t& label, const String_t& text, int indent, int width) {
     String_t result(label);
-    if (text.IsEmpty())
-        return result;
-    if (indent < 0 || width <= indent)
-        return result + text;
+    if (text.IsEmpty()) return result;
+    if (indent < 0 || width <= indent) return result + text;
 
     int column;
     if (label.GetLength() < indent) {
@@ -64,8 +62,7 @@ String_t Utils::FormatOutput(const String_t& label, const String_t& text, int in
             result.Append(piece);
             column += n;
         }
-        if (piece.GetAt(n - 1) == u'\n')
-            column = 0;
+        if (piece.GetAt(n - 1) == u'\n') column = 0;
         p = q + 1;
     }
     return result;
@@ -77,8 +74,7 @@ String_t Utils::FormatStdOutput(const String_t& text, int indent, int width, Msg
         label = detail::CatalogMessage(87 + static_cast<int>(type)).Format(QmXplMsg::kFormatText);
     } else {
         label = String_t(indent >= 2 ? indent - 2 : 0, u' ') + "*";
-        if (indent < 2)
-            return label + text;
+        if (indent < 2) return label + text;
     }
     return FormatOutput(label, text, indent, width);
 }

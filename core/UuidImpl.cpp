@@ -44,18 +44,15 @@ void SystemClock(int64_t& seconds, int& milliseconds) {
 std::array<unsigned char, 6> HardwareAddress() {
     std::array<unsigned char, 6> mac{};
     ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return mac;
+    if (getifaddrs(&list) != 0) return mac;
     for (ifaddrs* i = list; i; i = i->ifa_next) {
         if (!i->ifa_addr || i->ifa_addr->sa_family != AF_PACKET || (i->ifa_flags & IFF_LOOPBACK))
             continue;
         auto* ll = reinterpret_cast<sockaddr_ll*>(i->ifa_addr);
-        if (ll->sll_halen != 6)
-            continue;
+        if (ll->sll_halen != 6) continue;
         std::array<unsigned char, 6> candidate;
         std::memcpy(candidate.data(), ll->sll_addr, 6);
-        if (candidate == std::array<unsigned char, 6>{})
-            continue;
+        if (candidate == std::array<unsigned char, 6>{}) continue;
         mac = candidate;
         break;
     }
@@ -78,8 +75,7 @@ struct Generator {
     std::optional<MessageDigest> md5;  // reused: a digest restarts after each Digest
 
     void LearnHost() {
-        if (hostKnown)
-            return;
+        if (hostKnown) return;
         try {
             QmXplNet::InetAddress_t local = QmXplNet::InetAddress_t::GetLocalHost();
             hostName = QmXplStr::UTF8_t(local.GetHostName()).Str();
@@ -93,8 +89,7 @@ struct Generator {
 
     std::array<unsigned char, 6> Node() {
         LearnHost();
-        if (!md5)
-            md5.emplace(MessageDigest::eMD5);
+        if (!md5) md5.emplace(MessageDigest::eMD5);
         uint32_t threadId = static_cast<uint32_t>(QmXplThread::Thread_t::CurrentID());
         uint32_t processId = static_cast<uint32_t>(QmXplRuntime::App_t::GetProcessId());
         md5->Update(reinterpret_cast<const char*>(&threadId), 4);
@@ -127,10 +122,8 @@ struct Generator {
         int64_t seconds;
         int millis;
         clock(seconds, millis);
-        if (secondsOut)
-            *secondsOut = seconds;
-        if (millisOut)
-            *millisOut = millis;
+        if (secondsOut) *secondsOut = seconds;
+        if (millisOut) *millisOut = millis;
         return static_cast<uint64_t>(seconds) * kSecondsFactor +
                static_cast<uint64_t>(millis) * 1000 * 10 + kTimeOffset;
     }
@@ -154,14 +147,12 @@ struct Generator {
             now = ReadTime();
             if (now < lastTime) {
                 clockSequence = static_cast<uint16_t>((clockSequence + 1) % kClockSequenceModulus);
-                if (clockSequence == 0)
-                    clockSequence = 1;
+                if (clockSequence == 0) clockSequence = 1;
                 sameTimeCount = 0;
                 break;
             }
             if (now == lastTime) {
-                if (sameTimeCount == kMaxSameTime)
-                    continue;  // wait for the clock to move on
+                if (sameTimeCount == kMaxSameTime) continue;  // wait for the clock to move on
                 ++sameTimeCount;
                 break;
             }
@@ -205,15 +196,9 @@ void UuidImpl::SetClockForTesting(Clock clock) {
 
 Uuid::Uuid(const String_t& text) : Object(new UuidImpl(text)) {}
 Uuid::~Uuid() = default;
-UuidImpl* Uuid::Body() const {
-    return GetBody<UuidImpl>("Uuid");
-}
-Uuid Uuid::GenerateUuid() {
-    return UuidImpl::Generate();
-}
-String_t Uuid::ToString() const {
-    return Body()->GetText();
-}
+UuidImpl* Uuid::Body() const { return GetBody<UuidImpl>("Uuid"); }
+Uuid Uuid::GenerateUuid() { return UuidImpl::Generate(); }
+String_t Uuid::ToString() const { return Body()->GetText(); }
 bool Uuid::operator==(const Uuid& other) const {
     return Body()->GetText() == other.Body()->GetText();
 }

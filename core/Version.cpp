@@ -2,8 +2,6 @@
 
 namespace QmSecCore {
 
-const char* GetVersion() noexcept {
-    return QMSECCORE_VERSION_STRING;
-}
+const char* GetVersion() noexcept { return QMSECCORE_VERSION_STRING; }
 
 }  // namespace QmSecCore

@@ -9,9 +9,7 @@
 
 namespace {
 
-void Step(const char* title) {
-    std::printf("\n== %s\n", title);
-}
+void Step(const char* title) { std::printf("\n== %s\n", title); }
 
 }  // namespace
 

@@ -20,19 +20,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
-            if (run.error_occurred)
-                continue;
+            if (run.error_occurred) continue;
             // With repetitions, only the mean aggregate counts; without, every plain run.
             bool aggregate = run.run_type == Run::RT_Aggregate;
-            if (aggregate && run.aggregate_name != "mean")
-                continue;
+            if (aggregate && run.aggregate_name != "mean") continue;
             std::string name = run.benchmark_name();
-            if (aggregate)
-                name = name.substr(0, name.rfind('_'));
+            if (aggregate) name = name.substr(0, name.rfind('_'));
             for (const char* role : {"/Baseline", "/Library"}) {
                 size_t at = name.find(role);
-                if (at == std::string::npos)
-                    continue;
+                if (at == std::string::npos) continue;
                 std::string key = name.substr(0, at) + name.substr(at + std::string(role).size());
                 (std::string(role) == "/Baseline" ? baseline_ : library_)[key] =
                     run.GetAdjustedCPUTime();
@@ -41,13 +37,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        if (library_.empty())
-            return;
+        if (library_.empty()) return;
         std::printf("\n%-60s %12s\n", "case", "lib/base");
         for (const auto& [key, lib] : library_) {
             auto it = baseline_.find(key);
-            if (it == baseline_.end() || it->second <= 0)
-                continue;
+            if (it == baseline_.end() || it->second <= 0) continue;
             std::printf("%-60s %12.3f\n", key.c_str(), lib / it->second);
         }
     }

@@ -15,9 +15,9 @@ class KeyImpl;
 // handle without a body.
 class QMSEC_API Key : public Object {
   public:
-    enum Type { eRSAPublicKey = 0, eRSAPrivateKey = 1, eSecretKey = 2 };
+    enum Type : int { eRSAPublicKey = 0, eRSAPrivateKey = 1, eSecretKey = 2 };
     // Symmetric algorithms and RSA; eDefault is Blowfish.
-    enum Algorithm { eDefault = 0, eBlowfish = 1, eDES = 2, eRSA = 3, eDES3 = 4 };
+    enum Algorithm : int { eDefault = 0, eBlowfish = 1, eDES = 2, eRSA = 3, eDES3 = 4 };
 
     // An empty handle.
     Key() noexcept = default;

@@ -14,7 +14,7 @@ class MessageDigestImpl;
 // at a time. Every method of a handle without a body throws IllegalStateError_t ("MessageDigest").
 class QMSEC_API MessageDigest : public Object {
   public:
-    enum Algorithm { eDefault = 0, eMD5 = 1, eSHA1 = 2 };  // eDefault is SHA-1
+    enum Algorithm : int { eDefault = 0, eMD5 = 1, eSHA1 = 2 };  // eDefault is SHA-1
 
     // A digest ready for data. Throws IllegalArgumentError_t 41 for an unknown algorithm.
     explicit MessageDigest(Algorithm algorithm = eDefault);

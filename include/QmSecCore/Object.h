@@ -34,14 +34,13 @@ class QMSEC_API Object {
     explicit Object(QmXplRef::RefCounted_t* body) noexcept;
 
     // The trace area a handle class belongs to; its empty-handle failure is traced there.
-    enum HandleArea { eCoreArea, eIoArea, eSslArea, eAuthArea };
+    enum HandleArea : int { eCoreArea, eIoArea, eSslArea, eAuthArea };
 
     // The body as its concrete class, after the empty-handle check: throws IllegalStateError_t
     // with a warning built from className (traced first) when the handle is empty.
     template <class Body>
     Body* GetBody(const char* className, HandleArea area = eCoreArea) const {
-        if (body_ == nullptr)
-            ThrowEmptyHandle(className, area);
+        if (body_ == nullptr) ThrowEmptyHandle(className, area);
         return static_cast<Body*>(body_);
     }
     [[noreturn]] static void ThrowEmptyHandle(const char* className, HandleArea area);

@@ -16,7 +16,7 @@ class SignatureImpl;
 // ("Signature").
 class QMSEC_API Signature : public Object {
   public:
-    enum Algorithm { eDefault = 0, eMD5 = 1, eSHA1 = 2 };  // eDefault is SHA-1
+    enum Algorithm : int { eDefault = 0, eMD5 = 1, eSHA1 = 2 };  // eDefault is SHA-1
 
     // Not initialised for either mode yet. IllegalArgumentError_t 77 for an unknown algorithm.
     explicit Signature(Algorithm algorithm = eDefault);

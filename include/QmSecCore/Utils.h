@@ -10,7 +10,7 @@ namespace QmSecCore {
 // functions only build the text; they print nothing and throw nothing but allocation failures.
 class QMSEC_API Utils {
   public:
-    enum MsgType { eInfo = 0, eNote = 1, eWarning = 2, eError = 3 };
+    enum MsgType : int { eInfo = 0, eNote = 1, eWarning = 2, eError = 3 };
 
     // The label, then the text wrapped to lines of at most width characters (UTF-16 units):
     // the text starts on the label's line when the label is shorter than indent (padded to it),

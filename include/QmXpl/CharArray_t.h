@@ -15,8 +15,7 @@ class QMXPL_API CharArray_t {
     CharArray_t() = default;
     explicit CharArray_t(int size) : bytes_(Clip(size), '\0') {}
     CharArray_t(const char* data, int size) {
-        if (data && size > 0)
-            bytes_.assign(data, data + size);
+        if (data && size > 0) bytes_.assign(data, data + size);
     }
     explicit CharArray_t(std::string_view bytes) : bytes_(bytes.begin(), bytes.end()) {}
 

@@ -44,8 +44,7 @@ class Ref_t {
   public:
     Ref_t() noexcept = default;
     explicit Ref_t(T* body) noexcept : body_(body) {
-        if (body_)
-            body_->AddRef();
+        if (body_) body_->AddRef();
     }
     Ref_t(const Ref_t& other) noexcept : Ref_t(other.body_) {}
     Ref_t(Ref_t&& other) noexcept : body_(std::exchange(other.body_, nullptr)) {}
@@ -57,24 +56,20 @@ class Ref_t {
         if (this != &other) {
             T* old = body_;
             body_ = other.body_;
-            if (body_)
-                body_->AddRef();
-            if (old)
-                old->Release();
+            if (body_) body_->AddRef();
+            if (old) old->Release();
         }
         return *this;
     }
     Ref_t& operator=(Ref_t&& other) noexcept {
         if (this != &other) {
             T* old = std::exchange(body_, std::exchange(other.body_, nullptr));
-            if (old)
-                old->Release();
+            if (old) old->Release();
         }
         return *this;
     }
     void Reset() noexcept {
-        if (T* old = std::exchange(body_, nullptr))
-            old->Release();
+        if (T* old = std::exchange(body_, nullptr)) old->Release();
     }
 
     T* Get() const noexcept { return body_; }

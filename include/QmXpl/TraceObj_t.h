@@ -36,8 +36,7 @@ class QMXPL_API TraceObj_t {
     void DoTrace(uint32_t level, const char* text, const char* file, int line) const noexcept;
     // Tests the level, then writes.
     void Trace(uint32_t level, const char* text, const char* file, int line) const noexcept {
-        if (IsOn(level))
-            DoTrace(level, text, file, line);
+        if (IsOn(level)) DoTrace(level, text, file, line);
     }
     const std::string& GetArea() const noexcept { return area_; }
     int GetCategory() const noexcept { return category_; }
@@ -70,12 +69,10 @@ class QMXPL_API BlockTrace_t {
           file_(file),
           line_(line),
           level_(level) {
-        if (obj_)
-            Enter();
+        if (obj_) Enter();
     }
     ~BlockTrace_t() {
-        if (obj_)
-            Leave();
+        if (obj_) Leave();
     }
     BlockTrace_t(const BlockTrace_t&) = delete;
     BlockTrace_t& operator=(const BlockTrace_t&) = delete;

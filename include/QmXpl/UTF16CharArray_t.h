@@ -13,8 +13,7 @@ class QMXPL_API UTF16CharArray_t {
     UTF16CharArray_t() = default;
     explicit UTF16CharArray_t(int size) : units_(size > 0 ? static_cast<size_t>(size) : 0, 0) {}
     UTF16CharArray_t(const unsigned short* data, int size) {
-        if (data && size > 0)
-            units_.assign(data, data + size);
+        if (data && size > 0) units_.assign(data, data + size);
     }
 
     unsigned short* GetData() noexcept { return units_.data(); }

@@ -182,15 +182,11 @@ TEST(CatalogTest, TableMatchesTheIndependentCopyEntryByEntry) {
 
 TEST(CatalogTest, UnassignedNumbersStayUnassigned) {
     std::set<int> numbers;
-    for (const auto& e : CatalogEntries())
-        numbers.insert(e.number);
+    for (const auto& e : CatalogEntries()) numbers.insert(e.number);
     std::vector<int> unassigned = {23, 146, 149};
-    for (int n = 119; n <= 139; ++n)
-        unassigned.push_back(n);
-    for (int n = 162; n <= 173; ++n)
-        unassigned.push_back(n);
-    for (int n : unassigned)
-        EXPECT_EQ(numbers.count(n), 0u) << n;
+    for (int n = 119; n <= 139; ++n) unassigned.push_back(n);
+    for (int n = 162; n <= 173; ++n) unassigned.push_back(n);
+    for (int n : unassigned) EXPECT_EQ(numbers.count(n), 0u) << n;
 }
 
 TEST(CatalogTest, MessagesCarryNumberSeverityAndInsertsInOrder) {
@@ -217,10 +213,8 @@ TEST(CatalogTest, ConcurrentFirstCallsConstructOneCatalog) {
     for (size_t i = 0; i < seen.size(); ++i) {
         threads.emplace_back([&seen, i] { seen[i] = &QmSecCore::Catalog::GetCatalog(); });
     }
-    for (auto& t : threads)
-        t.join();
-    for (auto* p : seen)
-        EXPECT_EQ(p, seen[0]);
+    for (auto& t : threads) t.join();
+    for (auto* p : seen) EXPECT_EQ(p, seen[0]);
     EXPECT_EQ(seen[0]->GetName(), String_t("sec.core"));
 }
 

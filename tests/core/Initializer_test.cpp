@@ -86,8 +86,7 @@ std::vector<std::string> InitLines(const TraceCapture& capture) {
     int total = -1;
     for (const auto& t : capture.Texts()) {
         int n;
-        if (std::sscanf(t.c_str(), "Initializer: Put %d", &n) != 1)
-            continue;
+        if (std::sscanf(t.c_str(), "Initializer: Put %d", &n) != 1) continue;
         if (t == "Initializer: Put " + std::to_string(n) + " total bytes into Rand_seed.")
             total = n;
         if (t == "Initializer: Put " + std::to_string(n) + " bytes into Rand_seed.")

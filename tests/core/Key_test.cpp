@@ -24,12 +24,8 @@ using namespace qmsec_test;
 std::string Str(const CharArray_t& a) {
     return std::string(a.GetData(), static_cast<size_t>(a.GetSize()));
 }
-CharArray_t Arr(const std::string& s) {
-    return CharArray_t(s.data(), static_cast<int>(s.size()));
-}
-int Number(const QmXplMsg::Exception_t& e) {
-    return e.GetMessageList().Get(0).GetNumber();
-}
+CharArray_t Arr(const std::string& s) { return CharArray_t(s.data(), static_cast<int>(s.size())); }
+int Number(const QmXplMsg::Exception_t& e) { return e.GetMessageList().Get(0).GetNumber(); }
 
 template <class E, class F>
 int ThrownNumber(F&& f) {

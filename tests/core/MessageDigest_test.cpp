@@ -21,9 +21,7 @@ std::string Str(const CharArray_t& a) {
     return std::string(a.GetData(), static_cast<size_t>(a.GetSize()));
 }
 
-int MessageNumber(const QmXplMsg::Exception_t& e) {
-    return e.GetMessageList().Get(0).GetNumber();
-}
+int MessageNumber(const QmXplMsg::Exception_t& e) { return e.GetMessageList().Get(0).GetNumber(); }
 
 #define EXPECT_MESSAGE(statement, Type, number)            \
     try {                                                  \
@@ -77,8 +75,7 @@ TEST(MessageDigestTest, AgreesWithTheOpensslCommandOnRandomData) {
     std::mt19937 rng(7);
     for (int size : {1, 55, 56, 63, 64, 65, 1000, 65537}) {
         std::string data(static_cast<size_t>(size), '\0');
-        for (auto& ch : data)
-            ch = static_cast<char>(rng());
+        for (auto& ch : data) ch = static_cast<char>(rng());
         std::string path = dir.Write("data.bin", data);
         for (auto [alg, name] :
              {std::pair{MessageDigest::eSHA1, "-sha1"}, std::pair{MessageDigest::eMD5, "-md5"}}) {
@@ -142,8 +139,7 @@ TEST(MessageDigestTest, SplitFeedEqualsWholeAndSingleBytes) {
     s.Update("bc");
     s.Digest(split);
     MessageDigest b;
-    for (char c : std::string("abc"))
-        b.Update(c);
+    for (char c : std::string("abc")) b.Update(c);
     b.Digest(bytes);
     EXPECT_EQ(split, whole);
     EXPECT_EQ(bytes, whole);

@@ -151,8 +151,7 @@ TEST_F(ObjectTest, ConcurrentCopiesAndReleasesDestroyExactlyOnce) {
             });
         }
         shared = Sample();
-        for (auto& t : threads)
-            t.join();
+        for (auto& t : threads) t.join();
         EXPECT_EQ(g_destroyed, round + 1);
     }
 }

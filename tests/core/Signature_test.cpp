@@ -23,9 +23,7 @@ using namespace qmsec_test;
 std::string Str(const CharArray_t& a) {
     return std::string(a.GetData(), static_cast<size_t>(a.GetSize()));
 }
-CharArray_t Arr(const std::string& s) {
-    return CharArray_t(s.data(), static_cast<int>(s.size()));
-}
+CharArray_t Arr(const std::string& s) { return CharArray_t(s.data(), static_cast<int>(s.size())); }
 
 template <class E, class F>
 int ThrownNumber(F&& f) {
@@ -54,8 +52,7 @@ TEST_F(SignatureTest, OpensslVerifiesOurSignaturesAndWeVerifyOpensslsForBothHash
           std::pair{Signature::eDefault, "-sha1"}}) {
         for (int size : {0, 1, 1000, 70000}) {
             std::string data(static_cast<size_t>(size), '\0');
-            for (auto& c : data)
-                c = static_cast<char>(rng());
+            for (auto& c : data) c = static_cast<char>(rng());
             std::string dataPath = dir.Write("data.bin", data);
 
             Signature signer(alg);

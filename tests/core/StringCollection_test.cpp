@@ -12,8 +12,7 @@ using QmXplStr::String_t;
 
 std::vector<std::string> Walk(const StringCollection& c) {
     std::vector<std::string> out;
-    for (c.MoveFirst(); !c.IsAtEnd(); c.Next())
-        out.push_back(c.GetCurrent().ToUtf8());
+    for (c.MoveFirst(); !c.IsAtEnd(); c.Next()) out.push_back(c.GetCurrent().ToUtf8());
     return out;
 }
 
@@ -37,8 +36,7 @@ TEST(StringCollectionTest, FirstAddPlacesTheCursorLaterAddsLeaveIt) {
     c.Add(String_t("c"));
     EXPECT_EQ(c.GetCurrent(), String_t("a"));
     std::vector<std::string> seen;
-    for (; !c.IsAtEnd(); c.Next())
-        seen.push_back(c.GetCurrent().ToUtf8());
+    for (; !c.IsAtEnd(); c.Next()) seen.push_back(c.GetCurrent().ToUtf8());
     EXPECT_EQ(seen, (std::vector<std::string>{"a", "b", "c"}));
     c.Next();  // at the end: nothing happens
     EXPECT_TRUE(c.IsAtEnd());
@@ -58,8 +56,7 @@ TEST(StringCollectionTest, AddAfterClearLeavesTheCursorAtTheEndUntilMoveFirst) {
 
 TEST(StringCollectionTest, RemoveEveryEqualElementMovingACursorOnOne) {
     StringCollection c;
-    for (const char* s : {"x", "d", "x", "e", "x", "f"})
-        c.Add(String_t(s));
+    for (const char* s : {"x", "d", "x", "e", "x", "f"}) c.Add(String_t(s));
     c.MoveFirst();
     c.Next();
     c.Next();  // on the second "x"
@@ -70,8 +67,7 @@ TEST(StringCollectionTest, RemoveEveryEqualElementMovingACursorOnOne) {
     EXPECT_EQ(c.Remove(String_t("nothing")), 0);
     // Adjacent duplicates under the cursor: it ends on the element after the last of them.
     StringCollection d;
-    for (const char* s : {"a", "y", "y", "y", "b"})
-        d.Add(String_t(s));
+    for (const char* s : {"a", "y", "y", "y", "b"}) d.Add(String_t(s));
     d.MoveFirst();
     d.Next();
     EXPECT_EQ(d.Remove(String_t("y")), 3);

@@ -16,8 +16,7 @@ std::vector<std::string> Lines(const String_t& s) {
     std::vector<std::string> lines;
     std::istringstream in(s.ToUtf8());
     std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
+    while (std::getline(in, line)) lines.push_back(line);
     return lines;
 }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <regex>
 #include <set>
 #include <thread>
 #include <unordered_set>
@@ -56,12 +55,17 @@ Fields Split(const Uuid& u) {
 }
 
 TEST(UuidTest, GeneratedTextHasTheFixedBits) {
-    const std::regex form(
-        "^[0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[0-3][0-9a-f]{3}-[89a-f][0-9a-f]{11}$");
+    auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
     for (int i = 0; i < 2000; ++i) {
         std::string t = Uuid::GenerateUuid().ToString().ToUtf8();
         ASSERT_EQ(t.size(), 36u);
-        ASSERT_TRUE(std::regex_match(t, form)) << t;
+        for (size_t j = 0; j < t.size(); ++j) {
+            bool dash = j == 8 || j == 13 || j == 18 || j == 23;
+            ASSERT_TRUE(dash ? t[j] == '-' : hex(t[j])) << t;
+        }
+        EXPECT_EQ(t[14], '7') << t;  // the third group starts with 7
+        EXPECT_LT(std::stoi(t.substr(19, 2), nullptr, 16), 0x40) << t;
+        EXPECT_GE(std::stoi(t.substr(24, 2), nullptr, 16), 0x80) << t;
     }
 }
 
@@ -76,12 +80,10 @@ TEST(UuidTest, MillionIdentifiersFromFourThreadsAreDistinct) {
                 made[t].push_back(Uuid::GenerateUuid().ToString().ToUtf8());
         });
     }
-    for (auto& th : threads)
-        th.join();
+    for (auto& th : threads) th.join();
     std::unordered_set<std::string> all;
     all.reserve(kThreads * kEach);
-    for (auto& v : made)
-        all.insert(v.begin(), v.end());
+    for (auto& v : made) all.insert(v.begin(), v.end());
     EXPECT_EQ(all.size(), static_cast<size_t>(kThreads * kEach));
 }
 
@@ -95,8 +97,7 @@ TEST_F(UuidClockTest, SameMillisecondAddsTheCounterToTimeLow) {
 
 TEST_F(UuidClockTest, TheTenThousandAndFirstCallWaitsForTheNextMillisecond) {
     std::set<std::string> texts;
-    for (int i = 0; i < 10000; ++i)
-        texts.insert(Uuid::GenerateUuid().ToString().ToUtf8());
+    for (int i = 0; i < 10000; ++i) texts.insert(Uuid::GenerateUuid().ToString().ToUtf8());
     EXPECT_EQ(texts.size(), 10000u);
     // The counter is exhausted; the clock moves on only after a few more reads.
     g_advanceAfter = g_reads + 5;

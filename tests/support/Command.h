@@ -19,12 +19,10 @@ struct CommandResult {
 inline CommandResult RunCommand(const std::string& command) {
     CommandResult result;
     FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        throw std::runtime_error("popen failed: " + command);
+    if (!pipe) throw std::runtime_error("popen failed: " + command);
     std::array<char, 4096> buf;
     size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0)
-        result.output.append(buf.data(), n);
+    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) result.output.append(buf.data(), n);
     int status = pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;

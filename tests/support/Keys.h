@@ -24,16 +24,13 @@ inline const RsaKeyPair& TestRsaKey(int bits = 2048, int variant = 0) {
     static std::map<std::pair<int, int>, RsaKeyPair> cache;
     std::lock_guard<std::mutex> lock(mutex);
     auto it = cache.find({bits, variant});
-    if (it != cache.end())
-        return it->second;
+    if (it != cache.end()) return it->second;
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
         EVP_RSA_gen(static_cast<unsigned>(bits)), EVP_PKEY_free);
-    if (!key)
-        throw std::runtime_error("EVP_RSA_gen failed");
+    if (!key) throw std::runtime_error("EVP_RSA_gen failed");
     auto pem = [](auto write) {
         std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
-        if (write(bio.get()) != 1)
-            throw std::runtime_error("PEM write failed");
+        if (write(bio.get()) != 1) throw std::runtime_error("PEM write failed");
         char* data = nullptr;
         long n = BIO_get_mem_data(bio.get(), &data);
         return std::string(data, static_cast<size_t>(n));

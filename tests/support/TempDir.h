@@ -15,8 +15,7 @@ class TempDir {
     TempDir() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "qmsec-test.XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
     }
     ~TempDir() {
@@ -35,8 +34,7 @@ class TempDir {
         std::filesystem::create_directories(std::filesystem::path(p).parent_path());
         std::ofstream out(p, std::ios::binary | std::ios::trunc);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        if (!out)
-            throw std::runtime_error("cannot write " + p);
+        if (!out) throw std::runtime_error("cannot write " + p);
         return p;
     }
 
@@ -46,8 +44,7 @@ class TempDir {
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path);
+    if (!in) throw std::runtime_error("cannot read " + path);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();

@@ -31,8 +31,7 @@ class TraceCapture {
     std::vector<std::string> Matching(const std::string& needle) const {
         std::vector<std::string> out;
         for (auto& t : Texts()) {
-            if (t.find(needle) != std::string::npos)
-                out.push_back(t);
+            if (t.find(needle) != std::string::npos) out.push_back(t);
         }
         return out;
     }

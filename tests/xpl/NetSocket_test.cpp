@@ -57,8 +57,7 @@ bool Ipv6LoopbackAvailable() {
 std::string Pattern(size_t size, unsigned seed) {
     std::mt19937 gen(seed);
     std::string s(size, '\0');
-    for (auto& c : s)
-        c = static_cast<char>(gen());
+    for (auto& c : s) c = static_cast<char>(gen());
     return s;
 }
 
@@ -68,8 +67,7 @@ std::string ReadUpTo(const InputStream_t& in, size_t want) {
     std::vector<char> buf(65536);
     while (out.size() < want) {
         int n = in.Read(buf.data(), static_cast<int>(std::min(buf.size(), want - out.size())));
-        if (n < 0)
-            break;
+        if (n < 0) break;
         out.append(buf.data(), static_cast<size_t>(n));
     }
     return out;
@@ -84,8 +82,7 @@ void WriteAll(const OutputStream_t& out, const std::string& data) {
         out.Write(data.data() + pos, static_cast<int>(n));
         pos += n;
         piece = piece * 3 + 7;
-        if (piece > 200000)
-            piece = 1;
+        if (piece > 200000) piece = 1;
     }
 }
 
@@ -356,13 +353,11 @@ TEST(SocketTest, DescriptorsAreCloseOnExec) {
     DIR* d = opendir("/proc/self/fd");
     ASSERT_NE(d, nullptr);
     while (dirent* e = readdir(d)) {
-        if (e->d_name[0] == '.')
-            continue;
+        if (e->d_name[0] == '.') continue;
         std::string link = std::string("/proc/self/fd/") + e->d_name;
         char target[256] = "";
         ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-        if (n <= 0 || std::strncmp(target, "socket:", 7) != 0)
-            continue;
+        if (n <= 0 || std::strncmp(target, "socket:", 7) != 0) continue;
         int fd = std::atoi(e->d_name);
         ++sockets;
         EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << "socket fd " << fd;

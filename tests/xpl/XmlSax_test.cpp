@@ -31,8 +31,7 @@ class MemoryStreamImpl_t : public QmXplIo::InputStreamImpl_t {
     MemoryStreamImpl_t(std::string data, int step, bool announce)
         : data_(std::move(data)), step_(step), announce_(announce) {}
     int Read(char* buf, int len) override {
-        if (pos_ >= data_.size())
-            return -1;
+        if (pos_ >= data_.size()) return -1;
         size_t n =
             std::min({static_cast<size_t>(len), static_cast<size_t>(step_), data_.size() - pos_});
         data_.copy(buf, n, pos_);
@@ -54,13 +53,9 @@ InputStream_t Stream(const std::string& data, int step = 1 << 30, bool announce 
     return InputStream_t(new MemoryStreamImpl_t(data, step, announce));
 }
 
-InputStream_t Trickle(const std::string& data) {
-    return Stream(data, 1, false);
-}
+InputStream_t Trickle(const std::string& data) { return Stream(data, 1, false); }
 
-std::string U8(const String_t& s) {
-    return s.IsNull() ? "<null>" : s.ToUtf8();
-}
+std::string U8(const String_t& s) { return s.IsNull() ? "<null>" : s.ToUtf8(); }
 
 // Writes every call as one line; consecutive Characters calls are merged into one line, so
 // logs compare equal however the text was split.
@@ -169,8 +164,7 @@ TEST(SaxTest, AttributesAnswerByIndexAndByName) {
         bool seen = false;
         void StartElement(const String_t&, const String_t& local, const String_t&,
                           const Attributes_i& a) override {
-            if (local != String_t("e"))
-                return;
+            if (local != String_t("e")) return;
             seen = true;
             EXPECT_EQ(a.GetLength(), 3);
             EXPECT_EQ(a.GetValue(String_t("p:x")), String_t("1"));
@@ -323,8 +317,7 @@ struct Thrower : Recorder {
     void StartElement(const String_t& u, const String_t& l, const String_t& q,
                       const Attributes_i& a) override {
         Recorder::StartElement(u, l, q, a);
-        if (where == "start" && l == String_t("second"))
-            throw MyError(42);
+        if (where == "start" && l == String_t("second")) throw MyError(42);
     }
     void Characters(const char16_t* c, int s, int n) override {
         Recorder::Characters(c, s, n);
@@ -333,8 +326,7 @@ struct Thrower : Recorder {
     }
     void EndElement(const String_t& u, const String_t& l, const String_t& q) override {
         Recorder::EndElement(u, l, q);
-        if (where == "end" && l == String_t("r"))
-            throw MyError(7);
+        if (where == "end" && l == String_t("r")) throw MyError(7);
     }
     void EndDocument() override {
         Recorder::EndDocument();
@@ -462,8 +454,7 @@ TEST(SaxTest, BillionLaughsIsRefusedBeforeAnyExpansion) {
 
     // One large entity used many times, and a parameter entity: refused the same way.
     std::string quadratic = "<!DOCTYPE r [<!ENTITY big \"" + std::string(10000, 'a') + "\">]><r>";
-    for (int i = 0; i < 1000; ++i)
-        quadratic += "&big;";
+    for (int i = 0; i < 1000; ++i) quadratic += "&big;";
     quadratic += "</r>";
     EXPECT_THROW(parser.Parse(Stream(quadratic)), SAXParseException_t);
     EXPECT_THROW(parser.Parse(Stream("<!DOCTYPE r [<!ENTITY % p \"<!ENTITY x 'y'>\"> %p;]><r/>")),
@@ -515,8 +506,7 @@ class GeneratedStreamImpl_t : public QmXplIo::InputStreamImpl_t {
     explicit GeneratedStreamImpl_t(int count) : count_(count) { pending_ = "<list>"; }
     int Read(char* buf, int len) override {
         if (pending_.empty()) {
-            if (done_)
-                return -1;
+            if (done_) return -1;
             if (next_ < count_) {
                 pending_ = "<i>" + std::to_string(next_++) + "</i>\n";
             } else {
@@ -551,8 +541,7 @@ TEST(SaxTest, LargeDocumentsStream) {
         }
         void Characters(const char16_t* c, int s, int n) override { text.append(c + s, n); }
         void EndElement(const String_t&, const String_t& l, const String_t&) override {
-            if (l == String_t("i"))
-                sum += std::stoll(String_t(text).ToUtf8());
+            if (l == String_t("i")) sum += std::stoll(String_t(text).ToUtf8());
         }
     } counter;
     const int n = 300000;  // about 4 MB

@@ -30,7 +30,8 @@ std::string DirectoryOf(const std::string& path) {
 
 AtomicFile::AtomicFile(const std::string& path, mode_t mode) : path_(path) {
     std::string dir = DirectoryOf(path);
-    std::string name = path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
+    std::string name =
+        path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
     temp_ = dir + "/." + name + ".tmp-XXXXXX";
     fd_ = mkostemp(temp_.data(), O_CLOEXEC);
     if (fd_ < 0) Fail(errno, "Could not create a temporary file for", path);
@@ -94,7 +95,8 @@ void WriteFileAtomically(const std::string& path, std::string_view data, mode_t 
 
 void SyncParentDirectory(const std::string& path) {
     int dfd = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) return;  // durability of the rename is best effort where the directory is unreadable
+    if (dfd < 0)
+        return;  // durability of the rename is best effort where the directory is unreadable
     fsync(dfd);
     close(dfd);
 }

@@ -14,7 +14,7 @@ namespace QmXplIo::detail {
 // Destroying an uncommitted file removes the temporary. Permissions are set with fchmod, so the
 // umask cannot widen or narrow them. Failures throw IOException_t with the errno text.
 class AtomicFile {
-public:
+  public:
     AtomicFile(const std::string& path, mode_t mode);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
@@ -27,7 +27,7 @@ public:
     bool IsOpen() const noexcept { return fd_ >= 0; }
     const std::string& GetPath() const noexcept { return path_; }
 
-private:
+  private:
     std::string path_;
     std::string temp_;
     int fd_ = -1;

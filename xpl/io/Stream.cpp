@@ -30,9 +30,7 @@ int InputStreamImpl_t::Read() {
     return n < 0 ? -1 : static_cast<unsigned char>(c);
 }
 
-int InputStreamImpl_t::Available() {
-    return 0;
-}
+int InputStreamImpl_t::Available() { return 0; }
 
 long long InputStreamImpl_t::Skip(long long n) {
     char scratch[4096];
@@ -40,8 +38,7 @@ long long InputStreamImpl_t::Skip(long long n) {
     while (skipped < n) {
         int want = static_cast<int>(std::min<long long>(n - skipped, sizeof scratch));
         int got = Read(scratch, want);
-        if (got < 0)
-            break;
+        if (got < 0) break;
         skipped += got;
     }
     return skipped;
@@ -52,8 +49,7 @@ void InputStreamImpl_t::Close() {}
 InputStream_t::~InputStream_t() = default;
 
 InputStreamImpl_t* InputStream_t::Body() const {
-    if (!body_)
-        throw IllegalStateError_t(CreateWarn_t(String_t("InputStream_t")));
+    if (!body_) throw IllegalStateError_t(CreateWarn_t(String_t("InputStream_t")));
     return body_.Get();
 }
 
@@ -66,19 +62,13 @@ int InputStream_t::Read(char* buf, int len) const {
     return len == 0 ? 0 : b->Read(buf, len);
 }
 
-int InputStream_t::Read() const {
-    return Body()->Read();
-}
-int InputStream_t::Available() const {
-    return Body()->Available();
-}
+int InputStream_t::Read() const { return Body()->Read(); }
+int InputStream_t::Available() const { return Body()->Available(); }
 long long InputStream_t::Skip(long long n) const {
     InputStreamImpl_t* b = Body();
     return n <= 0 ? 0 : b->Skip(n);
 }
-void InputStream_t::Close() const {
-    Body()->Close();
-}
+void InputStream_t::Close() const { Body()->Close(); }
 
 FilterInputStreamImpl_t::FilterInputStreamImpl_t(const InputStream_t& in) : in_(in) {
     if (in_.IsNull()) {
@@ -87,21 +77,11 @@ FilterInputStreamImpl_t::FilterInputStreamImpl_t(const InputStream_t& in) : in_(
     }
 }
 FilterInputStreamImpl_t::~FilterInputStreamImpl_t() = default;
-int FilterInputStreamImpl_t::Read(char* buf, int len) {
-    return in_.Read(buf, len);
-}
-int FilterInputStreamImpl_t::Read() {
-    return in_.Read();
-}
-int FilterInputStreamImpl_t::Available() {
-    return in_.Available();
-}
-long long FilterInputStreamImpl_t::Skip(long long n) {
-    return in_.Skip(n);
-}
-void FilterInputStreamImpl_t::Close() {
-    in_.Close();
-}
+int FilterInputStreamImpl_t::Read(char* buf, int len) { return in_.Read(buf, len); }
+int FilterInputStreamImpl_t::Read() { return in_.Read(); }
+int FilterInputStreamImpl_t::Available() { return in_.Available(); }
+long long FilterInputStreamImpl_t::Skip(long long n) { return in_.Skip(n); }
+void FilterInputStreamImpl_t::Close() { in_.Close(); }
 
 FilterInputStream_t::FilterInputStream_t(const InputStream_t& in)
     : InputStream_t(new FilterInputStreamImpl_t(in)) {}
@@ -122,8 +102,7 @@ void OutputStreamImpl_t::Close() {}
 OutputStream_t::~OutputStream_t() = default;
 
 OutputStreamImpl_t* OutputStream_t::Body() const {
-    if (!body_)
-        throw IllegalStateError_t(CreateWarn_t(String_t("OutputStream_t")));
+    if (!body_) throw IllegalStateError_t(CreateWarn_t(String_t("OutputStream_t")));
     return body_.Get();
 }
 
@@ -133,19 +112,12 @@ void OutputStream_t::Write(const char* buf, int len) const {
         throw IllegalArgumentError_t(
             CreateWarn_t(String_t("OutputStream_t::Write: illegal buffer or length")));
     }
-    if (len > 0)
-        b->Write(buf, len);
+    if (len > 0) b->Write(buf, len);
 }
 
-void OutputStream_t::Write(int byte) const {
-    Body()->Write(byte);
-}
-void OutputStream_t::Flush() const {
-    Body()->Flush();
-}
-void OutputStream_t::Close() const {
-    Body()->Close();
-}
+void OutputStream_t::Write(int byte) const { Body()->Write(byte); }
+void OutputStream_t::Flush() const { Body()->Flush(); }
+void OutputStream_t::Close() const { Body()->Close(); }
 
 FilterOutputStreamImpl_t::FilterOutputStreamImpl_t(const OutputStream_t& out) : out_(out) {
     if (out_.IsNull()) {
@@ -154,15 +126,9 @@ FilterOutputStreamImpl_t::FilterOutputStreamImpl_t(const OutputStream_t& out) : 
     }
 }
 FilterOutputStreamImpl_t::~FilterOutputStreamImpl_t() = default;
-void FilterOutputStreamImpl_t::Write(const char* buf, int len) {
-    out_.Write(buf, len);
-}
-void FilterOutputStreamImpl_t::Write(int byte) {
-    out_.Write(byte);
-}
-void FilterOutputStreamImpl_t::Flush() {
-    out_.Flush();
-}
+void FilterOutputStreamImpl_t::Write(const char* buf, int len) { out_.Write(buf, len); }
+void FilterOutputStreamImpl_t::Write(int byte) { out_.Write(byte); }
+void FilterOutputStreamImpl_t::Flush() { out_.Flush(); }
 void FilterOutputStreamImpl_t::Close() {
     // Flush first so that buffered filters below lose nothing; close even when flushing fails.
     try {

@@ -28,10 +28,8 @@ std::string Language() {
         if (v && *v) {
             std::string lang(v);
             size_t cut = lang.find_first_of("_.@");
-            if (cut != std::string::npos)
-                lang.resize(cut);
-            if (lang == "C" || lang == "POSIX")
-                return {};
+            if (cut != std::string::npos) lang.resize(cut);
+            if (lang == "C" || lang == "POSIX") return {};
             return lang;
         }
     }
@@ -55,24 +53,19 @@ std::string Unescape(const std::string& s) {
 
 void MessageCatalog_t::Body::Load() const {
     std::string lang = Language();
-    if (lang.empty() || lang.find('/') != std::string::npos)
-        return;
+    if (lang.empty() || lang.find('/') != std::string::npos) return;
     std::string file =
         QmXplRuntime::HomeDirectory() + "/nls/" + lang + "/" + name.ToUtf8() + ".cat";
     std::ifstream in(file);
     std::string line;
     while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty() || line[0] == '#')
-            continue;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
         size_t sep = line.find_first_of(" \t");
-        if (sep == std::string::npos || sep == 0)
-            continue;
+        if (sep == std::string::npos || sep == 0) continue;
         char* end = nullptr;
         long number = std::strtol(line.c_str(), &end, 10);
-        if (end != line.c_str() + sep || number <= 0)
-            continue;
+        if (end != line.c_str() + sep || number <= 0) continue;
         texts[static_cast<int>(number)] = String_t(Unescape(line.substr(sep + 1)));
     }
 }
@@ -83,13 +76,10 @@ MessageCatalog_t::MessageCatalog_t(const String_t& name) : body_(std::make_uniqu
 
 MessageCatalog_t::~MessageCatalog_t() = default;
 
-const String_t& MessageCatalog_t::GetName() const noexcept {
-    return body_->name;
-}
+const String_t& MessageCatalog_t::GetName() const noexcept { return body_->name; }
 
 String_t MessageCatalog_t::Lookup(int number, const String_t& defaultText) const {
-    if (number == 0)
-        return defaultText;
+    if (number == 0) return defaultText;
     std::call_once(body_->loaded, [this] { body_->Load(); });
     auto it = body_->texts.find(number);
     return it == body_->texts.end() ? defaultText : it->second;

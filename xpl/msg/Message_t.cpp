@@ -9,9 +9,7 @@ namespace QmXplMsg {
 // --- MessageList_t ---------------------------------------------------------------------------
 
 MessageList_t::MessageList_t() = default;
-MessageList_t::MessageList_t(const Message_t& first) {
-    items_.push_back(first);
-}
+MessageList_t::MessageList_t(const Message_t& first) { items_.push_back(first); }
 MessageList_t::MessageList_t(const MessageList_t&) = default;
 MessageList_t::MessageList_t(MessageList_t&&) noexcept = default;
 MessageList_t& MessageList_t::operator=(const MessageList_t&) = default;
@@ -33,31 +31,22 @@ MessageList_t& MessageList_t::Add(const MessageList_t& messages) {
     return *this;
 }
 
-int MessageList_t::GetCount() const noexcept {
-    return static_cast<int>(items_.size());
-}
+int MessageList_t::GetCount() const noexcept { return static_cast<int>(items_.size()); }
 
 const Message_t& MessageList_t::Get(int index) const {
     return items_.at(static_cast<size_t>(index));
 }
 
-void MessageList_t::Clear() noexcept {
-    items_.clear();
-}
+void MessageList_t::Clear() noexcept { items_.clear(); }
 
-std::vector<Message_t>::const_iterator MessageList_t::begin() const {
-    return items_.begin();
-}
-std::vector<Message_t>::const_iterator MessageList_t::end() const {
-    return items_.end();
-}
+std::vector<Message_t>::const_iterator MessageList_t::begin() const { return items_.begin(); }
+std::vector<Message_t>::const_iterator MessageList_t::end() const { return items_.end(); }
 
 String_t MessageList_t::Format(int flags) const {
     String_t out("");
     bool first = true;
     for (const auto& m : items_) {
-        if (!first)
-            out.Append(String_t((flags & kFormatOneLine) ? "; " : "\n"));
+        if (!first) out.Append(String_t((flags & kFormatOneLine) ? "; " : "\n"));
         first = false;
         m.FormatInto(out, flags, 0);
     }
@@ -94,9 +83,7 @@ Message_t& Message_t::operator<<(const char* insert) {
     return *this;
 }
 
-Message_t& Message_t::operator<<(int insert) {
-    return *this << static_cast<long long>(insert);
-}
+Message_t& Message_t::operator<<(int insert) { return *this << static_cast<long long>(insert); }
 
 Message_t& Message_t::operator<<(unsigned int insert) {
     return *this << static_cast<long long>(insert);
@@ -139,28 +126,23 @@ String_t Message_t::GetText() const {
 
 void Message_t::FormatInto(String_t& out, int flags, int depth) const {
     bool oneLine = flags & kFormatOneLine;
-    if (!oneLine && depth > 0)
-        out.Append(String_t(2 * depth, u' '));
+    if (!oneLine && depth > 0) out.Append(String_t(2 * depth, u' '));
     if (!(flags & kFormatText)) {
         if ((flags & kFormatNumber) && !catalog_.IsEmpty()) {
             out.Append(String_t("[") + catalog_ + " " + String_t(std::to_string(number_)) + "] ");
         }
         if (flags & kFormatSeverity) {
-            if (severity_ == Severity_t::eWarning)
-                out.Append(String_t("Warning: "));
-            if (severity_ == Severity_t::eError)
-                out.Append(String_t("Error: "));
+            if (severity_ == Severity_t::eWarning) out.Append(String_t("Warning: "));
+            if (severity_ == Severity_t::eError) out.Append(String_t("Error: "));
         }
     }
     out.Append(GetText());
-    if (!(flags & kFormatDetails) || details_.IsEmpty())
-        return;
+    if (!(flags & kFormatDetails) || details_.IsEmpty()) return;
     if (oneLine) {
         out.Append(String_t(" ("));
         bool first = true;
         for (const auto& d : details_) {
-            if (!first)
-                out.Append(String_t("; "));
+            if (!first) out.Append(String_t("; "));
             first = false;
             d.FormatInto(out, flags, depth + 1);
         }
@@ -194,12 +176,8 @@ CreateSystemError_t::CreateSystemError_t(int errnum, const String_t& what)
 
 // --- exceptions ------------------------------------------------------------------------------
 
-Exception_t::Exception_t(const Message_t& message) : messages_(message) {
-    Render();
-}
-Exception_t::Exception_t(const MessageList_t& messages) : messages_(messages) {
-    Render();
-}
+Exception_t::Exception_t(const Message_t& message) : messages_(message) { Render(); }
+Exception_t::Exception_t(const MessageList_t& messages) : messages_(messages) { Render(); }
 Exception_t::Exception_t(const Exception_t&) = default;
 Exception_t& Exception_t::operator=(const Exception_t&) = default;
 Exception_t::~Exception_t() = default;
@@ -209,13 +187,9 @@ void Exception_t::AddMessage(const Message_t& message) {
     Render();
 }
 
-void Exception_t::Render() {
-    what_ = messages_.Format(kFormatNumber | kFormatDetails).ToUtf8();
-}
+void Exception_t::Render() { what_ = messages_.Format(kFormatNumber | kFormatDetails).ToUtf8(); }
 
-const char* Exception_t::what() const noexcept {
-    return what_.c_str();
-}
+const char* Exception_t::what() const noexcept { return what_.c_str(); }
 
 RuntimeException_t::~RuntimeException_t() = default;
 LogicError_t::~LogicError_t() = default;

@@ -14,16 +14,10 @@ ConnectionImpl_t* Connection_t::Body(const char* className) const {
     return body_.Get();
 }
 
-InputStream_t Connection_t::GetInputStream() const {
-    return Body()->GetInputStream();
-}
+InputStream_t Connection_t::GetInputStream() const { return Body()->GetInputStream(); }
 
-OutputStream_t Connection_t::GetOutputStream() const {
-    return Body()->GetOutputStream();
-}
+OutputStream_t Connection_t::GetOutputStream() const { return Body()->GetOutputStream(); }
 
-void Connection_t::Close() const {
-    Body()->Close();
-}
+void Connection_t::Close() const { Body()->Close(); }
 
 }  // namespace QmXplIo

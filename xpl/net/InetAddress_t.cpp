@@ -29,22 +29,18 @@ UnknownHostException_t::~UnknownHostException_t() = default;
 
 InetAddress_t InetAddressAccess_t::FromSockaddr(const sockaddr* sa, socklen_t len, int* port) {
     InetAddress_t a;
-    if (port)
-        *port = 0;
-    if (!sa)
-        return a;
+    if (port) *port = 0;
+    if (!sa) return a;
     if (sa->sa_family == AF_INET && len >= static_cast<socklen_t>(sizeof(sockaddr_in))) {
         sockaddr_in in;
         std::memcpy(&in, sa, sizeof in);
         a.family_ = AF_INET;
         std::memcpy(a.bytes_, &in.sin_addr, 4);
-        if (port)
-            *port = ntohs(in.sin_port);
+        if (port) *port = ntohs(in.sin_port);
     } else if (sa->sa_family == AF_INET6 && len >= static_cast<socklen_t>(sizeof(sockaddr_in6))) {
         sockaddr_in6 in6;
         std::memcpy(&in6, sa, sizeof in6);
-        if (port)
-            *port = ntohs(in6.sin6_port);
+        if (port) *port = ntohs(in6.sin6_port);
         if (IN6_IS_ADDR_V4MAPPED(&in6.sin6_addr)) {
             a.family_ = AF_INET;
             std::memcpy(a.bytes_, in6.sin6_addr.s6_addr + 12, 4);
@@ -91,8 +87,7 @@ bool InetAddress_t::operator==(const InetAddress_t& o) const noexcept {
 }
 
 bool InetAddress_t::IsLoopback() const noexcept {
-    if (family_ == AF_INET)
-        return bytes_[0] == 127;
+    if (family_ == AF_INET) return bytes_[0] == 127;
     if (family_ == AF_INET6) {
         static const unsigned char loop[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
         return std::memcmp(bytes_, loop, 16) == 0;
@@ -101,15 +96,13 @@ bool InetAddress_t::IsLoopback() const noexcept {
 }
 
 bool InetAddress_t::IsAnyLocal() const noexcept {
-    if (family_ == 0)
-        return false;
+    if (family_ == 0) return false;
     static const unsigned char zero[16] = {};
     return std::memcmp(bytes_, zero, family_ == AF_INET ? 4 : 16) == 0;
 }
 
 std::vector<unsigned char> InetAddress_t::GetAddress() const {
-    if (family_ == 0)
-        return {};
+    if (family_ == 0) return {};
     return std::vector<unsigned char>(bytes_, bytes_ + (family_ == AF_INET ? 4 : 16));
 }
 
@@ -122,8 +115,7 @@ bool NameInfo(const InetAddress_t& a, int flags, std::string& out) {
     char host[NI_MAXHOST];
     int rc = getnameinfo(reinterpret_cast<const sockaddr*>(&ss), len, host, sizeof host, nullptr, 0,
                          flags);
-    if (rc != 0)
-        return false;
+    if (rc != 0) return false;
     out = host;
     return true;
 }
@@ -131,11 +123,9 @@ bool NameInfo(const InetAddress_t& a, int flags, std::string& out) {
 }  // namespace
 
 String_t InetAddress_t::GetHostAddress() const {
-    if (family_ == 0)
-        return String_t();
+    if (family_ == 0) return String_t();
     std::string text;
-    if (NameInfo(*this, NI_NUMERICHOST, text))
-        return String_t(text);
+    if (NameInfo(*this, NI_NUMERICHOST, text)) return String_t(text);
     // getnameinfo cannot fail for a numeric conversion of a valid address; inet_ntop as a net.
     char buf[INET6_ADDRSTRLEN] = "";
     inet_ntop(family_, bytes_, buf, sizeof buf);
@@ -143,13 +133,10 @@ String_t InetAddress_t::GetHostAddress() const {
 }
 
 String_t InetAddress_t::GetHostName() const {
-    if (family_ == 0)
-        return String_t();
-    if (!name_.IsEmpty())
-        return name_;
+    if (family_ == 0) return String_t();
+    if (!name_.IsEmpty()) return name_;
     std::string text;
-    if (NameInfo(*this, NI_NAMEREQD, text))
-        return String_t(text);
+    if (NameInfo(*this, NI_NAMEREQD, text)) return String_t(text);
     return GetHostAddress();
 }
 
@@ -166,8 +153,7 @@ std::vector<InetAddress_t> InetAddress_t::GetAllByName(const String_t& host) {
     int rc = getaddrinfo(name.c_str(), nullptr, &hints, &res);
     if (rc != 0) {
         String_t what = String_t("Could not resolve host '") + host + "'";
-        if (rc == EAI_SYSTEM)
-            throw UnknownHostException_t(CreateSystemError_t(errno, what));
+        if (rc == EAI_SYSTEM) throw UnknownHostException_t(CreateSystemError_t(errno, what));
         throw UnknownHostException_t(CreateError_t(what + ": " + gai_strerror(rc)));
     }
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owner(res, &freeaddrinfo);
@@ -179,15 +165,11 @@ std::vector<InetAddress_t> InetAddress_t::GetAllByName(const String_t& host) {
     std::vector<InetAddress_t> out;
     for (addrinfo* ai = res; ai; ai = ai->ai_next) {
         InetAddress_t a = InetAddressAccess_t::FromSockaddr(ai->ai_addr, ai->ai_addrlen);
-        if (a.IsNull())
-            continue;
-        if (!numeric)
-            a.name_ = host;
+        if (a.IsNull()) continue;
+        if (!numeric) a.name_ = host;
         bool seen = false;
-        for (const auto& b : out)
-            seen = seen || b == a;
-        if (!seen)
-            out.push_back(a);
+        for (const auto& b : out) seen = seen || b == a;
+        if (!seen) out.push_back(a);
     }
     if (out.empty()) {
         throw UnknownHostException_t(
@@ -196,9 +178,7 @@ std::vector<InetAddress_t> InetAddress_t::GetAllByName(const String_t& host) {
     return out;
 }
 
-InetAddress_t InetAddress_t::GetByName(const String_t& host) {
-    return GetAllByName(host).front();
-}
+InetAddress_t InetAddress_t::GetByName(const String_t& host) { return GetAllByName(host).front(); }
 
 InetAddress_t FirstInterfaceAddress() {
     ifaddrs* list = nullptr;
@@ -210,13 +190,11 @@ InetAddress_t FirstInterfaceAddress() {
     InetAddress_t best;
     int bestRank = 0;  // 3: IPv4, 2: global IPv6, 1: link-local IPv6
     for (ifaddrs* i = list; i; i = i->ifa_next) {
-        if (!i->ifa_addr || !(i->ifa_flags & IFF_UP) || (i->ifa_flags & IFF_LOOPBACK))
-            continue;
+        if (!i->ifa_addr || !(i->ifa_flags & IFF_UP) || (i->ifa_flags & IFF_LOOPBACK)) continue;
         socklen_t len =
             i->ifa_addr->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
         InetAddress_t a = InetAddressAccess_t::FromSockaddr(i->ifa_addr, len);
-        if (a.IsNull() || a.IsLoopback() || a.IsAnyLocal())
-            continue;
+        if (a.IsNull() || a.IsLoopback() || a.IsAnyLocal()) continue;
         int rank = 3;
         if (a.GetFamily() == AF_INET6) {
             std::vector<unsigned char> b = a.GetAddress();

@@ -17,14 +17,11 @@ namespace {
 QmXplTrc::TraceWrapper_t netTrace("qmxpl.net", 8);
 }  // namespace
 
-QmXplTrc::TraceObj_t& NetTrace() {
-    return netTrace;
-}
+QmXplTrc::TraceObj_t& NetTrace() { return netTrace; }
 
 void TraceFailure(const std::string& text, const char* file, int line) noexcept {
     QmXplTrc::TraceObj_t& t = netTrace;
-    if (t.IsOn(2))
-        t.DoTrace(2, text.c_str(), file, line);
+    if (t.IsOn(2)) t.DoTrace(2, text.c_str(), file, line);
 }
 
 std::string ErrorText(int err) {
@@ -45,8 +42,7 @@ void ThrowClosed(const char* what) {
 
 SocketFd::~SocketFd() {
     // The last handle is gone, so nothing can be using the descriptor any more.
-    if (fd_ >= 0)
-        CloseNow();
+    if (fd_ >= 0) CloseNow();
 }
 
 void SocketFd::CloseNow() noexcept {
@@ -59,8 +55,7 @@ void SocketFd::CloseNow() noexcept {
 
 bool SocketFd::Close() noexcept {
     std::lock_guard<std::mutex> lock(m_);
-    if (closed_)
-        return false;
+    if (closed_) return false;
     closed_ = true;
     if (users_ == 0) {
         CloseNow();
@@ -81,16 +76,14 @@ bool SocketFd::IsClosed() const {
 
 SocketFd::Use::Use(SocketFd& owner, const char* what) : owner_(owner) {
     std::lock_guard<std::mutex> lock(owner_.m_);
-    if (owner_.closed_)
-        ThrowClosed(what);
+    if (owner_.closed_) ThrowClosed(what);
     ++owner_.users_;
     fd_ = owner_.fd_;
 }
 
 SocketFd::Use::~Use() {
     std::lock_guard<std::mutex> lock(owner_.m_);
-    if (--owner_.users_ == 0 && owner_.closed_ && owner_.fd_ >= 0)
-        owner_.CloseNow();
+    if (--owner_.users_ == 0 && owner_.closed_ && owner_.fd_ >= 0) owner_.CloseNow();
 }
 
 // --- waiting ----------------------------------------------------------------------------------
@@ -102,12 +95,9 @@ bool WaitReady(int fd, short events, int timeoutMs, const char* what) {
     for (;;) {
         pollfd p{fd, events, 0};
         int rc = ::poll(&p, 1, wait);
-        if (rc > 0)
-            return true;  // ready, or an error/hang-up that the next call reports
-        if (rc == 0)
-            return false;
-        if (errno != EINTR)
-            ThrowSystemError(errno, what);
+        if (rc > 0) return true;  // ready, or an error/hang-up that the next call reports
+        if (rc == 0) return false;
+        if (errno != EINTR) ThrowSystemError(errno, what);
         if (timeoutMs >= 0) {
             // Rounded up, so that a wait never ends before its time.
             auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());

@@ -68,14 +68,11 @@ SocketImpl_t* ServerSocketImpl_t::Accept() {
                               String_t(std::to_string(timeout)) + " ms"));
         }
         int fd = ::accept4(use.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0)
-            return new SocketImpl_t(fd);
+        if (fd >= 0) return new SocketImpl_t(fd);
         int err = errno;
-        if (fd_.IsClosed())
-            ThrowClosed("ServerSocket_t::Accept");
+        if (fd_.IsClosed()) ThrowClosed("ServerSocket_t::Accept");
         // A connection that was reset before it was taken, or a signal: wait for the next one.
-        if (err == EINTR || err == ECONNABORTED || err == EPROTO)
-            continue;
+        if (err == EINTR || err == ECONNABORTED || err == EPROTO) continue;
         ThrowSystemError(err, "ServerSocket_t::Accept");
     }
 }
@@ -87,8 +84,7 @@ ServerSocket_t::ServerSocket_t(int port, const String_t& bindAddress, int backlo
         throw QmXplMsg::IllegalArgumentError_t(
             CreateError_t(String_t("ServerSocket_t: port outside 0..65535")));
     }
-    if (backlog <= 0)
-        backlog = 50;
+    if (backlog <= 0) backlog = 50;
     int fd = -1;
     int err = 0;
     std::string what;
@@ -113,14 +109,12 @@ ServerSocket_t::ServerSocket_t(int port, const String_t& bindAddress, int backlo
             sockaddr_storage ss;
             socklen_t len = InetAddressAccess_t::ToSockaddr(a, port, ss);
             fd = Listen(ss.ss_family, reinterpret_cast<sockaddr*>(&ss), len, backlog, false, err);
-            if (fd >= 0)
-                break;
+            if (fd >= 0) break;
         }
         what = "ServerSocket_t: could not listen on '" + QmXplStr::UTF8_t(bindAddress).Str() +
                "' port " + std::to_string(port);
     }
-    if (fd < 0)
-        ThrowSystemError(err, what);
+    if (fd < 0) ThrowSystemError(err, what);
 
     sockaddr_storage ss;
     socklen_t len = sizeof ss;
@@ -146,17 +140,11 @@ ServerSocketImpl_t* ServerSocket_t::Impl() const {
     return body_.Get();
 }
 
-Socket_t ServerSocket_t::Accept() const {
-    return Socket_t(Impl()->Accept());
-}
+Socket_t ServerSocket_t::Accept() const { return Socket_t(Impl()->Accept()); }
 
-int ServerSocket_t::GetLocalPort() const {
-    return Impl()->port_;
-}
+int ServerSocket_t::GetLocalPort() const { return Impl()->port_; }
 
-const InetAddress_t& ServerSocket_t::GetInetAddress() const {
-    return Impl()->address_;
-}
+const InetAddress_t& ServerSocket_t::GetInetAddress() const { return Impl()->address_; }
 
 void ServerSocket_t::SetSoTimeout(int milliseconds) const {
     ServerSocketImpl_t* s = Impl();
@@ -164,24 +152,18 @@ void ServerSocket_t::SetSoTimeout(int milliseconds) const {
         throw QmXplMsg::IllegalArgumentError_t(
             CreateError_t(String_t("ServerSocket_t::SetSoTimeout: negative timeout")));
     }
-    if (s->IsClosed())
-        ThrowClosed("ServerSocket_t::SetSoTimeout");
+    if (s->IsClosed()) ThrowClosed("ServerSocket_t::SetSoTimeout");
     s->timeoutMs_.store(milliseconds);
 }
 
 int ServerSocket_t::GetSoTimeout() const {
     ServerSocketImpl_t* s = Impl();
-    if (s->IsClosed())
-        ThrowClosed("ServerSocket_t::GetSoTimeout");
+    if (s->IsClosed()) ThrowClosed("ServerSocket_t::GetSoTimeout");
     return s->timeoutMs_.load();
 }
 
-void ServerSocket_t::Close() const {
-    Impl()->Close();
-}
+void ServerSocket_t::Close() const { Impl()->Close(); }
 
-bool ServerSocket_t::IsClosed() const {
-    return Impl()->IsClosed();
-}
+bool ServerSocket_t::IsClosed() const { return Impl()->IsClosed(); }
 
 }  // namespace QmXplNet

@@ -40,8 +40,7 @@ class SocketInputStreamImpl_t : public QmXplIo::InputStreamImpl_t {
     int Available() override { return socket_->Available(); }
     // Shuts the input down; on a socket that is closed already there is nothing left to do.
     void Close() override {
-        if (!socket_->IsClosed())
-            socket_->ShutdownInput();
+        if (!socket_->IsClosed()) socket_->ShutdownInput();
     }
 
   private:
@@ -53,8 +52,7 @@ class SocketOutputStreamImpl_t : public QmXplIo::OutputStreamImpl_t {
     explicit SocketOutputStreamImpl_t(SocketImpl_t* socket) : socket_(socket) {}
     void Write(const char* buf, int len) override { socket_->Write(buf, len); }
     void Close() override {
-        if (!socket_->IsClosed())
-            socket_->ShutdownOutput();
+        if (!socket_->IsClosed()) socket_->ShutdownOutput();
     }
 
   private:
@@ -92,8 +90,7 @@ int ConnectOne(const InetAddress_t& address, int port, int timeoutMs, int& err) 
         }
         int soError = 0;
         socklen_t slen = sizeof soError;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &slen) != 0)
-            soError = errno;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &slen) != 0) soError = errno;
         if (soError != 0) {
             err = soError;
             ::close(fd);
@@ -111,10 +108,8 @@ int ConnectOne(const InetAddress_t& address, int port, int timeoutMs, int& err) 
 
 SocketImpl_t* Connect(const std::vector<InetAddress_t>& addresses, const String_t& host, int port,
                       int timeoutMs) {
-    if (port < 1 || port > 65535)
-        BadArgument("Socket_t: port outside 1..65535");
-    if (timeoutMs < 0)
-        BadArgument("Socket_t: negative connect timeout");
+    if (port < 1 || port > 65535) BadArgument("Socket_t: port outside 1..65535");
+    if (timeoutMs < 0) BadArgument("Socket_t: negative connect timeout");
     int err = 0;
     const InetAddress_t* last = nullptr;
     for (const auto& a : addresses) {
@@ -129,10 +124,8 @@ SocketImpl_t* Connect(const std::vector<InetAddress_t>& addresses, const String_
     }
     String_t what =
         String_t("Could not connect to '") + host + "' port " + String_t(std::to_string(port));
-    if (last)
-        what = what + " (address " + last->GetHostAddress() + ")";
-    if (err == ETIMEDOUT)
-        throw SocketTimeoutException_t(QmXplMsg::CreateSystemError_t(err, what));
+    if (last) what = what + " (address " + last->GetHostAddress() + ")";
+    if (err == ETIMEDOUT) throw SocketTimeoutException_t(QmXplMsg::CreateSystemError_t(err, what));
     ThrowSystemError(err, QmXplStr::UTF8_t(what).Str());
 }
 
@@ -155,25 +148,20 @@ SocketImpl_t::SocketImpl_t(int fd) : fd_(fd) {
 SocketImpl_t::~SocketImpl_t() = default;
 
 InputStream_t SocketImpl_t::GetInputStream() {
-    if (IsClosed())
-        ThrowClosed("Socket_t::GetInputStream");
+    if (IsClosed()) ThrowClosed("Socket_t::GetInputStream");
     return InputStream_t(new SocketInputStreamImpl_t(this));
 }
 
 OutputStream_t SocketImpl_t::GetOutputStream() {
-    if (IsClosed())
-        ThrowClosed("Socket_t::GetOutputStream");
+    if (IsClosed()) ThrowClosed("Socket_t::GetOutputStream");
     return OutputStream_t(new SocketOutputStreamImpl_t(this));
 }
 
-void SocketImpl_t::Close() {
-    fd_.Close();
-}
+void SocketImpl_t::Close() { fd_.Close(); }
 
 int SocketImpl_t::Read(char* buf, int len) {
     SocketFd::Use use(fd_, "Socket_t read");
-    if (inputShut_.load())
-        return -1;
+    if (inputShut_.load()) return -1;
     int timeout = timeoutMs_.load();
     if (timeout > 0 && !WaitReady(use.Fd(), POLLIN, timeout, "Socket_t read")) {
         throw SocketTimeoutException_t(CreateError_t(String_t("Socket_t read timed out after ") +
@@ -181,17 +169,13 @@ int SocketImpl_t::Read(char* buf, int len) {
     }
     for (;;) {
         ssize_t n = ::recv(use.Fd(), buf, static_cast<size_t>(len), 0);
-        if (n > 0)
-            return static_cast<int>(n);
+        if (n > 0) return static_cast<int>(n);
         int err = errno;
         // A Close() from another thread wakes the read through a shutdown; report the close,
         // not an end of stream that the peer never sent.
-        if (fd_.IsClosed())
-            ThrowClosed("Socket_t read");
-        if (n == 0)
-            return -1;
-        if (err != EINTR)
-            ThrowSystemError(err, "Socket_t read");
+        if (fd_.IsClosed()) ThrowClosed("Socket_t read");
+        if (n == 0) return -1;
+        if (err != EINTR) ThrowSystemError(err, "Socket_t read");
     }
 }
 
@@ -207,10 +191,8 @@ void SocketImpl_t::Write(const char* buf, int len) {
         ssize_t n = ::send(use.Fd(), buf, static_cast<size_t>(len), MSG_NOSIGNAL);
         if (n < 0) {
             int err = errno;
-            if (fd_.IsClosed())
-                ThrowClosed("Socket_t write");
-            if (err == EINTR)
-                continue;
+            if (fd_.IsClosed()) ThrowClosed("Socket_t write");
+            if (err == EINTR) continue;
             ThrowSystemError(err, "Socket_t write");
         }
         buf += n;
@@ -220,18 +202,15 @@ void SocketImpl_t::Write(const char* buf, int len) {
 
 int SocketImpl_t::Available() {
     SocketFd::Use use(fd_, "Socket_t available");
-    if (inputShut_.load())
-        return 0;
+    if (inputShut_.load()) return 0;
     int n = 0;
-    if (::ioctl(use.Fd(), FIONREAD, &n) != 0)
-        ThrowSystemError(errno, "Socket_t available");
+    if (::ioctl(use.Fd(), FIONREAD, &n) != 0) ThrowSystemError(errno, "Socket_t available");
     return n;
 }
 
 void SocketImpl_t::ShutdownInput() {
     SocketFd::Use use(fd_, "Socket_t::ShutdownInput");
-    if (inputShut_.exchange(true))
-        return;
+    if (inputShut_.exchange(true)) return;
     // ENOTCONN: the connection is already gone, so the input is down as asked.
     if (::shutdown(use.Fd(), SHUT_RD) != 0 && errno != ENOTCONN) {
         int err = errno;
@@ -242,8 +221,7 @@ void SocketImpl_t::ShutdownInput() {
 
 void SocketImpl_t::ShutdownOutput() {
     SocketFd::Use use(fd_, "Socket_t::ShutdownOutput");
-    if (outputShut_.exchange(true))
-        return;
+    if (outputShut_.exchange(true)) return;
     if (::shutdown(use.Fd(), SHUT_WR) != 0 && errno != ENOTCONN) {
         int err = errno;
         outputShut_.store(false);
@@ -261,8 +239,7 @@ int SocketImpl_t::GetIntOption(int level, int name, const char* what) {
     SocketFd::Use use(fd_, what);
     int value = 0;
     socklen_t len = sizeof value;
-    if (::getsockopt(use.Fd(), level, name, &value, &len) != 0)
-        ThrowSystemError(errno, what);
+    if (::getsockopt(use.Fd(), level, name, &value, &len) != 0) ThrowSystemError(errno, what);
     return value;
 }
 
@@ -289,17 +266,14 @@ int SocketImpl_t::GetSoLinger() {
 Socket_t::Socket_t(const String_t& host, int port) : Socket_t(host, port, 0) {}
 
 Socket_t::Socket_t(const String_t& host, int port, int connectTimeoutMs) {
-    if (host.IsEmpty())
-        BadArgument("Socket_t: empty host name");
-    if (port < 1 || port > 65535)
-        BadArgument("Socket_t: port outside 1..65535");
+    if (host.IsEmpty()) BadArgument("Socket_t: empty host name");
+    if (port < 1 || port > 65535) BadArgument("Socket_t: port outside 1..65535");
     body_ = QmXplRef::Ref_t<QmXplIo::ConnectionImpl_t>(
         Connect(InetAddress_t::GetAllByName(host), host, port, connectTimeoutMs));
 }
 
 Socket_t::Socket_t(const InetAddress_t& address, int port, int connectTimeoutMs) {
-    if (address.IsNull())
-        BadArgument("Socket_t: null address");
+    if (address.IsNull()) BadArgument("Socket_t: null address");
     body_ = QmXplRef::Ref_t<QmXplIo::ConnectionImpl_t>(
         Connect({address}, address.GetHostAddress(), port, connectTimeoutMs));
 }
@@ -308,35 +282,17 @@ Socket_t::Socket_t(SocketImpl_t* body) : Connection_t(body) {}
 
 Socket_t::~Socket_t() = default;
 
-SocketImpl_t* Socket_t::Impl() const {
-    return static_cast<SocketImpl_t*>(Body("Socket_t"));
-}
+SocketImpl_t* Socket_t::Impl() const { return static_cast<SocketImpl_t*>(Body("Socket_t")); }
 
-InputStream_t Socket_t::GetInputStream() const {
-    return Impl()->GetInputStream();
-}
-OutputStream_t Socket_t::GetOutputStream() const {
-    return Impl()->GetOutputStream();
-}
-void Socket_t::Close() const {
-    Impl()->Close();
-}
-bool Socket_t::IsClosed() const {
-    return Impl()->IsClosed();
-}
+InputStream_t Socket_t::GetInputStream() const { return Impl()->GetInputStream(); }
+OutputStream_t Socket_t::GetOutputStream() const { return Impl()->GetOutputStream(); }
+void Socket_t::Close() const { Impl()->Close(); }
+bool Socket_t::IsClosed() const { return Impl()->IsClosed(); }
 
-const InetAddress_t& Socket_t::GetInetAddress() const {
-    return Impl()->RemoteAddress();
-}
-int Socket_t::GetPort() const {
-    return Impl()->RemotePort();
-}
-const InetAddress_t& Socket_t::GetLocalAddress() const {
-    return Impl()->LocalAddress();
-}
-int Socket_t::GetLocalPort() const {
-    return Impl()->LocalPort();
-}
+const InetAddress_t& Socket_t::GetInetAddress() const { return Impl()->RemoteAddress(); }
+int Socket_t::GetPort() const { return Impl()->RemotePort(); }
+const InetAddress_t& Socket_t::GetLocalAddress() const { return Impl()->LocalAddress(); }
+int Socket_t::GetLocalPort() const { return Impl()->LocalPort(); }
 
 void Socket_t::SetKeepAlive(bool on) const {
     Impl()->SetIntOption(SOL_SOCKET, SO_KEEPALIVE, on ? 1 : 0, "Socket_t::SetKeepAlive");
@@ -352,8 +308,7 @@ bool Socket_t::GetTcpNoDelay() const {
 }
 void Socket_t::SetReceiveBufferSize(int bytes) const {
     SocketImpl_t* s = Impl();
-    if (bytes <= 0)
-        BadArgument("Socket_t::SetReceiveBufferSize: size must be positive");
+    if (bytes <= 0) BadArgument("Socket_t::SetReceiveBufferSize: size must be positive");
     s->SetIntOption(SOL_SOCKET, SO_RCVBUF, bytes, "Socket_t::SetReceiveBufferSize");
 }
 int Socket_t::GetReceiveBufferSize() const {
@@ -361,8 +316,7 @@ int Socket_t::GetReceiveBufferSize() const {
 }
 void Socket_t::SetSendBufferSize(int bytes) const {
     SocketImpl_t* s = Impl();
-    if (bytes <= 0)
-        BadArgument("Socket_t::SetSendBufferSize: size must be positive");
+    if (bytes <= 0) BadArgument("Socket_t::SetSendBufferSize: size must be positive");
     s->SetIntOption(SOL_SOCKET, SO_SNDBUF, bytes, "Socket_t::SetSendBufferSize");
 }
 int Socket_t::GetSendBufferSize() const {
@@ -370,39 +324,25 @@ int Socket_t::GetSendBufferSize() const {
 }
 void Socket_t::SetSoLinger(bool on, int seconds) const {
     SocketImpl_t* s = Impl();
-    if (on && seconds < 0)
-        BadArgument("Socket_t::SetSoLinger: negative time");
+    if (on && seconds < 0) BadArgument("Socket_t::SetSoLinger: negative time");
     s->SetSoLinger(on, seconds);
 }
-int Socket_t::GetSoLinger() const {
-    return Impl()->GetSoLinger();
-}
+int Socket_t::GetSoLinger() const { return Impl()->GetSoLinger(); }
 void Socket_t::SetSoTimeout(int milliseconds) const {
     SocketImpl_t* s = Impl();
-    if (milliseconds < 0)
-        BadArgument("Socket_t::SetSoTimeout: negative timeout");
-    if (s->IsClosed())
-        ThrowClosed("Socket_t::SetSoTimeout");
+    if (milliseconds < 0) BadArgument("Socket_t::SetSoTimeout: negative timeout");
+    if (s->IsClosed()) ThrowClosed("Socket_t::SetSoTimeout");
     s->SetSoTimeout(milliseconds);
 }
 int Socket_t::GetSoTimeout() const {
     SocketImpl_t* s = Impl();
-    if (s->IsClosed())
-        ThrowClosed("Socket_t::GetSoTimeout");
+    if (s->IsClosed()) ThrowClosed("Socket_t::GetSoTimeout");
     return s->GetSoTimeout();
 }
 
-void Socket_t::ShutdownInput() const {
-    Impl()->ShutdownInput();
-}
-void Socket_t::ShutdownOutput() const {
-    Impl()->ShutdownOutput();
-}
-bool Socket_t::IsInputShutdown() const {
-    return Impl()->IsInputShutdown();
-}
-bool Socket_t::IsOutputShutdown() const {
-    return Impl()->IsOutputShutdown();
-}
+void Socket_t::ShutdownInput() const { Impl()->ShutdownInput(); }
+void Socket_t::ShutdownOutput() const { Impl()->ShutdownOutput(); }
+bool Socket_t::IsInputShutdown() const { return Impl()->IsInputShutdown(); }
+bool Socket_t::IsOutputShutdown() const { return Impl()->IsOutputShutdown(); }
 
 }  // namespace QmXplNet

@@ -4,8 +4,6 @@ namespace QmXplRef {
 
 RefCounted_t::~RefCounted_t() = default;
 
-void RefCounted_t::DestroyThis() {
-    delete this;
-}
+void RefCounted_t::DestroyThis() { delete this; }
 
 }  // namespace QmXplRef

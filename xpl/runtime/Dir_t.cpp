@@ -19,8 +19,7 @@ std::string HomeDirectory() {
     } else {
         home = "/tmp/.qm";
     }
-    while (home.size() > 1 && home.back() == '/')
-        home.pop_back();
+    while (home.size() > 1 && home.back() == '/') home.pop_back();
     return home;
 }
 
@@ -45,12 +44,10 @@ String_t Join(String_t base, int key, const String_t& relative) {
     while (base.GetLength() > 1 && base.EndsWith(String_t("/")))
         base = base.Left(base.GetLength() - 1);
     const char* sub = SubDirectory(key);
-    if (*sub)
-        base = base + "/" + sub;
+    if (*sub) base = base + "/" + sub;
     if (!relative.IsEmpty()) {
         String_t rel = relative;
-        while (rel.StartsWith(String_t("/")))
-            rel = rel.Mid(1);
+        while (rel.StartsWith(String_t("/"))) rel = rel.Mid(1);
         base = base + "/" + rel;
     }
     return base;
@@ -66,8 +63,6 @@ String_t Dir_t::Path(const String_t& base, int key, const String_t& relative) {
     return base.IsEmpty() ? Path(key, relative) : Join(base, key, relative);
 }
 
-int App_t::GetProcessId() noexcept {
-    return static_cast<int>(getpid());
-}
+int App_t::GetProcessId() noexcept { return static_cast<int>(getpid()); }
 
 }  // namespace QmXplRuntime

@@ -17,34 +17,25 @@ const String_t String_t::Null;
 namespace {
 
 char16_t UpperUnit(char16_t c) {
-    if (c >= u'a' && c <= u'z')
-        return static_cast<char16_t>(c - 0x20);
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
-        return static_cast<char16_t>(c - 0x20);
-    if (c == 0xFF)
-        return 0x178;
+    if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
+    if (c == 0xFF) return 0x178;
     return c;
 }
 
 char16_t LowerUnit(char16_t c) {
-    if (c >= u'A' && c <= u'Z')
-        return static_cast<char16_t>(c + 0x20);
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
-        return static_cast<char16_t>(c + 0x20);
-    if (c == 0x178)
-        return 0xFF;
+    if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 0x20);
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 0x20);
+    if (c == 0x178) return 0xFF;
     return c;
 }
 
-bool IsBlank(char16_t c) {
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
-}
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
 }  // namespace
 
 String_t::String_t(const char* utf8) : null_(utf8 == nullptr) {
-    if (utf8)
-        text_ = Utf::Decode(utf8);
+    if (utf8) text_ = Utf::Decode(utf8);
 }
 
 String_t::String_t(const char* utf8, int length) : null_(utf8 == nullptr) {
@@ -57,22 +48,18 @@ String_t::String_t(const std::string& utf8) : text_(Utf::Decode(utf8)), null_(fa
 String_t::String_t(std::string_view utf8) : text_(Utf::Decode(utf8)), null_(false) {}
 
 String_t::String_t(const char16_t* utf16) : null_(utf16 == nullptr) {
-    if (utf16)
-        text_ = utf16;
+    if (utf16) text_ = utf16;
 }
 
 String_t::String_t(const char16_t* utf16, int length) : null_(utf16 == nullptr) {
-    if (utf16 && length > 0)
-        text_.assign(utf16, static_cast<size_t>(length));
+    if (utf16 && length > 0) text_.assign(utf16, static_cast<size_t>(length));
 }
 
 String_t::String_t(const unsigned short* utf16, int length) : null_(utf16 == nullptr) {
-    if (!utf16)
-        return;
+    if (!utf16) return;
     if (length < 0) {
         length = 0;
-        while (utf16[length] != 0)
-            ++length;
+        while (utf16[length] != 0) ++length;
     }
     text_.resize(static_cast<size_t>(length));
     for (int i = 0; i < length; ++i)
@@ -96,14 +83,12 @@ String_t& String_t::Append(char16_t unit) {
 
 String_t& String_t::Append(const char16_t* units, int count) {
     null_ = false;
-    if (units && count > 0)
-        text_.append(units, static_cast<size_t>(count));
+    if (units && count > 0) text_.append(units, static_cast<size_t>(count));
     return *this;
 }
 
 String_t String_t::Mid(int start, int count) const {
-    if (null_)
-        return String_t();
+    if (null_) return String_t();
     int len = GetLength();
     start = std::clamp(start, 0, len);
     int n = count < 0 ? len - start : std::min(count, len - start);
@@ -111,28 +96,22 @@ String_t String_t::Mid(int start, int count) const {
 }
 
 int String_t::Find(const String_t& what, int start) const {
-    if (start < 0)
-        start = 0;
-    if (start > GetLength())
-        return npos;
+    if (start < 0) start = 0;
+    if (start > GetLength()) return npos;
     size_t pos = text_.find(what.text_, static_cast<size_t>(start));
     return pos == std::u16string::npos ? npos : static_cast<int>(pos);
 }
 
 int String_t::Find(char16_t unit, int start) const {
-    if (start < 0)
-        start = 0;
-    if (start > GetLength())
-        return npos;
+    if (start < 0) start = 0;
+    if (start > GetLength()) return npos;
     size_t pos = text_.find(unit, static_cast<size_t>(start));
     return pos == std::u16string::npos ? npos : static_cast<int>(pos);
 }
 
 int String_t::FindOneOf(const String_t& chars, int start) const {
-    if (start < 0)
-        start = 0;
-    if (start > GetLength() || chars.IsEmpty())
-        return npos;
+    if (start < 0) start = 0;
+    if (start > GetLength() || chars.IsEmpty()) return npos;
     size_t pos = text_.find_first_of(chars.text_, static_cast<size_t>(start));
     return pos == std::u16string::npos ? npos : static_cast<int>(pos);
 }
@@ -154,26 +133,21 @@ bool String_t::EndsWith(const String_t& suffix) const {
 
 String_t String_t::ToUpper() const {
     String_t r(*this);
-    for (auto& c : r.text_)
-        c = UpperUnit(c);
+    for (auto& c : r.text_) c = UpperUnit(c);
     return r;
 }
 
 String_t String_t::ToLower() const {
     String_t r(*this);
-    for (auto& c : r.text_)
-        c = LowerUnit(c);
+    for (auto& c : r.text_) c = LowerUnit(c);
     return r;
 }
 
 String_t String_t::Trim() const {
-    if (null_)
-        return String_t();
+    if (null_) return String_t();
     size_t b = 0, e = text_.size();
-    while (b < e && IsBlank(text_[b]))
-        ++b;
-    while (e > b && IsBlank(text_[e - 1]))
-        --e;
+    while (b < e && IsBlank(text_[b])) ++b;
+    while (e > b && IsBlank(text_[e - 1])) --e;
     return String_t(text_.substr(b, e - b));
 }
 
@@ -181,24 +155,19 @@ int String_t::CaseCompare(const String_t& other) const {
     size_t n = std::min(text_.size(), other.text_.size());
     for (size_t i = 0; i < n; ++i) {
         char16_t a = UpperUnit(text_[i]), b = UpperUnit(other.text_[i]);
-        if (a != b)
-            return a < b ? -1 : 1;
+        if (a != b) return a < b ? -1 : 1;
     }
-    if (text_.size() != other.text_.size())
-        return text_.size() < other.text_.size() ? -1 : 1;
+    if (text_.size() != other.text_.size()) return text_.size() < other.text_.size() ? -1 : 1;
     return 0;
 }
 
 int String_t::Compare(const String_t& other) const noexcept {
-    if (null_ || other.null_)
-        return null_ == other.null_ ? 0 : (null_ ? -1 : 1);
+    if (null_ || other.null_) return null_ == other.null_ ? 0 : (null_ ? -1 : 1);
     int c = text_.compare(other.text_);
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
-std::string String_t::ToUtf8() const {
-    return Utf::Encode(text_);
-}
+std::string String_t::ToUtf8() const { return Utf::Encode(text_); }
 
 String_t operator+(const String_t& a, const String_t& b) {
     String_t r(a);
@@ -206,17 +175,11 @@ String_t operator+(const String_t& a, const String_t& b) {
     return r;
 }
 
-String_t operator+(const String_t& a, const char* b) {
-    return a + String_t(b);
-}
+String_t operator+(const String_t& a, const char* b) { return a + String_t(b); }
 
-String_t operator+(const char* a, const String_t& b) {
-    return String_t(a) + b;
-}
+String_t operator+(const char* a, const String_t& b) { return String_t(a) + b; }
 
-std::ostream& operator<<(std::ostream& out, const String_t& s) {
-    return out << s.ToUtf8();
-}
+std::ostream& operator<<(std::ostream& out, const String_t& s) { return out << s.ToUtf8(); }
 
 MBS_t::MBS_t(const String_t& text, int /*encoding*/) : bytes_(text.ToUtf8()) {}
 
@@ -239,8 +202,7 @@ String_t NumToStr(long long value, const char* format) {
         }
         fmt.push_back('%');
         ++p;
-        while (*p && std::strchr("-+ #0123456789.", *p))
-            fmt.push_back(*p++);
+        while (*p && std::strchr("-+ #0123456789.", *p)) fmt.push_back(*p++);
         while (*p && std::strchr("hlqjzt", *p)) {  // dropped: we choose the modifier
             wide = wide || std::strchr("lqjzt", *p);
             ++p;
@@ -266,10 +228,8 @@ String_t NumToStr(long long value, const char* format) {
     int n = isSigned ? std::snprintf(buf, sizeof buf, fmt.c_str(), value)
                      : std::snprintf(buf, sizeof buf, fmt.c_str(),
                                      static_cast<unsigned long long>(value));
-    if (n < 0)
-        return String_t("");
-    if (static_cast<size_t>(n) < sizeof buf)
-        return String_t(buf, n);
+    if (n < 0) return String_t("");
+    if (static_cast<size_t>(n) < sizeof buf) return String_t(buf, n);
     std::string big(static_cast<size_t>(n) + 1, '\0');
     isSigned ? std::snprintf(big.data(), big.size(), fmt.c_str(), value)
              : std::snprintf(big.data(), big.size(), fmt.c_str(),

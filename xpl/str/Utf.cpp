@@ -41,17 +41,13 @@ std::u16string Decode(std::string_view in) {
         } else if (b >= 0xE0 && b <= 0xEF) {
             need = 2;
             cp = b & 0x0F;
-            if (b == 0xE0)
-                lo = 0xA0;  // no overlong forms
-            if (b == 0xED)
-                hi = 0x9F;  // no surrogates
+            if (b == 0xE0) lo = 0xA0;  // no overlong forms
+            if (b == 0xED) hi = 0x9F;  // no surrogates
         } else if (b >= 0xF0 && b <= 0xF4) {
             need = 3;
             cp = b & 0x07;
-            if (b == 0xF0)
-                lo = 0x90;
-            if (b == 0xF4)
-                hi = 0x8F;  // nothing above U+10FFFF
+            if (b == 0xF0) lo = 0x90;
+            if (b == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
         } else {
             out.push_back(kReplacement);
             ++p;

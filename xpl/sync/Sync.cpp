@@ -36,8 +36,7 @@ bool Semaphore_t::Wait(int timeoutMs) {
 
 bool Semaphore_t::TryWait() {
     std::lock_guard<std::mutex> lock(m_);
-    if (count_ == 0)
-        return false;
+    if (count_ == 0) return false;
     --count_;
     return true;
 }
@@ -79,22 +78,19 @@ Thread_t::Thread_t(std::function<void()> work)
       }) {}
 
 Thread_t::~Thread_t() {
-    if (t_.joinable())
-        t_.join();
+    if (t_.joinable()) t_.join();
 }
 
 Thread_t& Thread_t::operator=(Thread_t&& other) noexcept {
     if (this != &other) {
-        if (t_.joinable())
-            t_.join();
+        if (t_.joinable()) t_.join();
         t_ = std::move(other.t_);
     }
     return *this;
 }
 
 void Thread_t::Join() {
-    if (t_.joinable())
-        t_.join();
+    if (t_.joinable()) t_.join();
 }
 
 unsigned long Thread_t::CurrentID() noexcept {

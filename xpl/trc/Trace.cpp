@@ -22,8 +22,7 @@ struct Rule {
 };
 
 bool Matches(const std::string& pattern, const std::string& area) {
-    if (pattern == "*")
-        return true;
+    if (pattern == "*") return true;
     if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0) {
         std::string stem = pattern.substr(0, pattern.size() - 2);
         return area == stem ||
@@ -43,8 +42,7 @@ std::vector<Rule> ParseSpec(const std::string& spec) {
         pos = comma == std::string::npos ? spec.size() + 1 : comma + 1;
         // Blanks around items are allowed.
         size_t b = item.find_first_not_of(" \t"), e = item.find_last_not_of(" \t");
-        if (b == std::string::npos)
-            continue;
+        if (b == std::string::npos) continue;
         item = item.substr(b, e - b + 1);
         size_t eq = item.find('=');
         std::string area = eq == std::string::npos ? "" : item.substr(0, eq);
@@ -68,8 +66,7 @@ class FileSink : public TraceSink_i {
         std::string line = TraceConfig_t::FormatRecord(record);
         line.push_back('\n');
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!file_)
-            Open();
+        if (!file_) Open();
         std::fwrite(line.data(), 1, line.size(), file_);
         std::fflush(file_);
     }
@@ -77,10 +74,8 @@ class FileSink : public TraceSink_i {
   private:
     void Open() {
         const char* path = std::getenv("QMXPL_TRACE_FILE");
-        if (path && *path)
-            file_ = std::fopen(path, "ae");
-        if (!file_)
-            file_ = stderr;
+        if (path && *path) file_ = std::fopen(path, "ae");
+        if (!file_) file_ = stderr;
     }
     std::mutex mutex_;
     FILE* file_ = nullptr;
@@ -107,8 +102,7 @@ struct Registry {
     uint32_t MaskFor(const std::string& area) const {
         uint32_t mask = 0;
         for (const auto& r : rules) {
-            if (Matches(r.pattern, area))
-                mask = r.mask;
+            if (Matches(r.pattern, area)) mask = r.mask;
         }
         return mask;
     }
@@ -119,13 +113,10 @@ Registry& GetRegistry() {
     return *registry;
 }
 
-uint64_t ThreadId() noexcept {
-    return static_cast<uint64_t>(syscall(SYS_gettid));
-}
+uint64_t ThreadId() noexcept { return static_cast<uint64_t>(syscall(SYS_gettid)); }
 
 const char* BaseName(const char* file) {
-    if (!file)
-        return "";
+    if (!file) return "";
     const char* slash = std::strrchr(file, '/');
     return slash ? slash + 1 : file;
 }
@@ -205,8 +196,7 @@ std::vector<std::string> MemoryTraceSink_t::GetTexts() const {
     std::lock_guard<std::mutex> lock(body_->mutex);
     std::vector<std::string> texts;
     texts.reserve(body_->records.size());
-    for (const auto& r : body_->records)
-        texts.push_back(r.text);
+    for (const auto& r : body_->records) texts.push_back(r.text);
     return texts;
 }
 
@@ -228,8 +218,7 @@ void TraceConfig_t::DisableAll() {
     Registry& r = GetRegistry();
     std::lock_guard<std::mutex> lock(r.mutex);
     r.rules.clear();
-    for (TraceObj_t* obj : r.objects)
-        obj->mask.store(0, std::memory_order_relaxed);
+    for (TraceObj_t* obj : r.objects) obj->mask.store(0, std::memory_order_relaxed);
 }
 
 TraceSink_i* TraceConfig_t::SetSink(TraceSink_i* sink) {

@@ -62,8 +62,6 @@ void DefaultHandler_t::SkippedEntity(const String_t&) {}
 void DefaultHandler_t::Warning(const SAXParseException_t&) {}
 void DefaultHandler_t::Error(const SAXParseException_t&) {}
 
-void DefaultHandler_t::FatalError(const SAXParseException_t& exception) {
-    throw exception;
-}
+void DefaultHandler_t::FatalError(const SAXParseException_t& exception) { throw exception; }
 
 }  // namespace QmXplXml

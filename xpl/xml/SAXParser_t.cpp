@@ -40,13 +40,9 @@ struct Handlers {
     DTDHandler_i* dtd;
 };
 
-String_t Text(const XML_Char* s) {
-    return s ? String_t(s) : String_t();
-}
+String_t Text(const XML_Char* s) { return s ? String_t(s) : String_t(); }
 
-String_t TextOrEmpty(const XML_Char* s) {
-    return String_t(s ? s : "");
-}
+String_t TextOrEmpty(const XML_Char* s) { return String_t(s ? s : ""); }
 
 // "uri\nlocal\nprefix", "uri\nlocal" or "local" into its parts; qName is "prefix:local" or
 // "local" as in the document.
@@ -54,24 +50,18 @@ void SplitName(const XML_Char* name, String_t* uri, String_t* local, String_t* q
     const char* sep1 = std::strchr(name, kSeparator);
     if (!sep1) {
         String_t l(name);
-        if (uri)
-            *uri = String_t("");
-        if (qName)
-            *qName = l;
-        if (local)
-            *local = std::move(l);
+        if (uri) *uri = String_t("");
+        if (qName) *qName = l;
+        if (local) *local = std::move(l);
         return;
     }
     const char* localStart = sep1 + 1;
     const char* sep2 = std::strchr(localStart, kSeparator);
     String_t l =
         sep2 ? String_t(localStart, static_cast<int>(sep2 - localStart)) : String_t(localStart);
-    if (uri)
-        *uri = String_t(name, static_cast<int>(sep1 - name));
-    if (qName)
-        *qName = sep2 ? String_t(sep2 + 1) + ":" + l : l;
-    if (local)
-        *local = std::move(l);
+    if (uri) *uri = String_t(name, static_cast<int>(sep1 - name));
+    if (qName) *qName = sep2 ? String_t(sep2 + 1) + ":" + l : l;
+    if (local) *local = std::move(l);
 }
 
 // The attributes of one element start, converted only when asked for: a handler that ignores
@@ -79,26 +69,22 @@ void SplitName(const XML_Char* name, String_t* uri, String_t* local, String_t* q
 class ExpatAttributes_t final : public Attributes_i {
   public:
     explicit ExpatAttributes_t(const XML_Char** atts) : atts_(atts) {
-        while (atts_ && atts_[2 * count_])
-            ++count_;
+        while (atts_ && atts_[2 * count_]) ++count_;
     }
     int GetLength() const override { return count_; }
     String_t GetURI(int i) const override {
         String_t uri;
-        if (In(i))
-            SplitName(atts_[2 * i], &uri, nullptr, nullptr);
+        if (In(i)) SplitName(atts_[2 * i], &uri, nullptr, nullptr);
         return uri;
     }
     String_t GetLocalName(int i) const override {
         String_t local;
-        if (In(i))
-            SplitName(atts_[2 * i], nullptr, &local, nullptr);
+        if (In(i)) SplitName(atts_[2 * i], nullptr, &local, nullptr);
         return local;
     }
     String_t GetQName(int i) const override {
         String_t q;
-        if (In(i))
-            SplitName(atts_[2 * i], nullptr, nullptr, &q);
+        if (In(i)) SplitName(atts_[2 * i], nullptr, nullptr, &q);
         return q;
     }
     String_t GetValue(int i) const override {
@@ -106,8 +92,7 @@ class ExpatAttributes_t final : public Attributes_i {
     }
     int GetIndex(const String_t& qName) const override {
         for (int i = 0; i < count_; ++i) {
-            if (GetQName(i) == qName)
-                return i;
+            if (GetQName(i) == qName) return i;
         }
         return -1;
     }
@@ -115,8 +100,7 @@ class ExpatAttributes_t final : public Attributes_i {
         for (int i = 0; i < count_; ++i) {
             String_t u, l;
             SplitName(atts_[2 * i], &u, &l, nullptr);
-            if (u == uri && l == localName)
-                return i;
+            if (u == uri && l == localName) return i;
         }
         return -1;
     }
@@ -145,16 +129,13 @@ struct ParseContext_t {
     int refusalColumn = 0;
 };
 
-ParseContext_t& Context(void* userData) {
-    return *static_cast<ParseContext_t*>(userData);
-}
+ParseContext_t& Context(void* userData) { return *static_cast<ParseContext_t*>(userData); }
 
 // Runs a handler call, turning an exception into a stop of the engine.
 template <class F>
 void Guarded(void* userData, F&& call) {
     ParseContext_t& c = Context(userData);
-    if (c.stopped)
-        return;
+    if (c.stopped) return;
     try {
         call(c);
     } catch (...) {
@@ -225,8 +206,7 @@ void OnEntityDecl(void* ud, const XML_Char* name, int isParameterEntity, const X
                   int /*valueLength*/, const XML_Char* /*base*/, const XML_Char* /*systemId*/,
                   const XML_Char* /*publicId*/, const XML_Char* /*notationName*/) {
     ParseContext_t& c = Context(ud);
-    if (c.stopped)
-        return;
+    if (c.stopped) return;
     c.stopped = true;
     c.refusal = std::string("the document declares the ") +
                 (isParameterEntity ? "parameter entity '" : "entity '") + (name ? name : "") +
@@ -244,19 +224,16 @@ int ReadChunk(const QmXplIo::InputStream_t& in, char* buf, int size, bool& eof) 
     int got;
     while ((got = in.Read(buf, size)) == 0) {
     }
-    if (got < 0)
-        return -1;
+    if (got < 0) return -1;
     while (got < size) {
         int ready = in.Available();
-        if (ready <= 0)
-            break;
+        if (ready <= 0) break;
         int n = in.Read(buf + got, std::min(ready, size - got));
         if (n < 0) {
             eof = true;
             break;
         }
-        if (n == 0)
-            break;
+        if (n == 0) break;
         got += n;
     }
     return got;
@@ -282,8 +259,7 @@ class SAXParserImpl_t : public QmXplRef::RefCounted_t {
 };
 
 void SAXParserImpl_t::Fail(ParseContext_t& c, const InputSource_t& source) {
-    if (c.pending)
-        std::rethrow_exception(c.pending);
+    if (c.pending) std::rethrow_exception(c.pending);
     std::string text;
     int line;
     int column;
@@ -300,8 +276,7 @@ void SAXParserImpl_t::Fail(ParseContext_t& c, const InputSource_t& source) {
                        ", column " + String_t(std::to_string(column)) + ": " + String_t(text);
     SAXParseException_t e(CreateError_t(message), source.GetPublicId(), source.GetSystemId(), line,
                           column);
-    if (c.handlers.error)
-        c.handlers.error->FatalError(e);
+    if (c.handlers.error) c.handlers.error->FatalError(e);
     // The engine cannot go on after a fatal error, whatever the handler decided.
     throw e;
 }
@@ -327,8 +302,7 @@ void SAXParserImpl_t::Parse(const InputSource_t& source, const Handlers& handler
     QmXplStr::UTF8_t encoding(source.GetEncoding());
     std::unique_ptr<XML_ParserStruct, ParserFree_t> parser(XML_ParserCreateNS(
         source.GetEncoding().IsEmpty() ? nullptr : encoding.c_str(), kSeparator));
-    if (!parser)
-        throw std::bad_alloc();
+    if (!parser) throw std::bad_alloc();
     XML_Parser p = parser.get();
     ParseContext_t c;
     c.parser = p;
@@ -349,30 +323,24 @@ void SAXParserImpl_t::Parse(const InputSource_t& source, const Handlers& handler
         XML_SetNamespaceDeclHandler(p, OnStartNamespace, OnEndNamespace);
         XML_SetSkippedEntityHandler(p, OnSkippedEntity);
     }
-    if (handlers.dtd)
-        XML_SetNotationDeclHandler(p, OnNotationDecl);
+    if (handlers.dtd) XML_SetNotationDeclHandler(p, OnNotationDecl);
     // No external entity handler is installed: the engine itself never opens anything, so an
     // external DTD or entity is never read.
 
-    if (handlers.content)
-        handlers.content->StartDocument();
+    if (handlers.content) handlers.content->StartDocument();
     bool eof = false;
     for (;;) {
         int n = -1;
         if (!eof) {
             void* buf = XML_GetBuffer(p, kChunk);
-            if (!buf)
-                throw std::bad_alloc();
+            if (!buf) throw std::bad_alloc();
             n = ReadChunk(in, static_cast<char*>(buf), kChunk, eof);
         }
         bool last = n < 0;
-        if (XML_ParseBuffer(p, last ? 0 : n, last) != XML_STATUS_OK)
-            Fail(c, source);
-        if (last)
-            break;
+        if (XML_ParseBuffer(p, last ? 0 : n, last) != XML_STATUS_OK) Fail(c, source);
+        if (last) break;
     }
-    if (handlers.content)
-        handlers.content->EndDocument();
+    if (handlers.content) handlers.content->EndDocument();
 }
 
 // --- SAXParser_t ------------------------------------------------------------------------------
@@ -388,24 +356,12 @@ SAXParserImpl_t* SAXParser_t::Impl() const {
     return body_.Get();
 }
 
-void SAXParser_t::SetContentHandler(ContentHandler_i* handler) const {
-    Impl()->content_ = handler;
-}
-ContentHandler_i* SAXParser_t::GetContentHandler() const {
-    return Impl()->content_;
-}
-void SAXParser_t::SetErrorHandler(ErrorHandler_i* handler) const {
-    Impl()->error_ = handler;
-}
-ErrorHandler_i* SAXParser_t::GetErrorHandler() const {
-    return Impl()->error_;
-}
-void SAXParser_t::SetDTDHandler(DTDHandler_i* handler) const {
-    Impl()->dtd_ = handler;
-}
-DTDHandler_i* SAXParser_t::GetDTDHandler() const {
-    return Impl()->dtd_;
-}
+void SAXParser_t::SetContentHandler(ContentHandler_i* handler) const { Impl()->content_ = handler; }
+ContentHandler_i* SAXParser_t::GetContentHandler() const { return Impl()->content_; }
+void SAXParser_t::SetErrorHandler(ErrorHandler_i* handler) const { Impl()->error_ = handler; }
+ErrorHandler_i* SAXParser_t::GetErrorHandler() const { return Impl()->error_; }
+void SAXParser_t::SetDTDHandler(DTDHandler_i* handler) const { Impl()->dtd_ = handler; }
+DTDHandler_i* SAXParser_t::GetDTDHandler() const { return Impl()->dtd_; }
 
 void SAXParser_t::Parse(const InputSource_t& source) const {
     SAXParserImpl_t* impl = Impl();
