@@ -90,14 +90,17 @@ FilterInputStreamImpl_t::~FilterInputStreamImpl_t() = default;
 int FilterInputStreamImpl_t::Read(char* buf, int len) {
     return in_.Read(buf, len);
 }
+// One byte and skipping go through this body's own Read(char*, int), never straight to the
+// wrapped stream: a derived body that transforms bytes (Base64, cipher, XOR) overrides only the
+// block read, and a shortcut to in_ here would hand out untransformed bytes or skip raw input.
 int FilterInputStreamImpl_t::Read() {
-    return in_.Read();
+    return InputStreamImpl_t::Read();
 }
 int FilterInputStreamImpl_t::Available() {
     return in_.Available();
 }
 long long FilterInputStreamImpl_t::Skip(long long n) {
-    return in_.Skip(n);
+    return InputStreamImpl_t::Skip(n);
 }
 void FilterInputStreamImpl_t::Close() {
     in_.Close();
@@ -157,8 +160,10 @@ FilterOutputStreamImpl_t::~FilterOutputStreamImpl_t() = default;
 void FilterOutputStreamImpl_t::Write(const char* buf, int len) {
     out_.Write(buf, len);
 }
+// A single byte takes the path of the block write, so that a derived body that transforms
+// (cipher, XOR) and overrides only Write(const char*, int) cannot let a byte pass in clear.
 void FilterOutputStreamImpl_t::Write(int byte) {
-    out_.Write(byte);
+    OutputStreamImpl_t::Write(byte);
 }
 void FilterOutputStreamImpl_t::Flush() {
     out_.Flush();
