@@ -3,10 +3,12 @@
 
 #include <string>
 
+#include "QmXpl/BufferedOutputStream_t.h"
 #include "QmXpl/CharArrayInputStream_t.h"
 #include "QmXpl/CharArrayOutputStream_t.h"
 #include "QmXpl/FilterInputStream_t.h"
 #include "QmXpl/FilterOutputStream_t.h"
+#include "QmXpl/IOException_t.h"
 #include "xpl/IoTestUtil.h"
 
 using namespace QmXplIo;
@@ -93,4 +95,18 @@ TEST(FilterStreamTest, PassThroughFilterForwardsEverything) {
     EXPECT_EQ(in.Read(), '6');
     EXPECT_EQ(in.Skip(100), 3);
     EXPECT_EQ(in.Read(), -1);
+}
+
+TEST(FilterStreamTest, ClosingAChainTwiceIsHarmless) {
+    // A pass-through filter over a buffer over a recording stream: the second Close must not
+    // flush the closed buffer below (which would throw) nor close the bottom again.
+    auto* rec = new iotest::RecordingOutputImpl;
+    OutputStream_t sink(rec);
+    FilterOutputStream_t out(BufferedOutputStream_t(sink, 8));
+    out.Write("abc", 3);
+    out.Close();
+    EXPECT_NO_THROW(out.Close());
+    EXPECT_EQ(rec->data, "abc");
+    EXPECT_EQ(rec->closes, 1);
+    EXPECT_THROW(out.Write("d", 1), IOException_t);  // the closed buffer below refuses
 }

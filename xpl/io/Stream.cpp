@@ -169,6 +169,11 @@ void FilterOutputStreamImpl_t::Flush() {
     out_.Flush();
 }
 void FilterOutputStreamImpl_t::Close() {
+    // Only the first Close reaches the wrapped stream: flushing a stream below that is closed
+    // already would throw, so a second Close of a chain would fail.
+    if (filterClosed_)
+        return;
+    filterClosed_ = true;
     // Flush first so that buffered filters below lose nothing; close even when flushing fails.
     try {
         out_.Flush();
