@@ -8,6 +8,7 @@
 #include "QmXpl/CharArrayInputStream_t.h"
 #include "QmXpl/CharArrayOutputStream_t.h"
 #include "QmXpl/IOException_t.h"
+#include "QmXpl/TraceObj_t.h"
 #include "xpl/IoTestUtil.h"
 
 using namespace QmXplIo;
@@ -284,4 +285,23 @@ TEST(BufferedStreamTest, DerivedBodiesMoveBytesThroughTheFastPaths) {
         EXPECT_THROW(in.Read(&c, 1), IOException_t);  // the fast path sees the closed state
         EXPECT_THROW(out.Write("x", 1), IOException_t);
     }
+}
+
+TEST(BufferedOutputStreamTest, ALossAtDestructionIsTraced) {
+    QmXplTrc::MemoryTraceSink_t sink;
+    QmXplTrc::TraceSink_i* previous = QmXplTrc::TraceConfig_t::SetSink(&sink);
+    QmXplTrc::TraceConfig_t::Configure("qmxpl.io=2");
+    {
+        auto* rec = new RecordingOutputImpl;
+        rec->failAfter = 0;
+        BufferedOutputStream_t out(OutputStream_t(rec), 64);
+        out.Write("lost", 4);
+    }  // a destructor cannot throw: the failure goes to the trace
+    QmXplTrc::TraceConfig_t::Configure("qmxpl.io=0");
+    QmXplTrc::TraceConfig_t::SetSink(previous);
+    bool found = false;
+    for (const std::string& t : sink.GetTexts())
+        found = found || (t.find("bytes lost at destruction") != std::string::npos &&
+                          t.find("simulated failure") != std::string::npos);
+    EXPECT_TRUE(found);
 }

@@ -7,8 +7,10 @@
 namespace QmXplIo::detail {
 
 namespace {
-QmXplTrc::TraceWrapper_t ioTrace("qmxpl.io", 8);
-}
+// Registered at load like every trace area, so that QMXPL_TRACE and TraceConfig_t reach it before
+// the first stream exists; only running out of memory at load could throw here.
+QmXplTrc::TraceWrapper_t ioTrace("qmxpl.io", 8);  // NOLINT(cert-err58-cpp)
+}  // namespace
 
 QmXplTrc::TraceObj_t& IoTrace() noexcept {
     return ioTrace;
