@@ -6,8 +6,10 @@
 
 namespace QmXplIo {
 
-// Body of a filter: every operation goes to the wrapped stream unless a derived body
-// overrides it. Closing the filter closes the wrapped stream.
+// Body of a filter: Read(char*, int), Available and Close go to the wrapped stream unless a
+// derived body overrides them. Read() and Skip() are built on this body's own Read(char*, int),
+// so a derived body that transforms bytes needs to override only the block read. Closing the
+// filter closes the wrapped stream.
 class QMXPL_API FilterInputStreamImpl_t : public InputStreamImpl_t {
   public:
     explicit FilterInputStreamImpl_t(const InputStream_t& in);

@@ -6,8 +6,10 @@
 
 namespace QmXplIo {
 
-// Body of a filter: every operation goes to the wrapped stream unless a derived body
-// overrides it. Closing the filter flushes and closes the wrapped stream.
+// Body of a filter: Write(const char*, int) and Flush go to the wrapped stream unless a derived
+// body overrides them; Write(int) is built on this body's own block write, so a derived body that
+// transforms bytes needs to override only that. Closing the filter flushes and closes the
+// wrapped stream; a second Close does nothing.
 class QMXPL_API FilterOutputStreamImpl_t : public OutputStreamImpl_t {
   public:
     explicit FilterOutputStreamImpl_t(const OutputStream_t& out);
@@ -19,6 +21,9 @@ class QMXPL_API FilterOutputStreamImpl_t : public OutputStreamImpl_t {
 
   protected:
     OutputStream_t out_;
+
+  private:
+    bool filterClosed_ = false;
 };
 
 class QMXPL_API FilterOutputStream_t : public OutputStream_t {

@@ -78,9 +78,12 @@ FilterInputStreamImpl_t::FilterInputStreamImpl_t(const InputStream_t& in) : in_(
 }
 FilterInputStreamImpl_t::~FilterInputStreamImpl_t() = default;
 int FilterInputStreamImpl_t::Read(char* buf, int len) { return in_.Read(buf, len); }
-int FilterInputStreamImpl_t::Read() { return in_.Read(); }
+// One byte and skipping go through this body's own Read(char*, int), never straight to the
+// wrapped stream: a derived body that transforms bytes (Base64, cipher, XOR) overrides only the
+// block read, and a shortcut to in_ here would hand out untransformed bytes or skip raw input.
+int FilterInputStreamImpl_t::Read() { return InputStreamImpl_t::Read(); }
 int FilterInputStreamImpl_t::Available() { return in_.Available(); }
-long long FilterInputStreamImpl_t::Skip(long long n) { return in_.Skip(n); }
+long long FilterInputStreamImpl_t::Skip(long long n) { return InputStreamImpl_t::Skip(n); }
 void FilterInputStreamImpl_t::Close() { in_.Close(); }
 
 FilterInputStream_t::FilterInputStream_t(const InputStream_t& in)
@@ -127,9 +130,15 @@ FilterOutputStreamImpl_t::FilterOutputStreamImpl_t(const OutputStream_t& out) : 
 }
 FilterOutputStreamImpl_t::~FilterOutputStreamImpl_t() = default;
 void FilterOutputStreamImpl_t::Write(const char* buf, int len) { out_.Write(buf, len); }
-void FilterOutputStreamImpl_t::Write(int byte) { out_.Write(byte); }
+// A single byte takes the path of the block write, so that a derived body that transforms
+// (cipher, XOR) and overrides only Write(const char*, int) cannot let a byte pass in clear.
+void FilterOutputStreamImpl_t::Write(int byte) { OutputStreamImpl_t::Write(byte); }
 void FilterOutputStreamImpl_t::Flush() { out_.Flush(); }
 void FilterOutputStreamImpl_t::Close() {
+    // Only the first Close reaches the wrapped stream: flushing a stream below that is closed
+    // already would throw, so a second Close of a chain would fail.
+    if (filterClosed_) return;
+    filterClosed_ = true;
     // Flush first so that buffered filters below lose nothing; close even when flushing fails.
     try {
         out_.Flush();
