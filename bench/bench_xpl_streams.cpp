@@ -25,8 +25,7 @@ const QmXplArray::CharArray_t& Source() {
     static const QmXplArray::CharArray_t data = [] {
         QmXplArray::CharArray_t a(kSourceSize);
         std::mt19937 rng(1);
-        for (int i = 0; i < kSourceSize; ++i)
-            a[i] = static_cast<char>(rng());
+        for (int i = 0; i < kSourceSize; ++i) a[i] = static_cast<char>(rng());
         return a;
     }();
     return data;
@@ -42,8 +41,7 @@ const std::string& SourceFile() {
         auto* p = new std::string(std::string(base && *base ? base : "/tmp") +
                                   "/bench_xpl_streams-XXXXXX");
         int fd = mkstemp(p->data());
-        if (fd < 0 || write(fd, Source().GetData(), kFileSize) != kFileSize)
-            std::abort();
+        if (fd < 0 || write(fd, Source().GetData(), kFileSize) != kFileSize) std::abort();
         close(fd);
         std::atexit([] { unlink(SourceFile().c_str()); });
         return p;
@@ -59,8 +57,7 @@ class ByteWiseBufferedImpl : public BufferedInputStreamImpl_t {
         int j = 0;
         for (; j < len; ++j) {
             int b = ReadBuffered();
-            if (b < 0)
-                break;
+            if (b < 0) break;
             buf[j] = static_cast<char>(b);
         }
         return j == 0 ? -1 : j;
@@ -79,8 +76,7 @@ class BlockWiseBufferedImpl : public BufferedInputStreamImpl_t {
     explicit BlockWiseBufferedImpl(const InputStream_t& in) : BufferedInputStreamImpl_t(in) {}
     int Read(char* buf, int len) override {
         int n = ReadBufferedBlock(buf, len);
-        for (int j = 0; j < n; ++j)
-            buf[j] = static_cast<char>(buf[j] ^ 0x5A);
+        for (int j = 0; j < n; ++j) buf[j] = static_cast<char>(buf[j] ^ 0x5A);
         return n;
     }
 };
@@ -98,8 +94,7 @@ class ByteWiseFilterImpl : public FilterInputStreamImpl_t {
         int j = 0;
         for (; j < len; ++j) {
             int b = in_.Read();
-            if (b < 0)
-                break;
+            if (b < 0) break;
             buf[j] = static_cast<char>(b);
         }
         return j == 0 ? -1 : j;
@@ -117,8 +112,7 @@ void DrainInChunks(benchmark::State& state) {
     for (auto _ : state) {
         Stream in{CharArrayInputStream_t(Source())};
         long total = 0;
-        for (int n; (n = in.Read(buf, kChunk)) > 0;)
-            total += n;
+        for (int n; (n = in.Read(buf, kChunk)) > 0;) total += n;
         benchmark::DoNotOptimize(total);
         benchmark::DoNotOptimize(buf[0]);
     }
@@ -130,8 +124,7 @@ void DrainByHandleBytes(benchmark::State& state) {
     for (auto _ : state) {
         Stream in{CharArrayInputStream_t(Source())};
         long sum = 0;
-        for (int b; (b = in.Read()) >= 0;)
-            sum += b;
+        for (int b; (b = in.Read()) >= 0;) sum += b;
         benchmark::DoNotOptimize(sum);
     }
     state.SetBytesProcessed(state.iterations() * kSourceSize);
@@ -144,8 +137,7 @@ void DrainFileInChunks(benchmark::State& state) {
     for (auto _ : state) {
         Stream in{FileInputStream_t(path)};
         long total = 0;
-        for (int n; (n = in.Read(buf, kChunk)) > 0;)
-            total += n;
+        for (int n; (n = in.Read(buf, kChunk)) > 0;) total += n;
         benchmark::DoNotOptimize(total);
         benchmark::DoNotOptimize(buf[0]);
     }
@@ -156,9 +148,7 @@ void DrainFileInChunks(benchmark::State& state) {
 void BM_BodyBytes_BufferedFastPath(benchmark::State& state) {
     DrainInChunks<ByteWiseBuffered>(state);
 }
-void BM_BodyBytes_PlainFilter(benchmark::State& state) {
-    DrainInChunks<ByteWiseFilter>(state);
-}
+void BM_BodyBytes_PlainFilter(benchmark::State& state) { DrainInChunks<ByteWiseFilter>(state); }
 void BM_BodyBlocks_BufferedBulkPath(benchmark::State& state) {
     DrainInChunks<BlockWiseBuffered>(state);
 }

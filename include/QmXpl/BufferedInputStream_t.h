@@ -49,8 +49,7 @@ class QMXPL_API BufferedInputStreamImpl_t : public FilterInputStreamImpl_t {
     // It still loads and stores the position for every byte; a body that transforms many bytes
     // per call goes several times faster with ReadBufferedBlock and a loop over its own buffer.
     int ReadBuffered() {
-        if (cur_ < end_)
-            return static_cast<unsigned char>(*cur_++);
+        if (cur_ < end_) return static_cast<unsigned char>(*cur_++);
         return Refill() > 0 ? static_cast<unsigned char>(*cur_++) : -1;
     }
     // The bulk path: up to len bytes (len > 0), served as Read above, without virtual dispatch.

@@ -36,8 +36,7 @@ class QMXPL_API BufferedOutputStreamImpl_t : public FilterOutputStreamImpl_t {
     // Appends the low 8 bits of byte. Inline and non-virtual: the fast path for derived bodies
     // that write byte by byte. IOException_t when closed; the wrapped stream's exceptions pass.
     void WriteBuffered(int byte) {
-        if (cur_ == limit_)
-            MakeRoom();
+        if (cur_ == limit_) MakeRoom();
         *cur_++ = static_cast<char>(byte);
     }
     // The bulk path: Write above without virtual dispatch.

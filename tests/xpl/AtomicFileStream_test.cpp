@@ -53,10 +53,8 @@ TEST(AtomicFileOutputStreamTest, ReaderInAnotherProcessNeverSeesATornFile) {
         int64_t deadline = NowMs() + 120000;
         while (access(stop.c_str(), F_OK) != 0 && NowMs() < deadline) {
             std::string got = iotest::ReadFile(target);
-            if (got != a && got != b)
-                _exit(1);
-            if (++reads == 1)
-                (void)!write(ready[1], "r", 1);
+            if (got != a && got != b) _exit(1);
+            if (++reads == 1) (void)!write(ready[1], "r", 1);
         }
         _exit(reads > 1 ? 0 : 2);
     }
@@ -153,8 +151,7 @@ TEST(AtomicFileOutputStreamTest, AFailedWriteNeverCommits) {
     if (child == 0) {
         signal(SIGXFSZ, SIG_IGN);
         rlimit lim{64 * 1024, 64 * 1024};
-        if (setrlimit(RLIMIT_FSIZE, &lim) != 0)
-            _exit(10);
+        if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(10);
         std::string big(100 * 1024, 'x');
         int code = 0;
         {

@@ -35,13 +35,10 @@ std::string Reference(const std::string& data) {
             flat.push_back(a[(acc >> bits) & 63]);
         }
     }
-    if (bits > 0)
-        flat.push_back(a[(acc << (6 - bits)) & 63]);
-    while (flat.size() % 4 != 0)
-        flat.push_back('=');
+    if (bits > 0) flat.push_back(a[(acc << (6 - bits)) & 63]);
+    while (flat.size() % 4 != 0) flat.push_back('=');
     std::string lines;
-    for (size_t i = 0; i < flat.size(); i += 64)
-        lines += flat.substr(i, 64) + "\n";
+    for (size_t i = 0; i < flat.size(); i += 64) lines += flat.substr(i, 64) + "\n";
     return lines;
 }
 
@@ -64,17 +61,14 @@ std::string Decode(const std::string& text, int readSize = 4096) {
 
 std::string OpenSslBase64(const iotest::TempDir& dir, const std::string& data) {
     std::string in = dir / "in.bin";
-    if (!iotest::WriteFile(in, data))
-        return "<write failed>";
+    if (!iotest::WriteFile(in, data)) return "<write failed>";
     std::string cmd = "openssl base64 -in '" + in + "' 2>/dev/null";
     FILE* p = popen(cmd.c_str(), "r");
-    if (!p)
-        return "<popen failed>";
+    if (!p) return "<popen failed>";
     std::string out;
     char buf[4096];
     size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
     int status = pclose(p);
     return status == 0 ? out : "<openssl failed>";
 }
@@ -120,8 +114,7 @@ TEST(Base64StreamTest, DecodesWithAndWithoutLineBreaks) {
             flat.push_back(c);
             crlf.push_back(c);
             spaced.push_back(c);
-            if (rng() % 5 == 0)
-                spaced += (rng() & 1) ? " " : "\t\n";
+            if (rng() % 5 == 0) spaced += (rng() & 1) ? " " : "\t\n";
         }
     }
     EXPECT_TRUE(Decode(flat) == data);
@@ -137,8 +130,7 @@ TEST(Base64StreamTest, DecodesWithAndWithoutLineBreaks) {
     Base64InputStream_t slow(InputStream_t(new iotest::TrickleInputImpl(text, 3, true)));
     std::string got;
     char buf[100];
-    for (int n; (n = slow.Read(buf, sizeof buf)) >= 0;)
-        got.append(buf, static_cast<size_t>(n));
+    for (int n; (n = slow.Read(buf, sizeof buf)) >= 0;) got.append(buf, static_cast<size_t>(n));
     EXPECT_TRUE(got == data);
 }
 
@@ -158,8 +150,7 @@ TEST(Base64StreamTest, InvalidTextIsRefused) {
         "QQ=",         // padding incomplete
         "QU\x80J",     // a byte beyond ASCII
     };
-    for (const char* text : bad)
-        EXPECT_THROW(Decode(text), IOException_t) << text;
+    for (const char* text : bad) EXPECT_THROW(Decode(text), IOException_t) << text;
 }
 
 TEST(Base64StreamTest, CloseWritesTheFinalGroupOnce) {

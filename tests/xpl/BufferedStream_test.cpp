@@ -25,8 +25,7 @@ std::string ReadAllFrom(const InputStream_t& in, std::mt19937& rng, int maxRead)
     std::uniform_int_distribution<int> size(1, maxRead);
     for (;;) {
         int n = in.Read(buf.data(), size(rng));
-        if (n < 0)
-            break;
+        if (n < 0) break;
         out.append(buf.data(), static_cast<size_t>(n));
     }
     return out;
@@ -37,8 +36,7 @@ std::string ReadExactly(const InputStream_t& in, int len) {
     int n = 0;
     while (n < len) {
         int got = in.Read(out.data() + n, len - n);
-        if (got < 0)
-            break;
+        if (got < 0) break;
         n += got;
     }
     out.resize(static_cast<size_t>(n));
@@ -54,8 +52,7 @@ class XorInImpl : public BufferedInputStreamImpl_t {
         int j = 0;
         for (; j < len; ++j) {
             int b = ReadBuffered();
-            if (b < 0)
-                break;
+            if (b < 0) break;
             buf[j] = static_cast<char>(b ^ 0x5A);
         }
         return j == 0 ? -1 : j;
@@ -69,8 +66,7 @@ class XorOutImpl : public BufferedOutputStreamImpl_t {
   public:
     XorOutImpl(const OutputStream_t& out, int size) : BufferedOutputStreamImpl_t(out, size) {}
     void Write(const char* buf, int len) override {
-        for (int j = 0; j < len; ++j)
-            WriteBuffered(buf[j] ^ 0x5A);
+        for (int j = 0; j < len; ++j) WriteBuffered(buf[j] ^ 0x5A);
     }
 };
 class XorOut : public BufferedOutputStream_t {

@@ -22,8 +22,7 @@ std::string Hex(const std::string& bytes) {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : bytes) {
-        if (!out.empty())
-            out.push_back(' ');
+        if (!out.empty()) out.push_back(' ');
         out.push_back(digits[c >> 4]);
         out.push_back(digits[c & 15]);
     }

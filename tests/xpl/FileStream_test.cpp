@@ -35,11 +35,9 @@ long FlagsOfOpenDescriptor(const std::string& path) {
         char link[64], target[4096];
         snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
         ssize_t n = readlink(link, target, sizeof target - 1);
-        if (n <= 0)
-            continue;
+        if (n <= 0) continue;
         target[n] = '\0';
-        if (path != target)
-            continue;
+        if (path != target) continue;
         char info[64];
         snprintf(info, sizeof info, "/proc/self/fdinfo/%d", fd);
         std::ifstream f(info);
@@ -71,8 +69,7 @@ TEST(FileInputStreamTest, ReadsAFileAndReportsMissingFilesAndDirectories) {
     EXPECT_EQ(in.Available(), 99000);
     std::string got;
     char buf[7000];
-    for (int n; (n = in.Read(buf, sizeof buf)) > 0;)
-        got.append(buf, static_cast<size_t>(n));
+    for (int n; (n = in.Read(buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
     EXPECT_TRUE(got == data.substr(1000));
     EXPECT_EQ(in.Read(buf, sizeof buf), -1);
     EXPECT_EQ(in.Skip(10), 0);
@@ -130,8 +127,7 @@ TEST(FileInputStreamTest, ReadsResumeAfterSignals) {
     pthread_t reader = pthread_self();
     std::atomic<bool> done{false};
     std::string expect;
-    for (int i = 0; i < 20; ++i)
-        expect += iotest::Cat("line ", std::to_string(i), "\n");
+    for (int i = 0; i < 20; ++i) expect += iotest::Cat("line ", std::to_string(i), "\n");
     std::thread writer([&] {
         for (int i = 0; i < 5; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -152,8 +148,7 @@ TEST(FileInputStreamTest, ReadsResumeAfterSignals) {
     try {
         FileInputStream_t in{String_t(fifo)};
         char buf[64];
-        for (int n; (n = in.Read(buf, sizeof buf)) > 0;)
-            got.append(buf, static_cast<size_t>(n));
+        for (int n; (n = in.Read(buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
     } catch (...) {
         done = true;
         writer.join();
@@ -197,8 +192,7 @@ TEST(FileOutputStreamTest, CreatesTruncatesAndAppends) {
 }
 
 TEST(FileOutputStreamTest, WriteErrorsCarryTheSystemText) {
-    if (access("/dev/full", W_OK) != 0)
-        GTEST_SKIP() << "/dev/full is not available";
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full is not available";
     FileOutputStream_t out(String_t("/dev/full"));
     try {
         out.Write("x", 1);

@@ -18,16 +18,13 @@ using QmXplStr::String_t;
 
 namespace {
 
-std::string U8(const String_t& s) {
-    return QmXplStr::UTF8_t(s).Str();
-}
+std::string U8(const String_t& s) { return QmXplStr::UTF8_t(s).Str(); }
 
 std::vector<std::string> List(const std::string& dir, const DirLister_t::Filter_t& filter) {
     DirLister_t lister(String_t(dir), filter);
     std::vector<std::string> names;
     String_t name;
-    while (lister.Next(name))
-        names.push_back(U8(name));
+    while (lister.Next(name)) names.push_back(U8(name));
     EXPECT_FALSE(lister.Next(name));
     return names;
 }

@@ -23,8 +23,7 @@ class PlusOneInputImpl : public FilterInputStreamImpl_t {
     using FilterInputStreamImpl_t::FilterInputStreamImpl_t;
     int Read(char* buf, int len) override {
         int n = in_.Read(buf, len);
-        for (int i = 0; i < n; ++i)
-            buf[i] = static_cast<char>(buf[i] + 1);
+        for (int i = 0; i < n; ++i) buf[i] = static_cast<char>(buf[i] + 1);
         return n;
     }
 };
@@ -40,8 +39,7 @@ class PlusOneOutputImpl : public FilterOutputStreamImpl_t {
     using FilterOutputStreamImpl_t::FilterOutputStreamImpl_t;
     void Write(const char* buf, int len) override {
         std::string t(buf, static_cast<size_t>(len));
-        for (char& c : t)
-            c = static_cast<char>(c + 1);
+        for (char& c : t) c = static_cast<char>(c + 1);
         out_.Write(t.data(), len);
     }
 };

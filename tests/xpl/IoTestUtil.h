@@ -37,8 +37,7 @@ inline QmXplArray::CharArray_t Array(const std::string& s) {
 
 inline std::string RandomBytes(std::mt19937& rng, size_t n) {
     std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(rng() & 0xFF);
+    for (char& c : s) c = static_cast<char>(rng() & 0xFF);
     return s;
 }
 
@@ -48,8 +47,7 @@ class TempDir {
     TempDir() {
         const char* base = std::getenv("TMPDIR");
         std::string tmpl = std::string(base && *base ? base : "/tmp") + "/qmxpl-io-XXXXXX";
-        if (!mkdtemp(tmpl.data()))
-            std::abort();
+        if (!mkdtemp(tmpl.data())) std::abort();
         path_ = tmpl;
     }
     ~TempDir() { Remove(path_); }
@@ -75,8 +73,7 @@ class TempDir {
   private:
     static void Remove(const std::string& p) {
         struct stat st {};
-        if (lstat(p.c_str(), &st) != 0)
-            return;
+        if (lstat(p.c_str(), &st) != 0) return;
         if (S_ISDIR(st.st_mode)) {
             chmod(p.c_str(), 0700);
             if (DIR* d = opendir(p.c_str())) {
@@ -86,8 +83,7 @@ class TempDir {
                         names.emplace_back(e->d_name);
                 }
                 closedir(d);
-                for (const auto& n : names)
-                    Remove(p + "/" + n);
+                for (const auto& n : names) Remove(p + "/" + n);
             }
             rmdir(p.c_str());
         } else {
@@ -100,8 +96,7 @@ class TempDir {
 // Plain POSIX access, independent of the classes under test.
 inline bool WriteFile(const std::string& path, const std::string& data, mode_t mode = 0644) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     bool ok = write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
     return close(fd) == 0 && ok;
 }
@@ -109,12 +104,10 @@ inline bool WriteFile(const std::string& path, const std::string& data, mode_t m
 inline std::string ReadFile(const std::string& path) {
     std::string out;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return out;
+    if (fd < 0) return out;
     char buf[65536];
     ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0)
-        out.append(buf, static_cast<size_t>(n));
+    while ((n = read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
     close(fd);
     return out;
 }
@@ -143,10 +136,8 @@ class TrickleInputImpl : public QmXplIo::InputStreamImpl_t {
         : data_(std::move(data)), chunk_(chunk), stutter_(stutter) {}
     int Read(char* buf, int len) override {
         requests.push_back(len);
-        if (stutter_ && (calls_++ % 2 == 0))
-            return 0;
-        if (pos_ >= data_.size())
-            return -1;
+        if (stutter_ && (calls_++ % 2 == 0)) return 0;
+        if (pos_ >= data_.size()) return -1;
         size_t n =
             std::min({static_cast<size_t>(len), static_cast<size_t>(chunk_), data_.size() - pos_});
         std::memcpy(buf, data_.data() + pos_, n);

@@ -21,8 +21,7 @@ constexpr int kLineLength = 64;
 constexpr size_t kBatch = 8192;  // text handed to the wrapped stream at a time
 
 void WipeString(std::string& s) noexcept {
-    if (!s.empty())
-        explicit_bzero(s.data(), s.size());
+    if (!s.empty()) explicit_bzero(s.data(), s.size());
     s.clear();
 }
 
@@ -35,8 +34,7 @@ constexpr signed char kBad = -1;
 struct DecodeTable {
     signed char v[256];
     constexpr DecodeTable() : v() {
-        for (signed char& x : v)
-            x = kBad;
+        for (signed char& x : v) x = kBad;
         for (int i = 0; i < 64; ++i)
             v[static_cast<unsigned char>(kAlphabet[i])] = static_cast<signed char>(i);
         v[static_cast<unsigned char>('=')] = kPad;
@@ -77,19 +75,15 @@ class Base64OutputStreamImpl_t : public FilterOutputStreamImpl_t {
     void Write(const char* buf, int len) override {
         CheckOpen();
         // Room for a whole batch: a growing string would leave copies behind unwiped.
-        if (text_.capacity() < kBatch + 8)
-            text_.reserve(kBatch + 8);
+        if (text_.capacity() < kBatch + 8) text_.reserve(kBatch + 8);
         const unsigned char* p = reinterpret_cast<const unsigned char*>(buf);
         const unsigned char* end = p + len;
         while (p < end) {
-            while (npending_ < 3 && p < end)
-                pending_[npending_++] = *p++;
-            if (npending_ < 3)
-                break;
+            while (npending_ < 3 && p < end) pending_[npending_++] = *p++;
+            if (npending_ < 3) break;
             EncodeGroup(3);
             npending_ = 0;
-            if (text_.size() >= kBatch)
-                Emit();
+            if (text_.size() >= kBatch) Emit();
         }
         Emit();
     }
@@ -100,8 +94,7 @@ class Base64OutputStreamImpl_t : public FilterOutputStreamImpl_t {
     }
 
     void Close() override {
-        if (closed_)
-            return;
+        if (closed_) return;
         closed_ = true;
         try {
             Finish();
@@ -116,8 +109,7 @@ class Base64OutputStreamImpl_t : public FilterOutputStreamImpl_t {
 
   private:
     void CheckOpen() const {
-        if (closed_)
-            throw IOException_t(CreateWarn_t(String_t("Base64OutputStream_t is closed")));
+        if (closed_) throw IOException_t(CreateWarn_t(String_t("Base64OutputStream_t is closed")));
     }
     void Put(char c) {
         text_.push_back(c);
@@ -136,8 +128,7 @@ class Base64OutputStreamImpl_t : public FilterOutputStreamImpl_t {
     }
     // The last group with its padding, and the line feed of a last shorter line.
     void Finish() {
-        if (npending_ > 0)
-            EncodeGroup(npending_);
+        if (npending_ > 0) EncodeGroup(npending_);
         npending_ = 0;
         if (column_ > 0) {
             text_.push_back('\n');
@@ -145,8 +136,7 @@ class Base64OutputStreamImpl_t : public FilterOutputStreamImpl_t {
         }
     }
     void Emit() {
-        if (text_.empty())
-            return;
+        if (text_.empty()) return;
         out_.Write(text_.data(), static_cast<int>(text_.size()));
         WipeString(text_);
     }
@@ -177,22 +167,18 @@ class Base64InputStreamImpl_t : public FilterInputStreamImpl_t {
         while (pos_ >= decoded_.size()) {
             WipeString(decoded_);
             pos_ = 0;
-            if (ended_)
-                return -1;
+            if (ended_) return -1;
             int n = in_.Read(raw_, sizeof raw_);
             if (n < 0) {
                 ended_ = true;
-                if (nquad_ != 0)
-                    FailDecode("the text ends inside a group of four characters");
+                if (nquad_ != 0) FailDecode("the text ends inside a group of four characters");
                 return -1;
             }
-            if (n == 0)
-                return 0;
+            if (n == 0) return 0;
             Decode(raw_, n);
         }
         size_t give = decoded_.size() - pos_;
-        if (give > static_cast<size_t>(len))
-            give = static_cast<size_t>(len);
+        if (give > static_cast<size_t>(len)) give = static_cast<size_t>(len);
         std::memcpy(buf, decoded_.data() + pos_, give);
         pos_ += give;
         return static_cast<int>(give);
@@ -204,8 +190,7 @@ class Base64InputStreamImpl_t : public FilterInputStreamImpl_t {
     }
 
     void Close() override {
-        if (closed_)
-            return;
+        if (closed_) return;
         closed_ = true;
         WipeString(decoded_);
         pos_ = 0;
@@ -214,8 +199,7 @@ class Base64InputStreamImpl_t : public FilterInputStreamImpl_t {
 
   private:
     void CheckOpen() const {
-        if (closed_)
-            throw IOException_t(CreateWarn_t(String_t("Base64InputStream_t is closed")));
+        if (closed_) throw IOException_t(CreateWarn_t(String_t("Base64InputStream_t is closed")));
     }
 
     void Decode(const char* text, int n) {
@@ -224,19 +208,16 @@ class Base64InputStreamImpl_t : public FilterInputStreamImpl_t {
         for (int i = 0; i < n; ++i) {
             unsigned char c = static_cast<unsigned char>(text[i]);
             signed char v = kDecode.v[c];
-            if (v == kSkip)
-                continue;
+            if (v == kSkip) continue;
             if (v == kBad) {
                 char hex[8];
                 std::snprintf(hex, sizeof hex, "0x%02X", c);
                 FailDecode(std::string("invalid character ") + hex);
             }
-            if (padded_)
-                FailDecode("text after the padding");
+            if (padded_) FailDecode("text after the padding");
             if (v == kPad) {
                 // '=' may stand in the third place (then also in the fourth) or the fourth.
-                if (nquad_ < 2)
-                    FailDecode("misplaced padding");
+                if (nquad_ < 2) FailDecode("misplaced padding");
             } else if (nquad_ == 3 && quad_[2] == kPad) {
                 FailDecode("misplaced padding");
             }
@@ -246,10 +227,8 @@ class Base64InputStreamImpl_t : public FilterInputStreamImpl_t {
                              (quad_[2] >= 0 ? unsigned(quad_[2]) << 6 : 0u) |
                              (quad_[3] >= 0 ? unsigned(quad_[3]) : 0u);
                 decoded_.push_back(static_cast<char>(w >> 16));
-                if (quad_[2] >= 0)
-                    decoded_.push_back(static_cast<char>((w >> 8) & 0xFF));
-                if (quad_[3] >= 0)
-                    decoded_.push_back(static_cast<char>(w & 0xFF));
+                if (quad_[2] >= 0) decoded_.push_back(static_cast<char>((w >> 8) & 0xFF));
+                if (quad_[3] >= 0) decoded_.push_back(static_cast<char>(w & 0xFF));
                 padded_ = quad_[3] == kPad;
                 nquad_ = 0;
             }

@@ -37,13 +37,11 @@ BufferedInputStreamImpl_t::BufferedInputStreamImpl_t(const InputStream_t& in, in
       end_(buf_.get()) {}
 
 BufferedInputStreamImpl_t::~BufferedInputStreamImpl_t() {
-    if (buf_)
-        explicit_bzero(buf_.get(), static_cast<size_t>(capacity_));
+    if (buf_) explicit_bzero(buf_.get(), static_cast<size_t>(capacity_));
 }
 
 void BufferedInputStreamImpl_t::CheckOpen() const {
-    if (closed_)
-        throw IOException_t(CreateWarn_t(String_t("BufferedInputStream_t is closed")));
+    if (closed_) throw IOException_t(CreateWarn_t(String_t("BufferedInputStream_t is closed")));
 }
 
 int BufferedInputStreamImpl_t::Refill() {
@@ -51,8 +49,7 @@ int BufferedInputStreamImpl_t::Refill() {
     cur_ = end_ = buf_.get();
     for (;;) {
         int n = in_.Read(buf_.get(), capacity_);
-        if (n < 0)
-            return -1;
+        if (n < 0) return -1;
         if (n > 0) {
             end_ = buf_.get() + n;
             return n;
@@ -70,11 +67,9 @@ int BufferedInputStreamImpl_t::ReadBufferedBlock(char* buf, int len) {
     }
     CheckOpen();
     // Nothing buffered: a large request goes straight to the caller's memory, saving a copy.
-    if (len >= capacity_)
-        return in_.Read(buf, len);
+    if (len >= capacity_) return in_.Read(buf, len);
     int n = in_.Read(buf_.get(), capacity_);
-    if (n <= 0)
-        return n;
+    if (n <= 0) return n;
     int give = n < len ? n : len;
     std::memcpy(buf, buf_.get(), static_cast<size_t>(give));
     cur_ = buf_.get() + give;
@@ -82,9 +77,7 @@ int BufferedInputStreamImpl_t::ReadBufferedBlock(char* buf, int len) {
     return give;
 }
 
-int BufferedInputStreamImpl_t::Read(char* buf, int len) {
-    return ReadBufferedBlock(buf, len);
-}
+int BufferedInputStreamImpl_t::Read(char* buf, int len) { return ReadBufferedBlock(buf, len); }
 
 int BufferedInputStreamImpl_t::Available() {
     CheckOpen();
@@ -93,8 +86,7 @@ int BufferedInputStreamImpl_t::Available() {
 }
 
 void BufferedInputStreamImpl_t::Close() {
-    if (closed_)
-        return;
+    if (closed_) return;
     closed_ = true;
     explicit_bzero(buf_.get(), static_cast<size_t>(capacity_));
     cur_ = end_ = buf_.get();
@@ -102,15 +94,13 @@ void BufferedInputStreamImpl_t::Close() {
 }
 
 int BufferedInputStreamImpl_t::Peek() {
-    if (cur_ < end_)
-        return static_cast<unsigned char>(*cur_);
+    if (cur_ < end_) return static_cast<unsigned char>(*cur_);
     return Refill() > 0 ? static_cast<unsigned char>(*cur_) : -1;
 }
 
 int BufferedInputStreamImpl_t::Peek(char* buf, int len) {
     CheckOpen();
-    if (len <= 0)
-        return 0;
+    if (len <= 0) return 0;
     int want = len < capacity_ ? len : capacity_;
     int have = Buffered();
     if (have < want) {
@@ -121,14 +111,12 @@ int BufferedInputStreamImpl_t::Peek(char* buf, int len) {
         end_ = buf_.get() + have;
         while (have < want) {
             int n = in_.Read(buf_.get() + have, capacity_ - have);
-            if (n < 0)
-                break;
+            if (n < 0) break;
             have += n;
             end_ = buf_.get() + have;
         }
     }
-    if (have == 0)
-        return -1;
+    if (have == 0) return -1;
     int n = have < len ? have : len;
     std::memcpy(buf, cur_, static_cast<size_t>(n));
     return n;
@@ -140,14 +128,11 @@ BufferedInputStream_t::~BufferedInputStream_t() = default;
 
 BufferedInputStreamImpl_t* BufferedInputStream_t::BufferedBody() const {
     auto* b = dynamic_cast<BufferedInputStreamImpl_t*>(Body());
-    if (!b)
-        throw IllegalStateError_t(CreateWarn_t(String_t("BufferedInputStream_t")));
+    if (!b) throw IllegalStateError_t(CreateWarn_t(String_t("BufferedInputStream_t")));
     return b;
 }
 
-int BufferedInputStream_t::Peek() const {
-    return BufferedBody()->Peek();
-}
+int BufferedInputStream_t::Peek() const { return BufferedBody()->Peek(); }
 
 int BufferedInputStream_t::Peek(char* buf, int len) const {
     BufferedInputStreamImpl_t* b = BufferedBody();
@@ -181,36 +166,29 @@ BufferedOutputStreamImpl_t::~BufferedOutputStreamImpl_t() {
 }
 
 void BufferedOutputStreamImpl_t::FlushBuffer() {
-    if (closed_)
-        throw IOException_t(CreateWarn_t(String_t("BufferedOutputStream_t is closed")));
+    if (closed_) throw IOException_t(CreateWarn_t(String_t("BufferedOutputStream_t is closed")));
     if (Count() > 0) {
         out_.Write(buf_.get(), Count());
         cur_ = buf_.get();
     }
 }
 
-void BufferedOutputStreamImpl_t::MakeRoom() {
-    FlushBuffer();
-}
+void BufferedOutputStreamImpl_t::MakeRoom() { FlushBuffer(); }
 
 void BufferedOutputStreamImpl_t::WriteBufferedBlock(const char* buf, int len) {
-    if (closed_)
-        throw IOException_t(CreateWarn_t(String_t("BufferedOutputStream_t is closed")));
+    if (closed_) throw IOException_t(CreateWarn_t(String_t("BufferedOutputStream_t is closed")));
     if (len >= capacity_) {
         // Larger than the buffer: keep the order, then write the block in place.
         FlushBuffer();
         out_.Write(buf, len);
         return;
     }
-    if (len > capacity_ - Count())
-        FlushBuffer();
+    if (len > capacity_ - Count()) FlushBuffer();
     std::memcpy(cur_, buf, static_cast<size_t>(len));
     cur_ += len;
 }
 
-void BufferedOutputStreamImpl_t::Write(const char* buf, int len) {
-    WriteBufferedBlock(buf, len);
-}
+void BufferedOutputStreamImpl_t::Write(const char* buf, int len) { WriteBufferedBlock(buf, len); }
 
 void BufferedOutputStreamImpl_t::Flush() {
     FlushBuffer();
@@ -218,8 +196,7 @@ void BufferedOutputStreamImpl_t::Flush() {
 }
 
 void BufferedOutputStreamImpl_t::Close() {
-    if (closed_)
-        return;
+    if (closed_) return;
     try {
         FlushBuffer();
         out_.Flush();

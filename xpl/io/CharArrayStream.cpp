@@ -25,8 +25,7 @@ class CharArrayInputStreamImpl_t : public InputStreamImpl_t {
 
     int Read(char* buf, int len) override {
         int left = data_.GetSize() - pos_;
-        if (left <= 0)
-            return -1;
+        if (left <= 0) return -1;
         int n = left < len ? left : len;
         std::memcpy(buf, data_.GetData() + pos_, static_cast<size_t>(n));
         pos_ += n;
@@ -64,8 +63,7 @@ class CharArrayOutputStreamImpl_t : public OutputStreamImpl_t {
                 CreateWarn_t(String_t("CharArrayOutputStream_t: negative initial size")));
         }
         capacity_ = initialSize;
-        if (capacity_ > 0)
-            buf_.reset(new char[static_cast<size_t>(capacity_)]);
+        if (capacity_ > 0) buf_.reset(new char[static_cast<size_t>(capacity_)]);
     }
     ~CharArrayOutputStreamImpl_t() override { Wipe(); }
 
@@ -85,15 +83,13 @@ class CharArrayOutputStreamImpl_t : public OutputStreamImpl_t {
     CharArray_t ToCharArray() const { return CharArray_t(buf_.get(), size_); }
     int GetSize() const noexcept { return size_; }
     void Reset() noexcept {
-        if (buf_)
-            explicit_bzero(buf_.get(), static_cast<size_t>(size_));
+        if (buf_) explicit_bzero(buf_.get(), static_cast<size_t>(size_));
         size_ = 0;
     }
 
   private:
     void Reserve(int more) {
-        if (more <= capacity_ - size_)
-            return;
+        if (more <= capacity_ - size_) return;
         if (more > INT_MAX - size_) {
             throw IOException_t(
                 CreateWarn_t(String_t("CharArrayOutputStream_t: more than INT_MAX bytes")));
@@ -102,15 +98,13 @@ class CharArrayOutputStreamImpl_t : public OutputStreamImpl_t {
         long long grown = capacity_ < 64 ? 64 : 2LL * capacity_;
         int cap = static_cast<int>(grown < want ? want : (grown > INT_MAX ? INT_MAX : grown));
         std::unique_ptr<char[]> bigger(new char[static_cast<size_t>(cap)]);
-        if (size_ > 0)
-            std::memcpy(bigger.get(), buf_.get(), static_cast<size_t>(size_));
+        if (size_ > 0) std::memcpy(bigger.get(), buf_.get(), static_cast<size_t>(size_));
         Wipe();
         buf_ = std::move(bigger);
         capacity_ = cap;
     }
     void Wipe() noexcept {
-        if (buf_)
-            explicit_bzero(buf_.get(), static_cast<size_t>(capacity_));
+        if (buf_) explicit_bzero(buf_.get(), static_cast<size_t>(capacity_));
     }
 
     std::unique_ptr<char[]> buf_;
@@ -125,19 +119,12 @@ CharArrayOutputStream_t::~CharArrayOutputStream_t() = default;
 
 CharArrayOutputStreamImpl_t* CharArrayOutputStream_t::ArrayBody() const {
     auto* b = dynamic_cast<CharArrayOutputStreamImpl_t*>(Body());
-    if (!b)
-        throw IllegalStateError_t(CreateWarn_t(String_t("CharArrayOutputStream_t")));
+    if (!b) throw IllegalStateError_t(CreateWarn_t(String_t("CharArrayOutputStream_t")));
     return b;
 }
 
-CharArray_t CharArrayOutputStream_t::ToCharArray() const {
-    return ArrayBody()->ToCharArray();
-}
-int CharArrayOutputStream_t::GetSize() const {
-    return ArrayBody()->GetSize();
-}
-void CharArrayOutputStream_t::Reset() const {
-    ArrayBody()->Reset();
-}
+CharArray_t CharArrayOutputStream_t::ToCharArray() const { return ArrayBody()->ToCharArray(); }
+int CharArrayOutputStream_t::GetSize() const { return ArrayBody()->GetSize(); }
+void CharArrayOutputStream_t::Reset() const { ArrayBody()->Reset(); }
 
 }  // namespace QmXplIo

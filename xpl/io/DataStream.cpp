@@ -39,8 +39,7 @@ class DataInputStreamImpl_t : public FilterInputStreamImpl_t {
         unsigned char b[8];
         ReadFully(reinterpret_cast<char*>(b), bytes, what);
         uint64_t v = 0;
-        for (int i = 0; i < bytes; ++i)
-            v = (v << 8) | b[i];
+        for (int i = 0; i < bytes; ++i) v = (v << 8) | b[i];
         return v;
     }
     String_t ReadJavaUTF() {
@@ -57,8 +56,7 @@ DataInputStream_t::~DataInputStream_t() = default;
 
 DataInputStreamImpl_t* DataInputStream_t::DataBody() const {
     auto* b = dynamic_cast<DataInputStreamImpl_t*>(Body());
-    if (!b)
-        throw IllegalStateError_t(CreateWarn_t(String_t("DataInputStream_t")));
+    if (!b) throw IllegalStateError_t(CreateWarn_t(String_t("DataInputStream_t")));
     return b;
 }
 
@@ -92,9 +90,7 @@ int32_t DataInputStream_t::ReadInt32() const {
 int64_t DataInputStream_t::ReadInt64() const {
     return static_cast<int64_t>(DataBody()->ReadBigEndian(8, "a 64-bit integer"));
 }
-String_t DataInputStream_t::ReadJavaUTF() const {
-    return DataBody()->ReadJavaUTF();
-}
+String_t DataInputStream_t::ReadJavaUTF() const { return DataBody()->ReadJavaUTF(); }
 
 // --- output ------------------------------------------------------------------------------------
 
@@ -104,8 +100,7 @@ class DataOutputStreamImpl_t : public FilterOutputStreamImpl_t {
 
     void WriteBigEndian(uint64_t v, int bytes) {
         char b[8];
-        for (int i = bytes - 1; i >= 0; --i, v >>= 8)
-            b[i] = static_cast<char>(v & 0xFF);
+        for (int i = bytes - 1; i >= 0; --i, v >>= 8) b[i] = static_cast<char>(v & 0xFF);
         out_.Write(b, bytes);
     }
     void WriteJavaUTF(const String_t& text) {
@@ -130,8 +125,7 @@ DataOutputStream_t::~DataOutputStream_t() = default;
 
 DataOutputStreamImpl_t* DataOutputStream_t::DataBody() const {
     auto* b = dynamic_cast<DataOutputStreamImpl_t*>(Body());
-    if (!b)
-        throw IllegalStateError_t(CreateWarn_t(String_t("DataOutputStream_t")));
+    if (!b) throw IllegalStateError_t(CreateWarn_t(String_t("DataOutputStream_t")));
     return b;
 }
 

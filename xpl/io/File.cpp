@@ -29,9 +29,7 @@ using QmXplStr::String_t;
 
 namespace {
 
-std::string Utf8(const String_t& s) {
-    return QmXplStr::UTF8_t(s).Str();
-}
+std::string Utf8(const String_t& s) { return QmXplStr::UTF8_t(s).Str(); }
 
 String_t Quoted(const char* what, const std::string& path) {
     return String_t(std::string(what) + " '" + path + "'");
@@ -41,12 +39,10 @@ String_t Normalize(const String_t& path) {
     std::u16string out;
     out.reserve(static_cast<size_t>(path.GetLength()));
     for (char16_t c : path.Str()) {
-        if (c == u'/' && !out.empty() && out.back() == u'/')
-            continue;
+        if (c == u'/' && !out.empty() && out.back() == u'/') continue;
         out.push_back(c);
     }
-    if (out.size() > 1 && out.back() == u'/')
-        out.pop_back();
+    if (out.size() > 1 && out.back() == u'/') out.pop_back();
     return String_t(std::move(out));
 }
 
@@ -59,8 +55,7 @@ void TraceErrno(const char* what, int err, const std::string& path) {
 
 std::string ParentOf(const std::string& p) {
     size_t slash = p.find_last_of('/');
-    if (slash == std::string::npos)
-        return std::string();
+    if (slash == std::string::npos) return std::string();
     return slash == 0 ? std::string("/") : p.substr(0, slash);
 }
 
@@ -75,30 +70,26 @@ String_t File_t::GetName() const {
 
 String_t File_t::GetParent() const {
     int slash = path_.ReverseFind(u'/');
-    if (slash < 0 || path_.GetLength() == 1)
-        return String_t::Null;
+    if (slash < 0 || path_.GetLength() == 1) return String_t::Null;
     return slash == 0 ? String_t("/") : path_.Left(slash);
 }
 
 String_t File_t::GetAbsolutePath() const {
-    if (path_.StartsWith(String_t("/")))
-        return path_;
+    if (path_.StartsWith(String_t("/"))) return path_;
     std::unique_ptr<char, decltype(&free)> cwd(getcwd(nullptr, 0), &free);
     if (!cwd) {
         throw IOException_t(
             CreateSystemError_t(errno, String_t("Could not determine the working directory")));
     }
     String_t base(cwd.get());
-    if (path_.IsEmpty())
-        return base;
+    if (path_.IsEmpty()) return base;
     return base == String_t("/") ? base + path_ : base + "/" + path_;
 }
 
 File_t::Stat_t File_t::Stat() const {
     Stat_t r;
     struct stat st {};
-    if (::stat(Utf8(path_).c_str(), &st) != 0)
-        return r;
+    if (::stat(Utf8(path_).c_str(), &st) != 0) return r;
     r.exists = true;
     r.size = static_cast<int64_t>(st.st_size);
     r.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
@@ -108,9 +99,7 @@ File_t::Stat_t File_t::Stat() const {
     return r;
 }
 
-bool File_t::Exists() const {
-    return Stat().exists;
-}
+bool File_t::Exists() const { return Stat().exists; }
 bool File_t::IsDirectory() const {
     Stat_t s = Stat();
     return s.exists && S_ISDIR(s.mode);
@@ -119,18 +108,13 @@ bool File_t::IsFile() const {
     Stat_t s = Stat();
     return s.exists && S_ISREG(s.mode);
 }
-int64_t File_t::Length() const {
-    return Stat().size;
-}
-int64_t File_t::LastModified() const {
-    return Stat().mtimeNs;
-}
+int64_t File_t::Length() const { return Stat().size; }
+int64_t File_t::LastModified() const { return Stat().mtimeNs; }
 
 bool File_t::Delete() const {
     std::string p = Utf8(path_);
     struct stat st {};
-    if (::lstat(p.c_str(), &st) != 0)
-        return false;
+    if (::lstat(p.c_str(), &st) != 0) return false;
     // A symbolic link is removed itself, never what it points to.
     int rc = S_ISDIR(st.st_mode) ? ::rmdir(p.c_str()) : ::unlink(p.c_str());
     if (rc != 0) {
@@ -142,8 +126,7 @@ bool File_t::Delete() const {
 
 bool File_t::Mkdirs(int mode) const {
     std::string p = Utf8(path_);
-    if (p.empty())
-        return false;
+    if (p.empty()) return false;
     // Walk up to the first part that exists, then create downwards. A directory that another
     // process creates meanwhile is as good as one created here.
     std::vector<std::string> missing;
@@ -161,8 +144,7 @@ bool File_t::Mkdirs(int mode) const {
             return false;
         }
         missing.push_back(cur);
-        if (cur == "/")
-            break;
+        if (cur == "/") break;
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         // missing.front() is the path itself; everything after it is a parent.
@@ -232,14 +214,12 @@ CharArray_t File_t::ReadAll(const String_t& path) {
         }
         ssize_t n = ::read(fd, data.GetData() + used, static_cast<size_t>(data.GetSize() - used));
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             int err = errno;
             data.Wipe();
             throw IOException_t(CreateSystemError_t(err, Quoted("Could not read file", p)));
         }
-        if (n == 0)
-            break;
+        if (n == 0) break;
         used += static_cast<int>(n);
     }
     data.Resize(used);
@@ -281,11 +261,9 @@ DirLister_t::DirLister_t(const String_t& dir, const Filter_t& filter) {
             }
             break;
         }
-        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
-            continue;
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
         String_t name(e->d_name);
-        if (filter.Accept(name))
-            names_.push_back(std::move(name));
+        if (filter.Accept(name)) names_.push_back(std::move(name));
     }
     std::sort(names_.begin(), names_.end());
 }
@@ -293,8 +271,7 @@ DirLister_t::DirLister_t(const String_t& dir, const Filter_t& filter) {
 DirLister_t::~DirLister_t() = default;
 
 bool DirLister_t::Next(String_t& name) {
-    if (next_ >= names_.size())
-        return false;
+    if (next_ >= names_.size()) return false;
     name = names_[next_++];
     return true;
 }

@@ -52,8 +52,7 @@ int OpenRetrying(const char* path, int flags, mode_t mode) {
 // Closes fd; on Linux the descriptor is gone even when close reports EINTR, so only other errors
 // count (they may be the first report of a write that did not reach the file).
 int CloseDescriptor(int fd) {
-    if (::close(fd) != 0 && errno != EINTR)
-        return errno;
+    if (::close(fd) != 0 && errno != EINTR) return errno;
     return 0;
 }
 
@@ -72,8 +71,7 @@ class FileInputStreamImpl_t : public InputStreamImpl_t {
   public:
     explicit FileInputStreamImpl_t(std::string path) : path_(std::move(path)) {
         fd_ = OpenRetrying(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY, 0);
-        if (fd_ < 0)
-            FailOpen(errno, path_);
+        if (fd_ < 0) FailOpen(errno, path_);
         struct stat st {};
         int err = fstat(fd_, &st) != 0 ? errno : (S_ISDIR(st.st_mode) ? EISDIR : 0);
         if (err != 0) {
@@ -95,12 +93,9 @@ class FileInputStreamImpl_t : public InputStreamImpl_t {
         CheckOpen();
         for (;;) {
             ssize_t n = ::read(fd_, buf, static_cast<size_t>(len));
-            if (n > 0)
-                return static_cast<int>(n);
-            if (n == 0)
-                return -1;
-            if (errno != EINTR)
-                FailIo(errno, "Could not read file", path_);
+            if (n > 0) return static_cast<int>(n);
+            if (n == 0) return -1;
+            if (errno != EINTR) FailIo(errno, "Could not read file", path_);
         }
     }
 
@@ -108,11 +103,9 @@ class FileInputStreamImpl_t : public InputStreamImpl_t {
         CheckOpen();
         if (regular_) {
             struct stat st {};
-            if (fstat(fd_, &st) != 0)
-                FailIo(errno, "Could not query file", path_);
+            if (fstat(fd_, &st) != 0) FailIo(errno, "Could not query file", path_);
             off_t pos = lseek(fd_, 0, SEEK_CUR);
-            if (pos < 0)
-                FailIo(errno, "Could not query position in file", path_);
+            if (pos < 0) FailIo(errno, "Could not query position in file", path_);
             long long left = static_cast<long long>(st.st_size) - pos;
             return left <= 0 ? 0 : (left > INT_MAX ? INT_MAX : static_cast<int>(left));
         }
@@ -122,16 +115,13 @@ class FileInputStreamImpl_t : public InputStreamImpl_t {
 
     long long Skip(long long n) override {
         CheckOpen();
-        if (!regular_)
-            return InputStreamImpl_t::Skip(n);
+        if (!regular_) return InputStreamImpl_t::Skip(n);
         // A regular file moves its position instead of reading; never past its end, so the
         // count returned is what was really passed over.
         struct stat st {};
-        if (fstat(fd_, &st) != 0)
-            FailIo(errno, "Could not query file", path_);
+        if (fstat(fd_, &st) != 0) FailIo(errno, "Could not query file", path_);
         off_t pos = lseek(fd_, 0, SEEK_CUR);
-        if (pos < 0)
-            FailIo(errno, "Could not query position in file", path_);
+        if (pos < 0) FailIo(errno, "Could not query position in file", path_);
         long long left = static_cast<long long>(st.st_size) - pos;
         long long step = left <= 0 ? 0 : (n < left ? n : left);
         if (step > 0 && lseek(fd_, static_cast<off_t>(step), SEEK_CUR) < 0)
@@ -140,18 +130,15 @@ class FileInputStreamImpl_t : public InputStreamImpl_t {
     }
 
     void Close() override {
-        if (fd_ < 0)
-            return;
+        if (fd_ < 0) return;
         int fd = fd_;
         fd_ = -1;
-        if (int err = CloseDescriptor(fd))
-            FailIo(err, "Could not close file", path_);
+        if (int err = CloseDescriptor(fd)) FailIo(err, "Could not close file", path_);
     }
 
   private:
     void CheckOpen() const {
-        if (fd_ < 0)
-            FailClosed("FileInputStream_t", path_);
+        if (fd_ < 0) FailClosed("FileInputStream_t", path_);
     }
 
     std::string path_;
@@ -171,8 +158,7 @@ class FileOutputStreamImpl_t : public OutputStreamImpl_t {
         int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | (append ? O_APPEND : O_TRUNC);
         if (mode < 0) {
             fd_ = OpenRetrying(path_.c_str(), flags | O_CREAT, 0666);
-            if (fd_ < 0)
-                FailOpen(errno, path_);
+            if (fd_ < 0) FailOpen(errno, path_);
             return;
         }
         // Only a file this call creates gets the mode; O_EXCL tells creation apart from opening
@@ -192,15 +178,12 @@ class FileOutputStreamImpl_t : public OutputStreamImpl_t {
                 return;
             }
             err = errno;
-            if (err != EEXIST)
-                break;
+            if (err != EEXIST) break;
             fd_ = OpenRetrying(path_.c_str(), flags, 0);
             err = fd_ < 0 ? errno : 0;
-            if (fd_ < 0 && err != ENOENT)
-                break;
+            if (fd_ < 0 && err != ENOENT) break;
         }
-        if (fd_ < 0)
-            FailOpen(err, path_);
+        if (fd_ < 0) FailOpen(err, path_);
     }
     ~FileOutputStreamImpl_t() override {
         if (fd_ >= 0) {
@@ -211,14 +194,12 @@ class FileOutputStreamImpl_t : public OutputStreamImpl_t {
     }
 
     void Write(const char* buf, int len) override {
-        if (fd_ < 0)
-            FailClosed("FileOutputStream_t", path_);
+        if (fd_ < 0) FailClosed("FileOutputStream_t", path_);
         size_t left = static_cast<size_t>(len);
         while (left > 0) {
             ssize_t n = ::write(fd_, buf, left);
             if (n < 0) {
-                if (errno == EINTR)
-                    continue;
+                if (errno == EINTR) continue;
                 FailIo(errno, "Could not write file", path_);
             }
             buf += n;
@@ -227,12 +208,10 @@ class FileOutputStreamImpl_t : public OutputStreamImpl_t {
     }
 
     void Close() override {
-        if (fd_ < 0)
-            return;
+        if (fd_ < 0) return;
         int fd = fd_;
         fd_ = -1;
-        if (int err = CloseDescriptor(fd))
-            FailIo(err, "Could not close file", path_);
+        if (int err = CloseDescriptor(fd)) FailIo(err, "Could not close file", path_);
     }
 
   private:
@@ -269,8 +248,7 @@ class AtomicFileOutputStreamImpl_t : public OutputStreamImpl_t {
     }
 
     void Close() override {
-        if (committed_)
-            return;
+        if (committed_) return;
         CheckUsable();
         try {
             file_->Commit();
@@ -289,8 +267,7 @@ class AtomicFileOutputStreamImpl_t : public OutputStreamImpl_t {
             throw IOException_t(CreateWarn_t(
                 Quoted("Left unchanged after an earlier failure of its stream:", path_)));
         }
-        if (committed_)
-            FailClosed("AtomicFileOutputStream_t", path_);
+        if (committed_) FailClosed("AtomicFileOutputStream_t", path_);
     }
 
     std::unique_ptr<detail::AtomicFile> file_;

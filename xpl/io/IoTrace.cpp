@@ -12,14 +12,11 @@ namespace {
 QmXplTrc::TraceWrapper_t ioTrace("qmxpl.io", 8);  // NOLINT(cert-err58-cpp)
 }  // namespace
 
-QmXplTrc::TraceObj_t& IoTrace() noexcept {
-    return ioTrace;
-}
+QmXplTrc::TraceObj_t& IoTrace() noexcept { return ioTrace; }
 
 void TraceIgnored(const char* what, const char* file, int line) noexcept {
     QmXplTrc::TraceObj_t& t = ioTrace;
-    if (!t.IsOn(2))
-        return;
+    if (!t.IsOn(2)) return;
     try {
         std::string text(what);
         try {
@@ -38,8 +35,7 @@ void TraceIgnored(const char* what, const char* file, int line) noexcept {
 
 void TraceIgnoredErrno(const char* what, int err, const char* file, int line) noexcept {
     QmXplTrc::TraceObj_t& t = ioTrace;
-    if (!t.IsOn(2))
-        return;
+    if (!t.IsOn(2)) return;
     try {
         char buf[256];
         std::string text = std::string(what) + ": " + strerror_r(err, buf, sizeof buf) +

@@ -6,16 +6,13 @@ namespace {
 
 constexpr char16_t kReplacement = u'\uFFFD';
 
-bool IsContinuation(unsigned char b) noexcept {
-    return (b & 0xC0) == 0x80;
-}
+bool IsContinuation(unsigned char b) noexcept { return (b & 0xC0) == 0x80; }
 
 }  // namespace
 
 size_t JavaUtfLength(std::u16string_view text) noexcept {
     size_t n = 0;
-    for (char16_t u : text)
-        n += (u != 0 && u < 0x80) ? 1 : (u < 0x800 ? 2 : 3);
+    for (char16_t u : text) n += (u != 0 && u < 0x80) ? 1 : (u < 0x800 ? 2 : 3);
     return n;
 }
 
