@@ -108,3 +108,28 @@ TEST(FilterStreamTest, ClosingAChainTwiceIsHarmless) {
     EXPECT_EQ(rec->closes, 1);
     EXPECT_THROW(out.Write("d", 1), IOException_t);  // the closed buffer below refuses
 }
+
+namespace {
+
+// A sink whose flush fails, as a full disk below a buffered filter would.
+class FailingFlushImpl : public OutputStreamImpl_t {
+  public:
+    void Write(const char*, int) override {}
+    void Flush() override {
+        throw IOException_t(QmXplMsg::CreateWarn_t(QmXplStr::String_t("flush failed")));
+    }
+    void Close() override { ++closes; }
+    int closes = 0;
+};
+
+}  // namespace
+
+TEST(FilterStreamTest, AFailedFlushDoesNotFinishTheStreamBelow) {
+    auto* sink = new FailingFlushImpl;
+    OutputStream_t bottom(sink);
+    PlusOneOutput out(bottom);
+    out.Write("abc", 3);
+    EXPECT_THROW(out.Close(), IOException_t);
+    // Closing would finish an incomplete output (an atomic file would publish it).
+    EXPECT_EQ(sink->closes, 0);
+}

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 #include "QmXpl/IOException_t.h"
 
@@ -32,7 +33,8 @@ AtomicFile::AtomicFile(const std::string& path, mode_t mode) : path_(path) {
     std::string dir = DirectoryOf(path);
     std::string name =
         path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
-    temp_ = dir + "/." + name + ".tmp-XXXXXX";
+    // The temporary's name must fit where the target's does: keep at most 200 bytes of it.
+    temp_ = dir + "/." + name.substr(0, 200) + ".tmp-XXXXXX";
     fd_ = mkostemp(temp_.data(), O_CLOEXEC);
     if (fd_ < 0) Fail(errno, "Could not create a temporary file for", path);
     if (fchmod(fd_, mode) != 0) {
@@ -65,11 +67,13 @@ void AtomicFile::Commit() {
     if (close(fd) != 0) {
         int err = errno;
         unlink(temp_.c_str());
-        Fail(err, "Could not close", temp_);
+        std::string temp = std::exchange(temp_, std::string());
+        Fail(err, "Could not close", temp);
     }
     if (rename(temp_.c_str(), path_.c_str()) != 0) {
         int err = errno;
         unlink(temp_.c_str());
+        temp_.clear();  // removed already; the destructor must not try again
         Fail(err, "Could not replace", path_);
     }
     temp_.clear();

@@ -139,13 +139,10 @@ void FilterOutputStreamImpl_t::Close() {
     // already would throw, so a second Close of a chain would fail.
     if (filterClosed_) return;
     filterClosed_ = true;
-    // Flush first so that buffered filters below lose nothing; close even when flushing fails.
-    try {
-        out_.Flush();
-    } catch (...) {
-        out_.Close();
-        throw;
-    }
+    // Flush first so that buffered filters below lose nothing. When that fails the output is
+    // incomplete and the wrapped stream is not closed: closing would finish it (an atomic file
+    // below would publish the partial content). It gives back its resources when it goes.
+    out_.Flush();
     out_.Close();
 }
 
