@@ -4,6 +4,7 @@
 #include <openssl/pem.h>
 
 #include <clocale>
+#include <cstdio>
 #include <cstring>
 
 #include "ArgumentChecks.h"
@@ -365,13 +366,18 @@ int Weekday(int year, int month, int day) noexcept {
 }
 
 std::string FormatCertificateTime(const CertificateTime& time) {
+    // %x is "%m/%d/%y" in the C locale. A four-digit year is written as stored, leading zeros
+    // included (%Y would drop them).
+    std::string format = "%x %X GMT";
+    if (time.fourDigitYear) {
+        char year[16];
+        std::snprintf(year, sizeof year, "%04d", time.tm.tm_year + 1900);
+        format = std::string("%m/%d/") + year + " %X GMT";
+    }
     char text[255];
     size_t length = 0;
-    if (locale_t c = CLocale()) {
-        // %x is "%m/%d/%y" in the C locale; a four-digit year is written out in full.
-        length = strftime_l(text, sizeof text, time.fourDigitYear ? "%m/%d/%Y %X GMT" : "%x %X GMT",
-                            &time.tm, c);
-    }
+    if (locale_t c = CLocale())
+        length = strftime_l(text, sizeof text, format.c_str(), &time.tm, c);
     if (length == 0) {
         QMSEC_THROW(kCoreArea, RuntimeException_t,
                     QmXplMsg::CreateWarn_t(String_t("The validity time could not be formatted.")));
