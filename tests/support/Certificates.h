@@ -113,6 +113,17 @@ inline const std::string& TestEcKeyPem() {
     return pem;
 }
 
+// DER bytes (of a certificate, or bytes that should pass for one) as a PEM "CERTIFICATE" block:
+// for certificates changed after signing.
+inline std::string CertificatePem(const std::string& der) {
+    cert_detail::BioPtr bio(BIO_new(BIO_s_mem()));
+    cert_detail::Check(PEM_write_bio(bio.get(), "CERTIFICATE", "",
+                                     reinterpret_cast<const unsigned char*>(der.data()),
+                                     static_cast<long>(der.size())) > 0,
+                       "PEM_write_bio");
+    return cert_detail::BioText(bio.get());
+}
+
 // How a literal validity time is stored.
 enum class TimeForm {
     kAuto,         // GeneralizedTime for texts of 15 characters or more, UTCTime otherwise
