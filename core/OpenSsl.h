@@ -30,9 +30,7 @@ using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, Deleter<EVP_CIPHER_CTX_free>>;
 using EncodeCtx = std::unique_ptr<EVP_ENCODE_CTX, Deleter<EVP_ENCODE_CTX_free>>;
 using X509Ptr = std::unique_ptr<X509, Deleter<X509_free>>;
 // Memory that OpenSSL allocated for the caller (X509_NAME_oneline, ASN1_STRING_to_UTF8, ...).
-inline void FreeMemory(void* p) noexcept {
-    OPENSSL_free(p);
-}
+inline void FreeMemory(void* p) noexcept { OPENSSL_free(p); }
 using Text = std::unique_ptr<char, Deleter<FreeMemory>>;
 using Bytes = std::unique_ptr<unsigned char, Deleter<FreeMemory>>;
 

@@ -28,20 +28,10 @@ SecCoreCertificateFailureException::SecCoreCertificateFailureException(
 
 SecCoreCertificateFailureException::~SecCoreCertificateFailureException() = default;
 
-String_t SecCoreCertificateFailureException::GetIssuerName() const {
-    return issuerName_;
-}
-String_t SecCoreCertificateFailureException::GetSubjectName() const {
-    return subjectName_;
-}
-X509Certificate SecCoreCertificateFailureException::GetCertificate() const {
-    return certificate_;
-}
-String_t SecCoreCertificateFailureException::GetReasonText() const {
-    return reasonText_;
-}
-String_t SecCoreCertificateFailureException::GetMessageText() const {
-    return messageText_;
-}
+String_t SecCoreCertificateFailureException::GetIssuerName() const { return issuerName_; }
+String_t SecCoreCertificateFailureException::GetSubjectName() const { return subjectName_; }
+X509Certificate SecCoreCertificateFailureException::GetCertificate() const { return certificate_; }
+String_t SecCoreCertificateFailureException::GetReasonText() const { return reasonText_; }
+String_t SecCoreCertificateFailureException::GetMessageText() const { return messageText_; }
 
 }  // namespace QmSecCore

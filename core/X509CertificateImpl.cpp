@@ -34,46 +34,22 @@ X509CertificateImpl* X509Certificate::Body() const {
     return GetBody<X509CertificateImpl>("X509Certificate");
 }
 
-CharArray_t& X509Certificate::GetEncoded(CharArray_t& out) const {
-    return Body()->GetEncoded(out);
-}
-String_t X509Certificate::GetFingerprint() const {
-    return Body()->GetFingerprint();
-}
-Key X509Certificate::GetPublicKey() const {
-    return Body()->GetPublicKey();
-}
+CharArray_t& X509Certificate::GetEncoded(CharArray_t& out) const { return Body()->GetEncoded(out); }
+String_t X509Certificate::GetFingerprint() const { return Body()->GetFingerprint(); }
+Key X509Certificate::GetPublicKey() const { return Body()->GetPublicKey(); }
 String_t X509Certificate::GetType() const {
     Body();
     return String_t("X509Certificate");
 }
-bool X509Certificate::Verify(const Key& key) const {
-    return Body()->Verify(key);
-}
-bool X509Certificate::CheckValidity() const {
-    return Body()->CheckValidity();
-}
-String_t X509Certificate::GetNotBefore() const {
-    return Body()->GetNotBefore();
-}
-String_t X509Certificate::GetNotAfter() const {
-    return Body()->GetNotAfter();
-}
-String_t X509Certificate::GetIssuerCN() const {
-    return Body()->GetIssuerCN();
-}
-String_t X509Certificate::GetSubjectCN() const {
-    return Body()->GetSubjectCN();
-}
-String_t X509Certificate::GetIssuerDN() const {
-    return Body()->GetIssuerDN();
-}
-String_t X509Certificate::GetSubjectDN() const {
-    return Body()->GetSubjectDN();
-}
-String_t X509Certificate::GetSerial() const {
-    return Body()->GetSerial();
-}
+bool X509Certificate::Verify(const Key& key) const { return Body()->Verify(key); }
+bool X509Certificate::CheckValidity() const { return Body()->CheckValidity(); }
+String_t X509Certificate::GetNotBefore() const { return Body()->GetNotBefore(); }
+String_t X509Certificate::GetNotAfter() const { return Body()->GetNotAfter(); }
+String_t X509Certificate::GetIssuerCN() const { return Body()->GetIssuerCN(); }
+String_t X509Certificate::GetSubjectCN() const { return Body()->GetSubjectCN(); }
+String_t X509Certificate::GetIssuerDN() const { return Body()->GetIssuerDN(); }
+String_t X509Certificate::GetSubjectDN() const { return Body()->GetSubjectDN(); }
+String_t X509Certificate::GetSerial() const { return Body()->GetSerial(); }
 
 // --- body ------------------------------------------------------------------------------------
 
@@ -81,9 +57,7 @@ namespace {
 
 // Certificates are never encrypted, but a PEM block may still claim to be; OpenSSL would then
 // ask for a password on the controlling terminal. Input from outside must fail instead.
-int NoPassword(char*, int, int, void*) {
-    return -1;
-}
+int NoPassword(char*, int, int, void*) { return -1; }
 
 // A common name as UTF-8, whatever string type the certificate stores it in. The first common
 // name counts; none gives the empty text. A zero character would cut the name short wherever it
@@ -92,8 +66,7 @@ int NoPassword(char*, int, int, void*) {
 // boundary.
 String_t CommonName(const X509_NAME* name) {
     int index = name ? X509_NAME_get_index_by_NID(name, NID_commonName, -1) : -1;
-    if (index < 0)
-        return String_t("");
+    if (index < 0) return String_t("");
     const ASN1_STRING* value = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index));
     std::string utf8;
     unsigned char* converted = nullptr;
@@ -121,8 +94,7 @@ String_t CommonName(const X509_NAME* name) {
     if (shown.size() > kMaxBytes) {
         size_t cut = kMaxBytes;
         // Back off over continuation bytes so that no character is split.
-        while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80)
-            --cut;
+        while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;
         shown.resize(cut);
     }
     return String_t(shown);
@@ -140,8 +112,7 @@ X509CertificateImpl::X509CertificateImpl(const char* data, int length) {
     Initializer::Ensure();
     detail::CheckLength(kCoreArea, length);
     ossl::Bio bio = ossl::MemoryReader(data, length);
-    if (!bio)
-        QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 34, );
+    if (!bio) QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 34, );
     certificate_.reset(PEM_read_bio_X509(bio.get(), nullptr, NoPassword, nullptr));
     if (!certificate_)
         QMSEC_THROW_MSG(kCoreArea, CertificateParsingException, 91, << ossl::ErrorText());
@@ -175,8 +146,7 @@ X509Certificate X509CertificateImpl::Wrap(X509* certificate) {
 
 CharArray_t& X509CertificateImpl::GetEncoded(CharArray_t& out) const {
     ossl::Bio bio(BIO_new(BIO_s_mem()));
-    if (!bio)
-        QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 34, );
+    if (!bio) QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 34, );
     if (PEM_write_bio_X509(bio.get(), certificate_.get()) != 1)
         QMSEC_THROW_MSG(kCoreArea, CertificateParsingException, 92, << ossl::ErrorText());
     out = ossl::Contents(bio.get());
@@ -185,8 +155,7 @@ CharArray_t& X509CertificateImpl::GetEncoded(CharArray_t& out) const {
 
 String_t X509CertificateImpl::GetFingerprint() const {
     ossl::Bio bio(BIO_new(BIO_s_mem()));
-    if (!bio)
-        QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 34, );
+    if (!bio) QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 34, );
     if (i2d_X509_bio(bio.get(), certificate_.get()) != 1)
         QMSEC_THROW_MSG(kCoreArea, CertificateParsingException, 92, << ossl::ErrorText());
     CharArray_t der = ossl::Contents(bio.get());
@@ -198,8 +167,7 @@ String_t X509CertificateImpl::GetFingerprint() const {
     text.reserve(static_cast<size_t>(digest.GetSize()) * 3);
     for (int i = 0; i < digest.GetSize(); ++i) {
         auto byte = static_cast<unsigned char>(digest.GetData()[i]);
-        if (i > 0)
-            text.push_back(':');
+        if (i > 0) text.push_back(':');
         text.push_back(kDigits[byte >> 4]);
         text.push_back(kDigits[byte & 15]);
     }
@@ -208,8 +176,7 @@ String_t X509CertificateImpl::GetFingerprint() const {
 
 Key X509CertificateImpl::GetPublicKey() const {
     ossl::PKey key(X509_get_pubkey(certificate_.get()));
-    if (!key)
-        QMSEC_THROW_MSG(kCoreArea, CertificateParsingException, 93, << ossl::ErrorText());
+    if (!key) QMSEC_THROW_MSG(kCoreArea, CertificateParsingException, 93, << ossl::ErrorText());
     // The new body takes its own reference; ours goes with key.
     return Key(new RSAKey(key.get(), Key::eRSAPublicKey));
 }
@@ -235,8 +202,7 @@ bool X509CertificateImpl::CheckValidity() const {
     time_t now = time(nullptr);
     int start = X509_cmp_time(X509_get0_notBefore(certificate_.get()), &now);
     int end = X509_cmp_time(X509_get0_notAfter(certificate_.get()), &now);
-    if (start < 0 && end > 0)
-        return true;
+    if (start < 0 && end > 0) return true;
     if (start != 0 || end != 0) {
         ossl::DiscardErrors();
         return false;
@@ -272,22 +238,19 @@ String_t X509CertificateImpl::GetSubjectCN() const {
 
 String_t X509CertificateImpl::GetIssuerDN() const {
     ossl::Text text = OneLine(X509_get_issuer_name(certificate_.get()));
-    if (!text)
-        QMSEC_THROW_MSG(kCoreArea, CertificateParsingException, 96, << ossl::ErrorText());
+    if (!text) QMSEC_THROW_MSG(kCoreArea, CertificateParsingException, 96, << ossl::ErrorText());
     return String_t(text.get());
 }
 
 String_t X509CertificateImpl::GetSubjectDN() const {
     ossl::Text text = OneLine(X509_get_subject_name(certificate_.get()));
-    if (!text)
-        QMSEC_THROW_MSG(kCoreArea, CertificateParsingException, 97, << ossl::ErrorText());
+    if (!text) QMSEC_THROW_MSG(kCoreArea, CertificateParsingException, 97, << ossl::ErrorText());
     return String_t(text.get());
 }
 
 String_t X509CertificateImpl::GetSerial() const {
     ossl::Bio bio(BIO_new(BIO_s_mem()));
-    if (!bio)
-        QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 34, );
+    if (!bio) QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 34, );
     if (i2a_ASN1_INTEGER(bio.get(), X509_get0_serialNumber(certificate_.get())) < 0)
         QMSEC_THROW_MSG(kCoreArea, CertificateParsingException, 98, << ossl::ErrorText());
     CharArray_t text = ossl::Contents(bio.get());
@@ -304,8 +267,7 @@ namespace {
 int Digits(const unsigned char* text, int count) {
     int value = 0;
     for (int i = 0; i < count; ++i) {
-        if (text[i] < '0' || text[i] > '9')
-            return -1;
+        if (text[i] < '0' || text[i] > '9') return -1;
         value = value * 10 + (text[i] - '0');
     }
     return value;
@@ -321,8 +283,7 @@ locale_t CLocale() {
 }  // namespace
 
 std::optional<CertificateTime> ReadCertificateTime(const ASN1_TIME* time) {
-    if (!time)
-        return std::nullopt;
+    if (!time) return std::nullopt;
     CertificateTime read;
     read.fourDigitYear = ASN1_STRING_type(time) == V_ASN1_GENERALIZEDTIME;
     const int yearDigits = read.fourDigitYear ? 4 : 2;
@@ -330,18 +291,15 @@ std::optional<CertificateTime> ReadCertificateTime(const ASN1_TIME* time) {
     const unsigned char* text = ASN1_STRING_get0_data(time);
     // Every field is read from its fixed place; a shorter text, or one with something else
     // there, is not a time this reading understands.
-    if (!text || length < yearDigits + 10)
-        return std::nullopt;
+    if (!text || length < yearDigits + 10) return std::nullopt;
     int year = Digits(text, yearDigits);
     int fields[5];  // month, day, hour, minute, second
-    for (int i = 0; i < 5; ++i)
-        fields[i] = Digits(text + yearDigits + 2 * i, 2);
+    for (int i = 0; i < 5; ++i) fields[i] = Digits(text + yearDigits + 2 * i, 2);
     if (year < 0 || fields[0] < 0 || fields[1] < 0 || fields[2] < 0 || fields[3] < 0 ||
         fields[4] < 0) {
         return std::nullopt;
     }
-    if (!read.fourDigitYear)
-        year += year < 50 ? 2000 : 1900;
+    if (!read.fourDigitYear) year += year < 50 ? 2000 : 1900;
     std::tm& tm = read.tm;
     tm.tm_year = year - 1900;
     tm.tm_mon = fields[0] - 1;
@@ -355,13 +313,11 @@ std::optional<CertificateTime> ReadCertificateTime(const ASN1_TIME* time) {
 
 int Weekday(int year, int month, int day) noexcept {
     static const int kMonthOffset[13] = {0, 0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-    if (month < 1 || month > 12)
-        return 0;
+    if (month < 1 || month > 12) return 0;
     // 400 Gregorian years are a whole number of weeks; adding them keeps the year positive, so
     // that the divisions below round the way the rule needs even for January of year 0.
     int y = year + 400;
-    if (month < 3)
-        y -= 1;
+    if (month < 3) y -= 1;
     return (y + y / 4 - y / 100 + y / 400 + kMonthOffset[month] + day) % 7;
 }
 
@@ -376,8 +332,7 @@ std::string FormatCertificateTime(const CertificateTime& time) {
     }
     char text[255];
     size_t length = 0;
-    if (locale_t c = CLocale())
-        length = strftime_l(text, sizeof text, format.c_str(), &time.tm, c);
+    if (locale_t c = CLocale()) length = strftime_l(text, sizeof text, format.c_str(), &time.tm, c);
     if (length == 0) {
         QMSEC_THROW(kCoreArea, RuntimeException_t,
                     QmXplMsg::CreateWarn_t(String_t("The validity time could not be formatted.")));

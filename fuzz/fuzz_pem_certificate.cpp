@@ -32,8 +32,7 @@ void Tolerant(F&& f) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > (1u << 20))
-        return 0;
+    if (size > (1u << 20)) return 0;
     X509Certificate cert;
     try {
         cert = X509Certificate(reinterpret_cast<const char*>(data), static_cast<int>(size));

@@ -38,15 +38,9 @@ using namespace qmsec_test;
 std::string Str(const CharArray_t& a) {
     return std::string(a.GetData(), static_cast<size_t>(a.GetSize()));
 }
-CharArray_t Arr(const std::string& s) {
-    return CharArray_t(s.data(), static_cast<int>(s.size()));
-}
-std::string U8(const String_t& s) {
-    return s.ToUtf8();
-}
-X509Certificate Parse(const TestCertificate& c) {
-    return X509Certificate(Arr(c.pem));
-}
+CharArray_t Arr(const std::string& s) { return CharArray_t(s.data(), static_cast<int>(s.size())); }
+std::string U8(const String_t& s) { return s.ToUtf8(); }
+X509Certificate Parse(const TestCertificate& c) { return X509Certificate(Arr(c.pem)); }
 
 template <class E, class F>
 int ThrownNumber(F&& f) {
@@ -63,16 +57,14 @@ std::string OpensslPrints(const TestCertificate& c, const std::string& options) 
     TempDir dir;
     std::string path = dir.Write("cert.pem", c.pem);
     CommandResult r = RunCommand("openssl x509 -noout -in " + Quote(path) + " " + options);
-    if (r.status != 0)
-        throw std::runtime_error("openssl x509 failed: " + options);
+    if (r.status != 0) throw std::runtime_error("openssl x509 failed: " + options);
     return r.output;
 }
 
 // The value after "<label>=" in one line of openssl's output, without the line feed.
 std::string Field(const std::string& output, const std::string& label) {
     size_t at = output.find(label + "=");
-    if (at == std::string::npos)
-        return "<missing " + label + ">";
+    if (at == std::string::npos) return "<missing " + label + ">";
     size_t start = at + label.size() + 1;
     return output.substr(start, output.find('\n', start) - start);
 }
@@ -80,8 +72,7 @@ std::string Field(const std::string& output, const std::string& label) {
 // The first CN of a name in the compat one-line form (values here contain no '/').
 std::string CnOf(const std::string& oneLine) {
     size_t at = oneLine.find("/CN=");
-    if (at == std::string::npos)
-        return "";
+    if (at == std::string::npos) return "";
     size_t start = at + 4;
     size_t end = oneLine.find('/', start);
     return oneLine.substr(start, end == std::string::npos ? std::string::npos : end - start);
@@ -151,8 +142,7 @@ TEST(X509CertificateTest, GetEncodedGivesPemThatOpensslAndTheParserReadAsTheSame
     TestCertificate c = CertificateBuilder().CommonName("round trip").Build();
     // Carriage returns and a comment in the input do not survive; the encoding is canonical.
     std::string messy = "comment\r\n";
-    for (char ch : c.pem)
-        messy += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+    for (char ch : c.pem) messy += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
     X509Certificate cert(Arr(messy));
     CharArray_t out(4096);  // larger than needed: resized to exactly the text
     cert.GetEncoded(out);
@@ -220,8 +210,7 @@ std::vector<Case> TextCases() {
 TEST(X509CertificateTest, FingerprintSerialNamesAndCommonNamesEqualWhatOpensslPrints) {
     // Twenty upper-case hexadecimal pairs joined by nineteen colons.
     auto fingerprintForm = [](const std::string& f) {
-        if (f.size() != 59)
-            return false;
+        if (f.size() != 59) return false;
         for (size_t i = 0; i < f.size(); ++i) {
             bool colon = i % 3 == 2;
             if (colon
@@ -323,8 +312,7 @@ TEST(X509CertificateTest, CommonNamesAreReadInTheirStringTypeAndNeverCutAtAZeroB
         CertificateBuilder().Subject({{"CN", std::string(300, 'a'), V_ASN1_UTF8STRING}}).Build());
     EXPECT_EQ(U8(longAscii.GetSubjectCN()), std::string(255, 'a'));
     std::string umlauts;
-    for (int i = 0; i < 200; ++i)
-        umlauts += "ä";  // two bytes each
+    for (int i = 0; i < 200; ++i) umlauts += "ä";  // two bytes each
     X509Certificate longUtf8 =
         Parse(CertificateBuilder().Subject({{"CN", umlauts, V_ASN1_UTF8STRING}}).Build());
     EXPECT_EQ(U8(longUtf8.GetSubjectCN()), umlauts.substr(0, 254));
@@ -482,8 +470,7 @@ TEST(X509CertificateTest, ValidityTimesAreShownAsStored) {
         EXPECT_EQ(read->fourDigitYear, form == TimeForm::kGeneralized);
         EXPECT_EQ(read->tm.tm_yday, 0);
         EXPECT_EQ(read->tm.tm_isdst, 0);
-        if (v[3] == "-")
-            continue;
+        if (v[3] == "-") continue;
         EXPECT_EQ(read->tm.tm_wday, std::stoi(v[3]));
 
         // For canonical times openssl's own text names the same date, year in full.
@@ -513,17 +500,14 @@ TEST(X509CertificateTest, WeekdayIsTheTrueOneForEveryDayOfBothCenturiesAndBeyond
                 time_t seconds = timegm(&t);  // normalises, so check it is still the same day
                 std::tm back{};
                 gmtime_r(&seconds, &back);
-                if (back.tm_mday != day)
-                    continue;
+                if (back.tm_mday != day) continue;
                 ASSERT_EQ(QmSecCore::detail::Weekday(year, month, day), back.tm_wday)
                     << year << "-" << month << "-" << day;
             }
         }
     };
-    for (int year = 1950; year <= 2049; ++year)
-        check(year);
-    for (int year : {1, 100, 400, 1600, 1900, 2050, 2100, 2400, 9999})
-        check(year);
+    for (int year = 1950; year <= 2049; ++year) check(year);
+    for (int year : {1, 100, 400, 1600, 1900, 2050, 2100, 2400, 9999}) check(year);
     EXPECT_EQ(QmSecCore::detail::Weekday(0, 1, 1), 6);  // proleptic: 1 January of year 0
     EXPECT_EQ(QmSecCore::detail::Weekday(2049, 13, 1), 0);
     EXPECT_EQ(QmSecCore::detail::Weekday(2049, 0, 1), 0);
@@ -642,8 +626,7 @@ TEST(X509CertificateTest, OneCertificateIsReadFromSeveralThreadsAtOnce) {
             }
         });
     }
-    for (auto& t : threads)
-        t.join();
+    for (auto& t : threads) t.join();
     EXPECT_EQ(mismatches.load(), 0);
 }
 

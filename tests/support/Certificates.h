@@ -251,8 +251,7 @@ class CertificateBuilder {
             ExtPtr ext(X509V3_EXT_nconf(nullptr, &ctx, name.c_str(), value.c_str()));
             Check(ext && X509_add_ext(cert.get(), ext.get(), -1) == 1, "extension");
         }
-        if (modify_)
-            modify_(cert.get());
+        if (modify_) modify_(cert.get());
 
         EVP_PKEY* signWith = signerKey ? signerKey.get() : subjectKey.get();
         const EVP_MD* md = EVP_get_digestbyname(digest_.c_str());
