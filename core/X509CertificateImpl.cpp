@@ -5,7 +5,6 @@
 
 #include <clocale>
 #include <cstdio>
-#include <cstring>
 
 #include "ArgumentChecks.h"
 #include "KeyImpl.h"
