@@ -1,7 +1,8 @@
 // A namespace of the node's configuration: its snapshots, its change handlers, and its editing.
 //
 // Files. The configuration of a node lives in $QMXPL_HOME/conf/config.ini ($HOME/.qm when
-// QMXPL_HOME is not set). A resource group G has its own file $QMXPL_HOME/conf/G/config.ini; a
+// QMXPL_HOME is not set; it is looked up once, when the configuration is first used). A resource
+// group G has its own file $QMXPL_HOME/conf/G/config.ini; a
 // namespace opened for G takes every key from G's file and, key by key, falls back to the
 // default file for the keys G's file does not give.
 //
@@ -31,7 +32,10 @@
 // step: a reader sees the old or the new snapshot, never a mix. It then calls the change handlers
 // registered for that namespace on that thread (see ConfigChangeHandler_i). A change made with
 // SetValue or RemoveValue is in the snapshots when the call returns, and reaches the handlers on
-// the service thread like a change made by another process.
+// the service thread like a change made by another process. The thread does not hold up the end
+// of the process: it is stopped when the process exits (or the library is unloaded), waiting at
+// most two seconds for a handler that is still running. A child made by fork() that does not
+// exec must not use the configuration: its locks may have been held by that thread at the fork.
 #pragma once
 
 #include <atomic>

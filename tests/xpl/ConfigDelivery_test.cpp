@@ -499,3 +499,57 @@ TEST_F(ConfigConcurrentTest, SetValueWaitsForAnotherProcessHoldingTheWriteLock) 
         return !c.GetValue("CHILD").IsNull() && !c.GetValue("PARENT").IsNull();
     }));
 }
+
+// The process-wide stop is tried in a fresh process of its own (the death test re-runs this
+// binary), since it cannot be undone.
+using ConfigThreadDeathTest = ConfigThreadTest;
+
+TEST_F(ConfigThreadDeathTest, ShutdownStopsTheServiceThreadAndKeepsSnapshotsReadable) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            alarm(60);  // a hang ends the child by a signal instead of an exit code
+            ConfigNamespace_t ns("s");
+            RecordingHandler handler;
+            ns.Register(&handler);
+            ns.SetValue("K", "1");
+            if (!handler.WaitForCount(1))
+                _exit(2);
+            if (CountThreadsNamed("qmxpl-config") != 1)
+                _exit(3);
+            QmXplConfig::ConfigService_t::Shutdown();
+            if (CountThreadsNamed("qmxpl-config") != 0)
+                _exit(4);
+            ns.SetValue("K", "2");
+            if (Utf8(ns.Open().GetValue("K")) != "2")
+                _exit(5);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            if (handler.Count() != 1)
+                _exit(6);
+            ns.Unregister(&handler);
+            QmXplConfig::ConfigService_t::Shutdown();  // a second time changes nothing
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(ConfigThreadDeathTest, AHandlerThatNeverReturnsDoesNotHoldUpProcessExit) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            alarm(60);
+            ConfigNamespace_t ns("s");
+            std::atomic<bool> entered{false};
+            CallbackHandler stuck([&](const ChangedConfiguration_t&) {
+                entered = true;
+                for (;;)
+                    std::this_thread::sleep_for(std::chrono::seconds(1));
+            });
+            ns.Register(&stuck);
+            ns.SetValue("K", "1");
+            if (!WaitFor([&] { return entered.load(); }))
+                _exit(2);
+            std::exit(0);  // the exit handler gives up on the thread after a short wait
+        },
+        ::testing::ExitedWithCode(0), "");
+}
