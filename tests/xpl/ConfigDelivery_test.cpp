@@ -553,3 +553,28 @@ TEST_F(ConfigThreadDeathTest, AHandlerThatNeverReturnsDoesNotHoldUpProcessExit) 
         },
         ::testing::ExitedWithCode(0), "");
 }
+
+TEST_F(ConfigConcurrentTest, FirstUseFromManyThreadsAtOnceReadsOneState) {
+    Seed(home.DefaultFile(), "[first.use]\nK=v\n[first.use.other]\nK=w\n");
+    ConfigNamespace_t fresh("first.use");
+    std::atomic<int> ready{0}, wrong{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 6; ++i) {
+        threads.emplace_back([&, i] {
+            ++ready;
+            while (ready.load() < 6) {
+            }
+            // Half through the object, half by name; and another namespace at the same time.
+            Configuration_t c = i % 2 ? fresh.Open() : ConfigNamespace_t::Open("first.use");
+            Configuration_t o = ConfigNamespace_t::Open("first.use.other");
+            if (Utf8(c.GetValue("K")) != "v" || Utf8(o.GetValue("K")) != "w")
+                ++wrong;
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(wrong.load(), 0);
+    // Every handle reaches the same namespace: a change through one is seen through the other.
+    fresh.SetValue("K", "changed");
+    EXPECT_EQ(Utf8(ConfigNamespace_t::Open("first.use").GetValue("K")), "changed");
+}

@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -307,7 +308,10 @@ class Service {
     bool homeResolved_ = false;
     std::string confDir_;
     std::map<std::string, FileEntry> files_;  // by group; "" is the default file
+    // Namespaces by name and group. Added to under mutex_ and statesLock_ (write), so that a
+    // lookup needs only statesLock_ (read) and never waits for a file being read.
     std::map<std::pair<std::string, std::string>, std::unique_ptr<NamespaceState_t>> states_;
+    mutable std::shared_mutex statesLock_;
 
     // Handlers, the queue of changes to deliver and the thread's life.
     std::mutex deliveryMutex_;
@@ -445,8 +449,14 @@ NamespaceState_t* Service::GetState(const String_t& name, const String_t& group)
     std::pair<std::string, std::string> key(name.ToUtf8(), g.ToUtf8());
     NamespaceState_t* result = nullptr;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::shared_lock<std::shared_mutex> lookup(statesLock_);
         auto it = states_.find(key);
+        if (it != states_.end())
+            result = it->second.get();
+    }
+    if (!result) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = states_.find(key);  // another thread may have been first
         if (it != states_.end()) {
             result = it->second.get();
         } else {
@@ -457,6 +467,7 @@ NamespaceState_t* Service::GetState(const String_t& name, const String_t& group)
             auto state = std::make_unique<NamespaceState_t>(name, g);
             state->Replace(BuildLocked(*state));
             result = state.get();
+            std::unique_lock<std::shared_mutex> add(statesLock_);
             states_.emplace(std::move(key), std::move(state));
         }
     }
