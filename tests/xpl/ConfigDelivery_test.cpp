@@ -12,10 +12,10 @@
 #include "ConfigTestSupport.h"
 #include "QmXpl/Message_t.h"
 #include "QmXpl/Thread_t.h"
-#include "QmXpl/TraceObj_t.h"
 #include "config/ConfigFile.h"
 #include "config/ConfigService.h"
 #include "io/AtomicFile.h"
+#include "support/TraceCapture.h"
 
 using namespace configtest;
 using QmXplThread::Thread_t;
@@ -247,9 +247,7 @@ TEST_F(ConfigThreadTest, HandlersRunOneAtATimeInRegistrationOrder) {
 }
 
 TEST_F(ConfigThreadTest, AThrowingHandlerStopsNeitherTheNextHandlerNorLaterChanges) {
-    QmXplTrc::MemoryTraceSink_t sink;
-    QmXplTrc::TraceConfig_t::Configure("qmxpl.config=2");
-    QmXplTrc::TraceSink_i* previous = QmXplTrc::TraceConfig_t::SetSink(&sink);
+    qmsec_test::TraceCapture trace("qmxpl.config=2");
     ConfigNamespace_t ns("s");
     std::atomic<int> thrown{0};
     CallbackHandler thrower([&](const ChangedConfiguration_t&) {
@@ -266,16 +264,9 @@ TEST_F(ConfigThreadTest, AThrowingHandlerStopsNeitherTheNextHandlerNorLaterChang
         ASSERT_TRUE(after.WaitForCount(2));
         ASSERT_TRUE(QmXplConfig::ConfigService_t::WaitUntilIdle(kDeliveryTimeoutMs));
     }
-    QmXplTrc::TraceConfig_t::SetSink(previous);
-    QmXplTrc::TraceConfig_t::Configure("qmxpl.config=0");
     EXPECT_EQ(thrown.load(), 2);
     EXPECT_EQ(Utf8(after.Deliveries()[1].configuration.GetValue("K")), "2");
-    int failures = 0;
-    for (const std::string& t : sink.GetTexts()) {
-        if (t.find("A change handler of namespace 's' failed") != std::string::npos)
-            ++failures;
-    }
-    EXPECT_EQ(failures, 4);
+    EXPECT_EQ(trace.Matching("A change handler of namespace 's' failed").size(), 4u);
 }
 
 TEST_F(ConfigThreadTest, UnregisterWaitsForTheRunningCallback) {

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <string>
 
-#include "QmXpl/TraceObj_t.h"
 #include "config/ConfigFile.h"
+#include "support/TraceCapture.h"
 
 using QmXplConfig::detail::ClassifyLine;
 using QmXplConfig::detail::ConfigLine;
@@ -22,29 +22,6 @@ Entries EntriesOf(const ParsedConfig& parsed, const std::string& section) {
     const ConfigSection* s = parsed.Find(section);
     return s ? s->entries : Entries();
 }
-
-// Captures the lines traced on "qmxpl.config" while it lives.
-class TraceCapture {
-  public:
-    TraceCapture() {
-        QmXplTrc::TraceConfig_t::Configure("qmxpl.config=0xffffffff");
-        previous_ = QmXplTrc::TraceConfig_t::SetSink(&sink_);
-    }
-    ~TraceCapture() {
-        QmXplTrc::TraceConfig_t::SetSink(previous_);
-        QmXplTrc::TraceConfig_t::Configure("qmxpl.config=0");
-    }
-    std::vector<std::string> Texts() const { return sink_.GetTexts(); }
-    bool Contains(const std::string& part) const {
-        auto texts = Texts();
-        return std::any_of(texts.begin(), texts.end(),
-                           [&](const std::string& t) { return t.find(part) != std::string::npos; });
-    }
-
-  private:
-    QmXplTrc::MemoryTraceSink_t sink_;
-    QmXplTrc::TraceSink_i* previous_ = nullptr;
-};
 
 }  // namespace
 
@@ -129,7 +106,7 @@ TEST(ConfigParseTest, DuplicateKeyKeepsFirstPositionAndLastValue) {
 }
 
 TEST(ConfigParseTest, MalformedLinesAreSkippedAndTraced) {
-    TraceCapture trace;
+    qmsec_test::TraceCapture trace("qmxpl.config=0xffffffff");
     ParsedConfig parsed = ParseConfigText(
         "ORPHAN=before any section\n"
         "[good]\n"

@@ -11,8 +11,8 @@
 #include "ConfigTestSupport.h"
 #include "QmXpl/IOException_t.h"
 #include "QmXpl/Message_t.h"
-#include "QmXpl/TraceObj_t.h"
 #include "config/ConfigService.h"
+#include "support/TraceCapture.h"
 
 using namespace configtest;
 using QmXplIo::IOException_t;
@@ -275,9 +275,7 @@ TEST_F(ConfigNamespaceTest, SetValueFailureThrowsWithTheSystemErrorAndChangesNot
 }
 
 TEST_F(ConfigNamespaceTest, UnreadableFilesAreEmptyAndTraced) {
-    QmXplTrc::MemoryTraceSink_t sink;
-    QmXplTrc::TraceConfig_t::Configure("qmxpl.config=2");
-    QmXplTrc::TraceSink_i* previous = QmXplTrc::TraceConfig_t::SetSink(&sink);
+    qmsec_test::TraceCapture trace("qmxpl.config=2");
     // A directory where the file should be, and a FIFO as a group's file: a reader must neither
     // fail nor wait for a writer that never comes.
     ASSERT_EQ(mkdir(home.Conf().c_str(), 0755), 0);
@@ -287,10 +285,8 @@ TEST_F(ConfigNamespaceTest, UnreadableFilesAreEmptyAndTraced) {
     Reread();
     EXPECT_EQ(ConfigNamespace_t::Open("s").GetAttrCount(), 0);
     EXPECT_EQ(ConfigNamespace_t::Open("s", "fifo").GetAttrCount(), 0);
-    QmXplTrc::TraceConfig_t::SetSink(previous);
-    QmXplTrc::TraceConfig_t::Configure("qmxpl.config=0");
     int notRegular = 0;
-    for (const std::string& t : sink.GetTexts()) {
+    for (const std::string& t : trace.Texts()) {
         if (t.find("Could not read configuration file") != std::string::npos &&
             t.find("not a regular file") != std::string::npos)
             ++notRegular;

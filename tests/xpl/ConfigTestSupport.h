@@ -14,6 +14,7 @@
 #include "QmXpl/ConfigChangeHandler_i.h"
 #include "QmXpl/ConfigNamespace_t.h"
 #include "QmXpl/Configuration_t.h"
+#include "support/TempDir.h"
 
 namespace configtest {
 
@@ -32,15 +33,15 @@ class TempHome {
   public:
     TempHome();
     ~TempHome();
-    const std::string& Path() const { return path_; }
-    std::string Conf() const { return path_ + "/conf"; }
+    const std::string& Path() const { return dir_.Path(); }
+    std::string Conf() const { return Path() + "/conf"; }
     std::string DefaultFile() const { return Conf() + "/config.ini"; }
     std::string GroupFile(const std::string& group) const {
         return Conf() + "/" + group + "/config.ini";
     }
 
   private:
-    std::string path_;
+    qmsec_test::TempDir dir_;
     std::string oldHome_;
     bool hadHome_ = false;
 };

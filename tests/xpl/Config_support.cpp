@@ -1,6 +1,5 @@
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,10 +18,6 @@ namespace configtest {
 
 namespace {
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-    return remove(path);
-}
-
 void MakeDirs(const std::string& dir) {
     for (size_t pos = 1; pos <= dir.size(); ++pos) {
         if (pos == dir.size() || dir[pos] == '/')
@@ -33,16 +28,11 @@ void MakeDirs(const std::string& dir) {
 }  // namespace
 
 TempHome::TempHome() {
-    char templ[] = "/tmp/qmxpl-config-test-XXXXXX";
-    const char* made = mkdtemp(templ);
-    if (!made)
-        ADD_FAILURE() << "mkdtemp failed";
-    path_ = made ? made : "/tmp";
     if (const char* old = std::getenv("QMXPL_HOME")) {
         hadHome_ = true;
         oldHome_ = old;
     }
-    setenv("QMXPL_HOME", path_.c_str(), 1);
+    setenv("QMXPL_HOME", Path().c_str(), 1);
     Reread();
 }
 
@@ -53,7 +43,6 @@ TempHome::~TempHome() {
         setenv("QMXPL_HOME", oldHome_.c_str(), 1);
     else
         unsetenv("QMXPL_HOME");
-    nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
