@@ -179,8 +179,7 @@ TEST_F(ConfigThreadTest, SetValueIsDeliveredOnTheServiceThreadNotTheCallers) {
     ASSERT_TRUE(handler.WaitForCount(4));
     std::vector<Delivery> got = handler.Deliveries();
     ASSERT_EQ(got.size(), 4u);
-    for (const Delivery& d : got)
-        EXPECT_NE(d.threadId, testThread);
+    for (const Delivery& d : got) EXPECT_NE(d.threadId, testThread);
     // Every change arrives on its own, in the order it was made.
     EXPECT_EQ(got[0].changed, (std::set<std::string>{"LAST_CERT_UPDATE"}));
     EXPECT_EQ(got[1].changed, (std::set<std::string>{"LAST_TRUSTED_CERT_UPDATE"}));
@@ -237,8 +236,7 @@ TEST_F(ConfigThreadTest, HandlersRunOneAtATimeInRegistrationOrder) {
     ASSERT_EQ(calls.size(), 7u);
     std::vector<std::string> forA;
     for (const std::string& c : calls) {
-        if (c.size() > 2 && c.compare(c.size() - 2, 2, ".a") == 0)
-            forA.push_back(c);
+        if (c.size() > 2 && c.compare(c.size() - 2, 2, ".a") == 0) forA.push_back(c);
     }
     EXPECT_EQ(forA, (std::vector<std::string>{"h2:ns.a", "h1:ns.a", "h3:ns.a", "h2:ns.a", "h1:ns.a",
                                               "h3:ns.a"}));
@@ -251,8 +249,7 @@ TEST_F(ConfigThreadTest, AThrowingHandlerStopsNeitherTheNextHandlerNorLaterChang
     ConfigNamespace_t ns("s");
     std::atomic<int> thrown{0};
     CallbackHandler thrower([&](const ChangedConfiguration_t&) {
-        if (thrown++ == 0)
-            throw std::runtime_error("handler broke");
+        if (thrown++ == 0) throw std::runtime_error("handler broke");
         throw QmXplMsg::RuntimeException_t(QmXplMsg::CreateError_t("handler broke again"));
     });
     CallbackHandler worse([](const ChangedConfiguration_t&) { throw 42; });
@@ -351,8 +348,7 @@ TEST_F(ConfigThreadTest, HandlerMaySetValuesAndReadTheNewSnapshot) {
     std::atomic<bool> sawOwnWrite{false};
     CallbackHandler chain([&](const ChangedConfiguration_t& c) {
         int d = ++depth;
-        if (d > maxDepth)
-            maxDepth = d;
+        if (d > maxDepth) maxDepth = d;
         if (++calls == 1 && c.HasChanged("FIRST")) {
             ns.SetValue("SECOND", "2");  // delivered later, in a call of its own
             sawOwnWrite = Utf8(ns.Open().GetValue("SECOND")) == "2";
@@ -404,8 +400,7 @@ TEST_F(ConfigConcurrentTest, ReadersNeverSeeAHalfUpdatedNamespace) {
         }
     };
     std::vector<std::thread> readers;
-    for (int i = 0; i < 4; ++i)
-        readers.emplace_back(reader, i);
+    for (int i = 0; i < 4; ++i) readers.emplace_back(reader, i);
     for (int v = 1; v <= kVersions; ++v) {
         // As an editor or a script replaces the file; now and then another process does it.
         if (v % 25 == 0) {
@@ -414,14 +409,12 @@ TEST_F(ConfigConcurrentTest, ReadersNeverSeeAHalfUpdatedNamespace) {
         } else {
             QmXplIo::detail::WriteFileAtomically(home.DefaultFile(), fileFor(v), 0644);
         }
-        if (v % 10 == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (v % 10 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_TRUE(WaitFor(
         [&] { return Utf8(shared.Open().GetValue("A")) == "v" + std::to_string(kVersions); }));
     stop = true;
-    for (auto& t : readers)
-        t.join();
+    for (auto& t : readers) t.join();
     EXPECT_EQ(bad.load(), 0) << firstBad;
     EXPECT_EQ(backwards.load(), 0);
     EXPECT_GT(reads.load(), 0);
@@ -447,8 +440,7 @@ TEST_F(ConfigConcurrentTest, ConcurrentSetValueLosesNoChange) {
             }
         });
     }
-    for (auto& w : writers)
-        w.join();
+    for (auto& w : writers) w.join();
     EXPECT_EQ(failures.load(), 0);
     auto parsed = QmXplConfig::detail::ParseConfigText(ReadFile(home.DefaultFile()), "t");
     const auto* section = parsed.Find("s");
@@ -504,19 +496,14 @@ TEST_F(ConfigThreadDeathTest, ShutdownStopsTheServiceThreadAndKeepsSnapshotsRead
             RecordingHandler handler;
             ns.Register(&handler);
             ns.SetValue("K", "1");
-            if (!handler.WaitForCount(1))
-                _exit(2);
-            if (CountThreadsNamed("qmxpl-config") != 1)
-                _exit(3);
+            if (!handler.WaitForCount(1)) _exit(2);
+            if (CountThreadsNamed("qmxpl-config") != 1) _exit(3);
             QmXplConfig::ConfigService_t::Shutdown();
-            if (CountThreadsNamed("qmxpl-config") != 0)
-                _exit(4);
+            if (CountThreadsNamed("qmxpl-config") != 0) _exit(4);
             ns.SetValue("K", "2");
-            if (Utf8(ns.Open().GetValue("K")) != "2")
-                _exit(5);
+            if (Utf8(ns.Open().GetValue("K")) != "2") _exit(5);
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            if (handler.Count() != 1)
-                _exit(6);
+            if (handler.Count() != 1) _exit(6);
             ns.Unregister(&handler);
             QmXplConfig::ConfigService_t::Shutdown();  // a second time changes nothing
             std::exit(0);
@@ -533,13 +520,11 @@ TEST_F(ConfigThreadDeathTest, AHandlerThatNeverReturnsDoesNotHoldUpProcessExit) 
             std::atomic<bool> entered{false};
             CallbackHandler stuck([&](const ChangedConfiguration_t&) {
                 entered = true;
-                for (;;)
-                    std::this_thread::sleep_for(std::chrono::seconds(1));
+                for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
             });
             ns.Register(&stuck);
             ns.SetValue("K", "1");
-            if (!WaitFor([&] { return entered.load(); }))
-                _exit(2);
+            if (!WaitFor([&] { return entered.load(); })) _exit(2);
             std::exit(0);  // the exit handler gives up on the thread after a short wait
         },
         ::testing::ExitedWithCode(0), "");
@@ -558,12 +543,10 @@ TEST_F(ConfigConcurrentTest, FirstUseFromManyThreadsAtOnceReadsOneState) {
             // Half through the object, half by name; and another namespace at the same time.
             Configuration_t c = i % 2 ? fresh.Open() : ConfigNamespace_t::Open("first.use");
             Configuration_t o = ConfigNamespace_t::Open("first.use.other");
-            if (Utf8(c.GetValue("K")) != "v" || Utf8(o.GetValue("K")) != "w")
-                ++wrong;
+            if (Utf8(c.GetValue("K")) != "v" || Utf8(o.GetValue("K")) != "w") ++wrong;
         });
     }
-    for (auto& t : threads)
-        t.join();
+    for (auto& t : threads) t.join();
     EXPECT_EQ(wrong.load(), 0);
     // Every handle reaches the same namespace: a change through one is seen through the other.
     fresh.SetValue("K", "changed");

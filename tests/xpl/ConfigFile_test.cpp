@@ -87,8 +87,7 @@ TEST(ConfigParseTest, CrLfLinesAndByteOrderMarkReadAsPlainLines) {
     const std::string lf = "[a]\nK1=v1\nK2 = v 2\n[b]\nK3=v3";
     std::string crlf;
     for (char c : lf) {
-        if (c == '\n')
-            crlf += '\r';
+        if (c == '\n') crlf += '\r';
         crlf += c;
     }
     for (const std::string& text : {lf, crlf, "\xEF\xBB\xBF" + crlf}) {
@@ -154,8 +153,7 @@ std::string Set(const std::string& text, const std::string& section, const std::
                 const std::string& value, bool* changedOut = nullptr) {
     bool changed = false;
     std::string out = EditConfigText(text, section, key, &value, changed);
-    if (changedOut)
-        *changedOut = changed;
+    if (changedOut) *changedOut = changed;
     return out;
 }
 
@@ -163,8 +161,7 @@ std::string Remove(const std::string& text, const std::string& section, const st
                    bool* changedOut = nullptr) {
     bool changed = false;
     std::string out = EditConfigText(text, section, key, nullptr, changed);
-    if (changedOut)
-        *changedOut = changed;
+    if (changedOut) *changedOut = changed;
     return out;
 }
 

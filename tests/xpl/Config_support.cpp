@@ -20,8 +20,7 @@ namespace {
 
 void MakeDirs(const std::string& dir) {
     for (size_t pos = 1; pos <= dir.size(); ++pos) {
-        if (pos == dir.size() || dir[pos] == '/')
-            mkdir(dir.substr(0, pos).c_str(), 0755);
+        if (pos == dir.size() || dir[pos] == '/') mkdir(dir.substr(0, pos).c_str(), 0755);
     }
 }
 
@@ -88,8 +87,7 @@ std::vector<std::string> ListDirectory(const std::string& dir) {
     if (DIR* d = opendir(dir.c_str())) {
         while (dirent* e = readdir(d)) {
             std::string n = e->d_name;
-            if (n != "." && n != "..")
-                names.push_back(n);
+            if (n != "." && n != "..") names.push_back(n);
         }
         closedir(d);
     }
@@ -107,27 +105,21 @@ int StartShell(const std::string& script) {
 }
 
 int WaitChild(int pid) {
-    if (pid < 0)
-        return -1;
+    if (pid < 0) return -1;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
+        if (errno != EINTR) return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int RunShell(const std::string& script) {
-    return WaitChild(StartShell(script));
-}
+int RunShell(const std::string& script) { return WaitChild(StartShell(script)); }
 
 bool WaitFor(const std::function<bool()>& predicate, int timeoutMs) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        if (predicate())
-            return true;
-        if (std::chrono::steady_clock::now() > end)
-            return false;
+        if (predicate()) return true;
+        if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
@@ -138,20 +130,16 @@ int CountThreadsNamed(const std::string& name) {
         std::ifstream in("/proc/self/task/" + tid + "/comm");
         std::string comm;
         std::getline(in, comm);
-        if (comm == name)
-            ++count;
+        if (comm == name) ++count;
     }
     return count;
 }
 
-std::string Utf8(const String_t& s) {
-    return s.ToUtf8();
-}
+std::string Utf8(const String_t& s) { return s.ToUtf8(); }
 
 std::set<std::string> Keys(const ChangedConfiguration_t& changes) {
     std::set<std::string> keys;
-    for (const String_t& k : changes.GetChangedKeys())
-        keys.insert(k.ToUtf8());
+    for (const String_t& k : changes.GetChangedKeys()) keys.insert(k.ToUtf8());
     return keys;
 }
 

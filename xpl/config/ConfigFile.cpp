@@ -11,8 +11,7 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 std::string_view Trim(std::string_view s) {
     size_t b = s.find_first_not_of(kBlanks);
-    if (b == std::string_view::npos)
-        return {};
+    if (b == std::string_view::npos) return {};
     size_t e = s.find_last_not_of(kBlanks);
     return s.substr(b, e - b + 1);
 }
@@ -56,8 +55,7 @@ std::vector<RawLine> SplitLines(std::string_view text) {
 ConfigLine ClassifyLine(std::string_view line) {
     ConfigLine result;
     std::string_view t = Trim(line);
-    if (t.empty())
-        return result;
+    if (t.empty()) return result;
     if (t.front() == '#' || t.front() == ';') {
         result.kind = ConfigLine::kComment;
         return result;
@@ -175,8 +173,7 @@ std::string EditConfigText(std::string_view text, const std::string& section,
         } else if (line.kind == ConfigLine::kMalformed && Trim(lines[i].body).front() == '[') {
             inSection = false;  // as the parser does: nothing below it is read
         }
-        if (!inSection)
-            continue;
+        if (!inSection) continue;
         if (line.kind == ConfigLine::kSection) {
             lastSectionLine = static_cast<long>(i);
         } else if (line.kind == ConfigLine::kEntry) {
@@ -204,18 +201,15 @@ std::string EditConfigText(std::string_view text, const std::string& section,
         return out;
     }
 
-    if (lastKeyLine >= 0 && currentValue == *value)
-        return std::string(bom) + std::string(text);
+    if (lastKeyLine >= 0 && currentValue == *value) return std::string(bom) + std::string(text);
     changed = true;
 
     if (lastKeyLine < 0 && lastSectionLine < 0) {
         // A new section at the end, set off by a blank line.
         out.append(text);
         if (!lines.empty()) {
-            if (lines.back().eol.empty())
-                out.append(newline);
-            if (!Trim(lines.back().body).empty())
-                out.append(newline);
+            if (lines.back().eol.empty()) out.append(newline);
+            if (!Trim(lines.back().body).empty()) out.append(newline);
         }
         out.append("[").append(section).append("]").append(newline);
         out.append(entry).append(newline);

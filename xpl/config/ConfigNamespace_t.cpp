@@ -34,9 +34,7 @@ NamespaceState_t* ConfigNamespace_t::State() const {
     return state;
 }
 
-Configuration_t ConfigNamespace_t::Open() const {
-    return Configuration_t(State()->Snapshot());
-}
+Configuration_t ConfigNamespace_t::Open() const { return Configuration_t(State()->Snapshot()); }
 
 Configuration_t ConfigNamespace_t::Open(const String_t& name, const String_t& group) {
     return Configuration_t(ConfigService_t::GetState(name, group)->Snapshot());
@@ -47,8 +45,7 @@ void ConfigNamespace_t::Register(ConfigChangeHandler_i* handler) {
 }
 
 void ConfigNamespace_t::Unregister(ConfigChangeHandler_i* handler) {
-    if (handler)
-        ConfigService_t::Unregister(State(), handler);
+    if (handler) ConfigService_t::Unregister(State(), handler);
 }
 
 void ConfigNamespace_t::SetValue(const String_t& key, const String_t& value) {

@@ -100,8 +100,7 @@ FileSig StatSig(const std::string& path) {
 
 std::string DirectoryOf(const std::string& path) {
     size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
+    if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
@@ -111,8 +110,7 @@ std::string DirectoryOf(const std::string& path) {
 int ReadFileText(const std::string& path, std::string& text, struct stat& st) {
     text.clear();
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return errno;
+    if (fd < 0) return errno;
     int result = 0;
     if (fstat(fd, &st) != 0) {
         result = errno;
@@ -125,13 +123,11 @@ int ReadFileText(const std::string& path, std::string& text, struct stat& st) {
         for (;;) {
             ssize_t n = read(fd, buf, sizeof buf);
             if (n < 0) {
-                if (errno == EINTR)
-                    continue;
+                if (errno == EINTR) continue;
                 result = errno;
                 break;
             }
-            if (n == 0)
-                break;
+            if (n == 0) break;
             text.append(buf, static_cast<size_t>(n));
             if (text.size() > static_cast<size_t>(kMaxFileSize)) {
                 result = EFBIG;  // grew while being read
@@ -140,8 +136,7 @@ int ReadFileText(const std::string& path, std::string& text, struct stat& st) {
         }
     }
     close(fd);
-    if (result != 0)
-        text.clear();
+    if (result != 0) text.clear();
     return result;
 }
 
@@ -161,8 +156,7 @@ bool IsBlank(char16_t c) {
 
 bool HasControl(const String_t& s) {
     for (char16_t c : s.Str()) {
-        if (c < 0x20 || c == 0x7f)
-            return true;
+        if (c < 0x20 || c == 0x7f) return true;
     }
     return false;
 }
@@ -172,8 +166,7 @@ bool HasOuterBlanks(const String_t& s) {
 }
 
 void CheckNamespaceName(const String_t& name) {
-    if (name.IsEmpty())
-        ThrowArgument("A configuration namespace needs a name");
+    if (name.IsEmpty()) ThrowArgument("A configuration namespace needs a name");
     if (HasControl(name) || HasOuterBlanks(name) ||
         name.FindOneOf(String_t("[]")) != String_t::npos)
         ThrowArgument("'" + name.ToUtf8() + "' is not a usable configuration namespace name");
@@ -189,8 +182,7 @@ void CheckGroupName(const String_t& group) {
 }
 
 void CheckKey(const String_t& key) {
-    if (key.IsEmpty())
-        ThrowArgument("A configuration key must not be empty");
+    if (key.IsEmpty()) ThrowArgument("A configuration key must not be empty");
     char16_t first = key.GetAt(0);
     if (HasControl(key) || HasOuterBlanks(key) || key.Find(u'=') != String_t::npos ||
         first == u'#' || first == u';' || first == u'[') {
@@ -211,8 +203,7 @@ void CheckValue(const String_t& key, const String_t& value) {
 // Creates dir and every missing directory above it (mode 0755).
 void MakeDirectories(const std::string& dir) {
     for (size_t pos = 1; pos <= dir.size(); ++pos) {
-        if (pos != dir.size() && dir[pos] != '/')
-            continue;
+        if (pos != dir.size() && dir[pos] != '/') continue;
         std::string prefix = dir.substr(0, pos);
         if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST)
             ThrowIo(errno, "Could not create directory '" + prefix + "'");
@@ -224,8 +215,7 @@ class FileLock {
   public:
     explicit FileLock(const std::string& path) {
         fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd_ < 0)
-            ThrowIo(errno, "Could not open lock file '" + path + "'");
+        if (fd_ < 0) ThrowIo(errno, "Could not open lock file '" + path + "'");
         while (flock(fd_, LOCK_EX) != 0) {
             if (errno != EINTR) {
                 int err = errno;
@@ -387,20 +377,17 @@ std::shared_ptr<const ConfigData_t> Service::BuildLocked(const NamespaceState_t&
     const detail::ConfigSection* own = nullptr;
     if (!state.groupUtf8.empty()) {
         auto it = files_.find(state.groupUtf8);
-        if (it != files_.end())
-            own = it->second.data->Find(state.nameUtf8);
+        if (it != files_.end()) own = it->second.data->Find(state.nameUtf8);
     }
     const detail::ConfigSection* fallback = nullptr;
     if (auto it = files_.find(std::string()); it != files_.end())
         fallback = it->second.data->Find(state.nameUtf8);
     if (own) {
-        for (const auto& [key, value] : own->entries)
-            data->Add(String_t(key), String_t(value));
+        for (const auto& [key, value] : own->entries) data->Add(String_t(key), String_t(value));
     }
     if (fallback) {
         for (const auto& [key, value] : fallback->entries) {
-            if (!own || !own->Find(key))
-                data->Add(String_t(key), String_t(value));
+            if (!own || !own->Find(key)) data->Add(String_t(key), String_t(value));
         }
     }
     return data;
@@ -412,13 +399,11 @@ void Service::RefreshStatesLocked(const std::set<std::string>* groups) {
     const bool all = !groups || groups->count(std::string()) > 0;
     std::vector<Pending> changes;
     for (auto& [key, state] : states_) {
-        if (!all && groups->count(state->groupUtf8) == 0)
-            continue;
+        if (!all && groups->count(state->groupUtf8) == 0) continue;
         std::shared_ptr<const ConfigData_t> next = BuildLocked(*state);
         std::shared_ptr<const ConfigData_t> before = state->Replace(next);
         std::unordered_set<String_t> changed = DiffKeys(before.get(), *next);
-        if (changed.empty())
-            continue;
+        if (changed.empty()) continue;
         auto body = std::make_shared<ChangeData_t>();
         body->name = state->name;
         body->group = state->group;
@@ -429,8 +414,7 @@ void Service::RefreshStatesLocked(const std::set<std::string>* groups) {
                                "'): " + std::to_string(body->changed.size()) + " keys changed");
         changes.push_back({state.get(), ChangedConfiguration_t(std::move(body))});
     }
-    if (changes.empty())
-        return;
+    if (changes.empty()) return;
     {
         std::lock_guard<std::mutex> lock(deliveryMutex_);
         for (Pending& p : changes) {
@@ -444,15 +428,13 @@ void Service::RefreshStatesLocked(const std::set<std::string>* groups) {
 NamespaceState_t* Service::GetState(const String_t& name, const String_t& group) {
     CheckNamespaceName(name);
     const String_t g = group.IsNull() ? String_t("") : group;
-    if (!g.IsEmpty())
-        CheckGroupName(g);
+    if (!g.IsEmpty()) CheckGroupName(g);
     std::pair<std::string, std::string> key(name.ToUtf8(), g.ToUtf8());
     NamespaceState_t* result = nullptr;
     {
         std::shared_lock<std::shared_mutex> lookup(statesLock_);
         auto it = states_.find(key);
-        if (it != states_.end())
-            result = it->second.get();
+        if (it != states_.end()) result = it->second.get();
     }
     if (!result) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -462,8 +444,7 @@ NamespaceState_t* Service::GetState(const String_t& name, const String_t& group)
         } else {
             ResolveHomeLocked();
             EnsureFileLocked(std::string());
-            if (!key.second.empty())
-                EnsureFileLocked(key.second);
+            if (!key.second.empty()) EnsureFileLocked(key.second);
             auto state = std::make_unique<NamespaceState_t>(name, g);
             state->Replace(BuildLocked(*state));
             result = state.get();
@@ -480,15 +461,13 @@ void Service::Refresh(const std::set<std::string>& dirty, bool pollAll) {
     std::set<std::string> reloaded;
     for (auto& [group, file] : files_) {
         bool reload = dirty.count(group) > 0;
-        if (!reload && pollAll)
-            reload = !(StatSig(file.path) == file.sig);
+        if (!reload && pollAll) reload = !(StatSig(file.path) == file.sig);
         if (reload) {
             LoadFileLocked(file);
             reloaded.insert(group);
         }
     }
-    if (!reloaded.empty())
-        RefreshStatesLocked(&reloaded);
+    if (!reloaded.empty()) RefreshStatesLocked(&reloaded);
 }
 
 void Service::ReloadAll() {
@@ -511,8 +490,7 @@ void Service::ReloadAll() {
 
 void Service::Edit(NamespaceState_t* state, const String_t& key, const String_t* value) {
     CheckKey(key);
-    if (value)
-        CheckValue(key, *value);
+    if (value) CheckValue(key, *value);
     std::string path;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -527,8 +505,7 @@ void Service::Edit(NamespaceState_t* state, const String_t& key, const String_t*
     // An administrator's symbolic link stays a link: the file it points to is replaced.
     std::string target = path;
     char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved))
-        target = resolved;
+    if (realpath(path.c_str(), resolved)) target = resolved;
 
     std::string text;
     struct stat st {};
@@ -566,8 +543,7 @@ void Service::Edit(NamespaceState_t* state, const String_t& key, const String_t*
 // Handlers and delivery
 
 void Service::Register(NamespaceState_t* state, ConfigChangeHandler_i* handler) {
-    if (!handler)
-        ThrowArgument("A null configuration change handler");
+    if (!handler) ThrowArgument("A null configuration change handler");
     std::lock_guard<std::mutex> lock(deliveryMutex_);
     // A change already seen but not yet delivered predates the registration: not for it.
     if (!IsRegistered(state->handlers, handler))
@@ -594,8 +570,7 @@ void Service::Deliver() {
         queue_.pop_front();
         const std::vector<NamespaceState_t::Registration> handlers = pending.state->handlers;
         for (const NamespaceState_t::Registration& registration : handlers) {
-            if (stopping_)
-                break;
+            if (stopping_) break;
             ConfigChangeHandler_i* handler = registration.handler;
             // Unregistered by an earlier callback of this round: not called any more.
             if (registration.firstChange > pending.sequence ||
@@ -645,11 +620,9 @@ void Service::Wake() const {
 }
 
 void Service::EnsureThread() {
-    if (threadStarted_.load(std::memory_order_acquire))
-        return;
+    if (threadStarted_.load(std::memory_order_acquire)) return;
     std::lock_guard<std::mutex> lock(deliveryMutex_);
-    if (threadStarted_.load() || threadFailed_ || stopping_)
-        return;
+    if (threadStarted_.load() || threadFailed_ || stopping_) return;
     int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (fd < 0) {
         threadFailed_ = true;
@@ -681,18 +654,14 @@ void Service::EnsureThread() {
     std::atexit(&Service::AtExit);
 }
 
-void Service::AtExit() {
-    Get().Shutdown();
-}
+void Service::AtExit() { Get().Shutdown(); }
 
 void Service::Shutdown() {
     // In a child made by fork the thread does not exist, and the locks may be held by it for ever.
-    if (threadStarted_.load() && ownerPid_.load() != getpid())
-        return;
+    if (threadStarted_.load() && ownerPid_.load() != getpid()) return;
     std::unique_lock<std::mutex> lock(deliveryMutex_);
     stopping_ = true;
-    if (!threadStarted_.load() || !thread_.joinable())
-        return;
+    if (!threadStarted_.load() || !thread_.joinable()) return;
     if (std::this_thread::get_id() == threadId_)
         return;  // exit() called by a handler: the thread is ending the process itself
     Wake();
@@ -706,8 +675,7 @@ void Service::Shutdown() {
 }
 
 void Service::DropWatches(int ifd) {
-    for (const auto& [wd, watch] : watches_)
-        inotify_rm_watch(ifd, wd);
+    for (const auto& [wd, watch] : watches_) inotify_rm_watch(ifd, wd);
     watches_.clear();
     watchByDir_.clear();
 }
@@ -716,12 +684,10 @@ void Service::SyncWatches(int ifd) {
     std::vector<Watch> wanted;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (const auto& [group, file] : files_)
-            wanted.push_back({DirectoryOf(file.path), group});
+        for (const auto& [group, file] : files_) wanted.push_back({DirectoryOf(file.path), group});
     }
     for (const Watch& w : wanted) {
-        if (watchByDir_.count(w.dir))
-            continue;
+        if (watchByDir_.count(w.dir)) continue;
         int wd = inotify_add_watch(ifd, w.dir.c_str(), kWatchMask);
         if (wd < 0) {
             // A missing directory is found by the periodic check once it appears.
@@ -742,8 +708,7 @@ void Service::ReadEvents(int ifd, std::set<std::string>& dirty, bool& pollAll, b
     for (;;) {
         ssize_t n = read(ifd, buf, sizeof buf);
         if (n <= 0) {
-            if (n < 0 && errno == EINTR)
-                continue;
+            if (n < 0 && errno == EINTR) continue;
             return;  // EAGAIN: all read
         }
         for (ssize_t off = 0; off < n;) {
@@ -754,12 +719,10 @@ void Service::ReadEvents(int ifd, std::set<std::string>& dirty, bool& pollAll, b
                 continue;
             }
             auto it = watches_.find(ev->wd);
-            if (it == watches_.end())
-                continue;
+            if (it == watches_.end()) continue;
             if (ev->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) {
                 // The directory is gone or elsewhere: watch it again where it should be.
-                if (!(ev->mask & IN_IGNORED))
-                    inotify_rm_watch(ifd, ev->wd);
+                if (!(ev->mask & IN_IGNORED)) inotify_rm_watch(ifd, ev->wd);
                 watchByDir_.erase(it->second.dir);
                 watches_.erase(it);
                 pollAll = true;
@@ -811,8 +774,7 @@ void Service::Run() {
         int ready = poll(fds, ifd >= 0 ? 2 : 1, timeoutMs);
         {
             std::lock_guard<std::mutex> lock(deliveryMutex_);
-            if (stopping_)
-                break;
+            if (stopping_) break;
         }
         if (ready < 0 && errno != EINTR) {
             QMXPL_CONFIG_TRACE(kTraceProblem, std::string("poll: ") + std::strerror(errno));
@@ -831,12 +793,10 @@ void Service::Run() {
             watchesDirty = true;  // retry directories that could not be watched yet
             nextPoll = now + kPollInterval;
         }
-        if (!dirty.empty() || pollAll)
-            Refresh(dirty, pollAll);
+        if (!dirty.empty() || pollAll) Refresh(dirty, pollAll);
         Deliver();
     }
-    if (ifd >= 0)
-        close(ifd);
+    if (ifd >= 0) close(ifd);
     std::lock_guard<std::mutex> lock(deliveryMutex_);
     threadDone_ = true;
     deliveryCv_.notify_all();
@@ -862,16 +822,12 @@ void ConfigService_t::Edit(NamespaceState_t* state, const String_t& key, const S
     Service::Get().Edit(state, key, value);
 }
 
-void ConfigService_t::ReloadAll() {
-    Service::Get().ReloadAll();
-}
+void ConfigService_t::ReloadAll() { Service::Get().ReloadAll(); }
 
 bool ConfigService_t::WaitUntilIdle(int timeoutMs) {
     return Service::Get().WaitUntilIdle(timeoutMs);
 }
 
-void ConfigService_t::Shutdown() {
-    Service::Get().Shutdown();
-}
+void ConfigService_t::Shutdown() { Service::Get().Shutdown(); }
 
 }  // namespace QmXplConfig

@@ -26,13 +26,11 @@ std::unordered_set<String_t> DiffKeys(const ConfigData_t* before, const ConfigDa
     std::unordered_set<String_t> changed;
     for (const auto& [key, value] : after.entries) {
         const String_t* old = before ? before->Find(key) : nullptr;
-        if (!old || *old != value)
-            changed.insert(key);
+        if (!old || *old != value) changed.insert(key);
     }
     if (before) {
         for (const auto& [key, value] : before->entries) {
-            if (!after.Find(key))
-                changed.insert(key);
+            if (!after.Find(key)) changed.insert(key);
         }
     }
     return changed;
@@ -60,17 +58,14 @@ String_t Configuration_t::GetValue(const String_t& key, const String_t& defaultV
     return value ? *value : defaultValue;
 }
 
-String_t Configuration_t::GetAttrValue(const String_t& key) const {
-    return GetValue(key);
-}
+String_t Configuration_t::GetAttrValue(const String_t& key) const { return GetValue(key); }
 
 int Configuration_t::GetAttrCount() const noexcept {
     return data_ ? static_cast<int>(data_->entries.size()) : 0;
 }
 
 bool Configuration_t::GetAttr(int index, String_t& name, String_t& value) const {
-    if (index < 0 || index >= GetAttrCount())
-        return false;
+    if (index < 0 || index >= GetAttrCount()) return false;
     const auto& entry = data_->entries[static_cast<size_t>(index)];
     name = entry.first;
     value = entry.second;
@@ -96,13 +91,9 @@ std::vector<String_t> ChangedConfiguration_t::GetChangedKeys() const {
                  : std::vector<String_t>();
 }
 
-String_t ChangedConfiguration_t::GetNamespace() const {
-    return data_ ? data_->name : String_t();
-}
+String_t ChangedConfiguration_t::GetNamespace() const { return data_ ? data_->name : String_t(); }
 
-String_t ChangedConfiguration_t::GetGroup() const {
-    return data_ ? data_->group : String_t();
-}
+String_t ChangedConfiguration_t::GetGroup() const { return data_ ? data_->group : String_t(); }
 
 Configuration_t ChangedConfiguration_t::GetConfiguration() const {
     return data_ ? data_->configuration : Configuration_t();
