@@ -74,10 +74,10 @@ typedef struct PdcContext {
     /* builders */
     pblib_cfg_list* result;
     int in_config;
-    pblib_respmgr_cfg cfg; /* the entry being built */
+    pblib_respmgr_cfg cfg;  /* the entry being built */
     pblib_respmgr_ref* ref; /* the manager reference being filled (owned by cfg's lists) */
     unsigned position;      /* position of the next reference in its list */
-    pblib_node node;       /* the node being built */
+    pblib_node node;        /* the node being built */
 } PdcContext;
 
 /* Allocation through the context, so that a failure is noted and tests can provoke one. */
@@ -103,7 +103,7 @@ unsigned pdc_ip_value(const char* text);
 int pdc_token(PdcContext* ctx, int code, const char* text, size_t length, int line);
 void pdc_long_begin(PdcContext* ctx, int line);
 void pdc_long_add(PdcContext* ctx, const char* text, size_t length);
-int pdc_long_token(PdcContext* ctx); /* the run as a catch-all token */
+int pdc_long_token(PdcContext* ctx);  /* the run as a catch-all token */
 int pdc_comment_end(PdcContext* ctx); /* catch-all token for an over-long comment, else -1 */
 void pdc_str_begin(PdcContext* ctx, int line);
 void pdc_str_add(PdcContext* ctx, const char* text, size_t length);

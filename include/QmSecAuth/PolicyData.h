@@ -55,18 +55,18 @@ enum { PBLIB_MGR_SECONDARY = 1, PBLIB_MGR_ACTION_ALLOWED = 2 };
 
 /* Error codes: the part of the file in which the parser recovered from the last syntax error. */
 enum {
-    PBLIB_ERR_FILE = 1,              /* the file as a whole: no section could be recognised */
-    PBLIB_ERR_TIME_TEMPLATES = 2,    /* time templates, or the options of one */
-    PBLIB_ERR_TIME_CONDITIONS = 3,   /* time template conditions, or the items of one */
-    PBLIB_ERR_CONFIGS = 4,           /* manager configurations, a body, or a default manager */
-    PBLIB_ERR_SECONDARY = 6,         /* secondary managers, or the items of one */
-    PBLIB_ERR_ACTION_ALLOWED = 7,    /* action-allowed managers, or the items of one */
-    PBLIB_ERR_TARGET_MANAGERS = 8,   /* message target managers, or the items of one */
-    PBLIB_ERR_TARGET_RULES = 9,      /* message target rules */
-    PBLIB_ERR_RULE_CONDITIONS = 10,  /* message target rule conditions, or the items of one */
-    PBLIB_ERR_CONDITION_NODES = 11,  /* the node list of a NODE condition */
-    PBLIB_ERR_OPERATIONS = 13,       /* message operations, or the items of one */
-    PBLIB_ERR_STATUS_VARIABLES = 14  /* condition status variables */
+    PBLIB_ERR_FILE = 1,             /* the file as a whole: no section could be recognised */
+    PBLIB_ERR_TIME_TEMPLATES = 2,   /* time templates, or the options of one */
+    PBLIB_ERR_TIME_CONDITIONS = 3,  /* time template conditions, or the items of one */
+    PBLIB_ERR_CONFIGS = 4,          /* manager configurations, a body, or a default manager */
+    PBLIB_ERR_SECONDARY = 6,        /* secondary managers, or the items of one */
+    PBLIB_ERR_ACTION_ALLOWED = 7,   /* action-allowed managers, or the items of one */
+    PBLIB_ERR_TARGET_MANAGERS = 8,  /* message target managers, or the items of one */
+    PBLIB_ERR_TARGET_RULES = 9,     /* message target rules */
+    PBLIB_ERR_RULE_CONDITIONS = 10, /* message target rule conditions, or the items of one */
+    PBLIB_ERR_CONDITION_NODES = 11, /* the node list of a NODE condition */
+    PBLIB_ERR_OPERATIONS = 13,      /* message operations, or the items of one */
+    PBLIB_ERR_STATUS_VARIABLES = 14 /* condition status variables */
 };
 
 /* A list of record pointers. Lists of the reader are always consistent: count entries in
@@ -105,10 +105,10 @@ typedef struct pblib_respmgr_cfg {
     char* description;          /* owned, or null */
     pblib_ref_list secondary;
     pblib_ref_list action_allowed;
-    pblib_list reserved1;        /* always empty */
-    pblib_node default_manager;  /* all defaults when the configuration names none */
-    char* default_description;   /* owned description of the default manager, or null */
-    pblib_list reserved2;        /* always empty */
+    pblib_list reserved1;       /* always empty */
+    pblib_node default_manager; /* all defaults when the configuration names none */
+    char* default_description;  /* owned description of the default manager, or null */
+    pblib_list reserved2;       /* always empty */
 } pblib_respmgr_cfg;
 
 typedef struct pblib_cfg_list {
@@ -116,7 +116,8 @@ typedef struct pblib_cfg_list {
     pblib_respmgr_cfg** items;
 } pblib_cfg_list;
 
-/* Where the last syntax error was found. */
+/* Where the last syntax error was found: the token at which the parser found it (a string in
+ * its quotes; at the end of the file, the last token before it), cut to 2047 characters. */
 typedef struct pblib_error {
     char text[PBLIB_ERROR_TEXT_SIZE]; /* text of the token at the error, zero-terminated */
     int32_t line;                     /* line of that token, from 1 */
@@ -129,9 +130,10 @@ typedef struct pblib_error {
  * manager configuration, in file order; the caller owns them and releases them with
  * pblib_respmgr_cfg_free whatever the result. error, if not null, is written only for
  * PBLIB_RESPMGR_SYNTAX and then describes the last syntax error; configs then holds what was
- * read around the errors. The file is closed before the call returns. */
-QMSEC_API int pblib_respmgr_cfg_read(const char* path, pblib_cfg_list* configs,
-                                     pblib_error* error);
+ * read around the errors. After PBLIB_RESPMGR_NO_MEMORY configs holds what was built before the
+ * failure; after any other failure it stays empty. The file is closed before the call returns.
+ * Returns one of the PBLIB_RESPMGR_... results; never throws. */
+QMSEC_API int pblib_respmgr_cfg_read(const char* path, pblib_cfg_list* configs, pblib_error* error);
 
 /* Frees every entry, reference, string and array reachable from configs and empties it.
  * Returns 0, also for a null list. */

@@ -2,8 +2,8 @@
 // built from a realistic corpus, syntax errors and their recovery in every list, and the
 // reader's behaviour on hostile input, failed allocations and many threads.
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstddef>
 #include <string>
@@ -23,7 +23,7 @@ using policytest::ReadBytes;
 using policytest::ReadFile;
 using policytest::ReadResult;
 using policytest::ReadText;
-using policytest::TempDir;
+using qmsec_test::TempDir;
 
 namespace {
 
@@ -43,14 +43,14 @@ TEST(PolicyDataReaderTest, ArgumentsAndFilesGiveTheirResults) {
 
     TempDir dir;
     ReadResult missing;
-    ReadFile(dir.path() + "/no-such-file.dat", missing);
+    ReadFile(dir.Path() + "/no-such-file.dat", missing);
     EXPECT_EQ(missing.result, -9);
     EXPECT_EQ(missing.count(), 0);
     EXPECT_EQ(missing.list.items, nullptr);
     EXPECT_TRUE(missing.ErrorUntouched());
 
     ReadResult missing_dir;
-    ReadFile(dir.path() + "/no-such-dir/file.dat", missing_dir);
+    ReadFile(dir.Path() + "/no-such-dir/file.dat", missing_dir);
     EXPECT_EQ(missing_dir.result, -9);
 
     // A path that cannot be opened for another reason: a plain file used as a directory.
@@ -73,11 +73,32 @@ TEST(PolicyDataReaderTest, FileThatOpensButCannotBeReadIsNotAnEmptyPolicy) {
     // A directory opens for reading, but every read fails: that is no empty file.
     TempDir dir;
     ReadResult r;
-    ReadFile(dir.path(), r);
+    ReadFile(dir.Path(), r);
     EXPECT_EQ(r.result, PBLIB_RESPMGR_CANNOT_READ);
     EXPECT_EQ(r.count(), 0);
     EXPECT_EQ(r.list.items, nullptr);
     EXPECT_TRUE(r.ErrorUntouched());
+}
+
+TEST(PolicyDataReaderTest, SharedLibraryExportsThePlainCNames) {
+    void* library = dlopen(QMSEC_BINARY_DIR "/libQmSecCore.so", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    using Read = int (*)(const char*, pblib_cfg_list*, pblib_error*);
+    using Free = int (*)(pblib_cfg_list*);
+    auto read = reinterpret_cast<Read>(dlsym(library, "pblib_respmgr_cfg_read"));
+    auto free_list = reinterpret_cast<Free>(dlsym(library, "pblib_respmgr_cfg_free"));
+    ASSERT_NE(read, nullptr);
+    ASSERT_NE(free_list, nullptr);
+    // The helpers behind them stay hidden.
+    EXPECT_EQ(dlsym(library, "pdc_read_stream"), nullptr);
+    EXPECT_EQ(dlsym(library, "pd_parse"), nullptr);
+    pblib_cfg_list list;
+    pblib_error error;
+    EXPECT_EQ(read(DataPath("corpus/site_full.dat").c_str(), &list, &error), 0);
+    EXPECT_EQ(list.count, 3);
+    EXPECT_EQ(free_list(&list), 0);
+    EXPECT_EQ(list.count, 0);
+    dlclose(library);
 }
 
 TEST(PolicyDataReaderTest, RecordsHaveTheirFieldsInOrder) {
@@ -107,10 +128,14 @@ TEST(PolicyDataReaderTest, RecordsHaveTheirFieldsInOrder) {
     using Cfg = pblib_respmgr_cfg;
     EXPECT_EQ(offsetof(Cfg, cfg_id), 0u);
     EXPECT_EQ(sizeof(Cfg::cfg_id), 37u);
-    std::vector<size_t> order = {offsetof(Cfg, cfg_id),         offsetof(Cfg, description),
-                                 offsetof(Cfg, secondary),      offsetof(Cfg, action_allowed),
-                                 offsetof(Cfg, reserved1),      offsetof(Cfg, default_manager),
-                                 offsetof(Cfg, default_description), offsetof(Cfg, reserved2)};
+    std::vector<size_t> order = {offsetof(Cfg, cfg_id),
+                                 offsetof(Cfg, description),
+                                 offsetof(Cfg, secondary),
+                                 offsetof(Cfg, action_allowed),
+                                 offsetof(Cfg, reserved1),
+                                 offsetof(Cfg, default_manager),
+                                 offsetof(Cfg, default_description),
+                                 offsetof(Cfg, reserved2)};
     for (size_t i = 1; i < order.size(); ++i) {
         EXPECT_LT(order[i - 1], order[i]) << "field " << i;
     }
@@ -236,11 +261,14 @@ TEST(PolicyDataReaderTest, LaterGroupsReplaceAndManagersAccumulate) {
         {kNoId, {kNoId, PBLIB_ADDR_IP, 0xFFFFFFFF, "broadcast"}},
         {kNoId, {kNoId, PBLIB_ADDR_NONE, 0, "out-of-range"}},
         {kNoId, {kNoId, PBLIB_ADDR_IP, 0x0A010009, nullptr}},
-        {kNoId, {kNoId, PBLIB_ADDR_NONE, 0, nullptr}},  // a clause without any node
+        {kNoId, {kNoId, PBLIB_ADDR_NONE, 0, nullptr}},         // a clause without any node
         {kNoId, {kNoId, PBLIB_ADDR_IP, 0x0A000009, "later"}},  // the last node of a clause wins
     };
     kinds.actionAllowed = {
-        {"\xC3\x9Cn\xC3\xAF" "c\xC3\xB8" "d\xC3\xA9-\xC3\xAF" "d",
+        {"\xC3\x9Cn\xC3\xAF"
+         "c\xC3\xB8"
+         "d\xC3\xA9-\xC3\xAF"
+         "d",
          {"\xC3\x84\xC3\x96\xC3\x9C\xC3\xA4\xC3\xB6\xC3\xBC-0123456789-0123456789-0",
           PBLIB_ADDR_SNA, 0, "Z\xC3\xBCrich Gro\xC3\x9Frechner"}},
     };
@@ -257,8 +285,7 @@ TEST(PolicyDataReaderTest, WindowsLineEndsAndEscapes) {
     ASSERT_EQ(r.result, 0) << r.ErrorText() << " line " << r.error.line;
     ASSERT_EQ(r.count(), 2);
     ExpectedConfig first;
-    first.description =
-        "Quotes \"inside\", a tab\there,\na new line, a backslash \\ and q";
+    first.description = "Quotes \"inside\", a tab\there,\na new line, a backslash \\ and q";
     first.defaultManager = {"abcdefab-cdef-abcd-efab-cdefabcdefab", PBLIB_ADDR_IP, 0x0A090807,
                             "C:\\Hosts\\mgr"};
     first.defaultDescription = "spans\ntwo lines";  // CR LF inside a string is a line feed
@@ -284,8 +311,8 @@ TEST(PolicyDataReaderTest, MemoryAndFileReadsAgree) {
 // --- edge cases --------------------------------------------------------------------------------
 
 TEST(PolicyDataReaderTest, FilesWithoutConfigurationsAreValid) {
-    for (const char* name : {"edge/empty.dat", "edge/comments_only.dat",
-                             "edge/dates_and_times.dat"}) {
+    for (const char* name :
+         {"edge/empty.dat", "edge/comments_only.dat", "edge/dates_and_times.dat"}) {
         ReadResult r;
         ReadFile(DataPath(name), r);
         EXPECT_EQ(r.result, 0) << name;
@@ -294,7 +321,8 @@ TEST(PolicyDataReaderTest, FilesWithoutConfigurationsAreValid) {
     }
     // The dates and times of that file, as the scanner reads them.
     std::vector<long long> values;
-    for (const policytest::Token& t : policytest::Scan(ReadBytes(DataPath("edge/dates_and_times.dat")))) {
+    for (const policytest::Token& t :
+         policytest::Scan(ReadBytes(DataPath("edge/dates_and_times.dat")))) {
         if (t.code == DATE_VALUE || t.code == TIME_VALUE) {
             values.push_back(t.number);
         }
@@ -332,8 +360,7 @@ TEST(PolicyDataReaderTest, IdsAreCutToThirtySixCharacters) {
         {"ssssssss-ssss-ssss-ssss-ssssssssssss", {exact, PBLIB_ADDR_IP, 0x0A000002, nullptr}}};
     // A two-byte character across the cut is left out whole rather than split.
     expected.actionAllowed = {
-        {kNoId,
-         {"01234567890123456789012345678901234", PBLIB_ADDR_IP, 0x0A000003, nullptr}}};
+        {kNoId, {"01234567890123456789012345678901234", PBLIB_ADDR_IP, 0x0A000003, nullptr}}};
     ExpectConfig(r[0], expected);
 }
 
@@ -520,7 +547,8 @@ TEST(PolicyDataReaderTest, EndOfFileInsideAConfigurationKeepsIt) {
         {"SECONDARYMANAGERS SECONDARYMANAGER NODE IP 10.0.0.1 ID \"s\"", PBLIB_ERR_SECONDARY},
         {"DEFAULTMANAGER NODE IP 10.0.0.1", PBLIB_ERR_CONFIGS},
         {"DEFAULTMANAGER NODE", PBLIB_ERR_CONFIGS},
-        {"MSGTARGETRULES MSGTARGETRULE DESCRIPTION \"r\" MSGTARGETRULECONDS", PBLIB_ERR_RULE_CONDITIONS},
+        {"MSGTARGETRULES MSGTARGETRULE DESCRIPTION \"r\" MSGTARGETRULECONDS",
+         PBLIB_ERR_RULE_CONDITIONS},
         {"MSGTARGETRULES MSGTARGETRULE DESCRIPTION \"r\" MSGTARGETRULECONDS MSGTARGETRULECOND "
          "DESCRIPTION \"c\" NODE IP 10.0.0.1",
          PBLIB_ERR_CONDITION_NODES},
@@ -549,9 +577,10 @@ TEST(PolicyDataReaderTest, EndOfFileInsideAConfigurationKeepsIt) {
 TEST(PolicyDataReaderTest, OverlongTokenIsASyntaxErrorAtItsLine) {
     std::string word(20000, 'X');
     ReadResult r;
-    ReadText("RESPMGRCONFIGS\nRESPMGRCONFIG DESCRIPTION \"d\"\n  DEFAULTMANAGER NODE OTHER \"o\"\n" +
-                 word + "\nMSGTARGETRULES\nRESPMGRCONFIG DESCRIPTION \"after\" MSGTARGETRULES\n",
-             r);
+    ReadText(
+        "RESPMGRCONFIGS\nRESPMGRCONFIG DESCRIPTION \"d\"\n  DEFAULTMANAGER NODE OTHER \"o\"\n" +
+            word + "\nMSGTARGETRULES\nRESPMGRCONFIG DESCRIPTION \"after\" MSGTARGETRULES\n",
+        r);
     EXPECT_EQ(r.result, PBLIB_RESPMGR_SYNTAX);
     EXPECT_EQ(r.error.line, 4);
     EXPECT_EQ(r.ErrorText(), word.substr(0, PBLIB_ERROR_TEXT_SIZE - 1));
@@ -639,12 +668,18 @@ TEST(PolicyDataReaderTest, LongListsKeepEveryItem) {
 
 std::vector<std::string> AllPolicyFiles() {
     std::vector<std::string> files = {
-        "corpus/site_full.dat",         "corpus/multi_group.dat",
-        "corpus/windows_crlf.dat",      "edge/long_ids.dat",
-        "edge/two_errors.dat",          "edge/unknown_first_word.dat",
-        "errors/err_config_body.dat",   "errors/err_default_manager.dat",
-        "errors/err_secondary.dat",     "errors/err_condition_nodes.dat",
-        "errors/err_template_options.dat", "errors/err_file_recovered.dat",
+        "corpus/site_full.dat",
+        "corpus/multi_group.dat",
+        "corpus/windows_crlf.dat",
+        "edge/long_ids.dat",
+        "edge/two_errors.dat",
+        "edge/unknown_first_word.dat",
+        "errors/err_config_body.dat",
+        "errors/err_default_manager.dat",
+        "errors/err_secondary.dat",
+        "errors/err_condition_nodes.dat",
+        "errors/err_template_options.dat",
+        "errors/err_file_recovered.dat",
     };
     return files;
 }
@@ -709,7 +744,8 @@ TEST(PolicyDataReaderTest, ConcurrentReadsDoNotInterfere) {
             for (int round = 0; round < rounds; ++round) {
                 for (size_t i = 0; i < expected.size(); ++i) {
                     // Each thread walks the files in its own order.
-                    const Expected& e = expected[(i + static_cast<size_t>(t) * 5) % expected.size()];
+                    const Expected& e =
+                        expected[(i + static_cast<size_t>(t) * 5) % expected.size()];
                     ReadResult r;
                     ReadFile(e.path, r);
                     std::string error = r.result == PBLIB_RESPMGR_SYNTAX

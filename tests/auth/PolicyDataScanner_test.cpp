@@ -204,9 +204,9 @@ TEST(PolicyDataScannerTest, DatesGiveYearMonthDay) {
         const char* text;
         long long value;
     } cases[] = {
-        {"12/31/99", 19991231}, {"1/2/05", 20050102},   {"1/2/2005", 20050102},
-        {"1/2/*", 102},         {"12/24/*", 1224},      {"1/1/69", 20690101},
-        {"1/1/70", 19700101},   {"01/02/0005", 20050102}, {"2/29/100", 1000229},
+        {"12/31/99", 19991231},   {"1/2/05", 20050102},     {"1/2/2005", 20050102},
+        {"1/2/*", 102},           {"12/24/*", 1224},        {"1/1/69", 20690101},
+        {"1/1/70", 19700101},     {"01/02/0005", 20050102}, {"2/29/100", 1000229},
         {"13/45/2024", 20241345},
     };
     for (const Case& c : cases) {
@@ -215,8 +215,8 @@ TEST(PolicyDataScannerTest, DatesGiveYearMonthDay) {
         EXPECT_EQ(t.number, c.value) << c.text;
         EXPECT_EQ(t.text, c.text);
     }
-    for (const char* text : {"1/2", "1/2/", "1/2/**", "1/*/2005", "*/2/2005", "1/2/2005/1",
-                             "1-2-2005"}) {
+    for (const char* text :
+         {"1/2", "1/2/", "1/2/**", "1/*/2005", "*/2/2005", "1/2/2005/1", "1-2-2005"}) {
         EXPECT_EQ(Single(text).code, kCatchAll) << text;
     }
 }
@@ -236,8 +236,8 @@ TEST(PolicyDataScannerTest, AddressesGiveHostOrderValues) {
         EXPECT_EQ(bad.address, 0u) << text;
     }
     // Hexadecimal, too few or too many groups, and trailing garbage are no addresses.
-    for (const char* text :
-         {"0x0A000001", "0A.00.00.01", "10.0.0", "10.0.0.1.5", "10.0.0.1.", "10..0.1", "10.0.0.a"}) {
+    for (const char* text : {"0x0A000001", "0A.00.00.01", "10.0.0", "10.0.0.1.5", "10.0.0.1.",
+                             "10..0.1", "10.0.0.a"}) {
         Token bad = Single(text);
         EXPECT_EQ(bad.code, kCatchAll) << text;
         EXPECT_EQ(bad.text, text);
@@ -265,8 +265,7 @@ TEST(PolicyDataScannerTest, StringsResolveEscapes) {
     Token t = Single(R"("tab\there, feed\f, return\r, line\nend, quote \" backslash \\ other \q")");
     EXPECT_EQ(t.code, STRING_LIT);
     ASSERT_TRUE(t.hasValue);
-    EXPECT_EQ(t.value,
-              "tab\there, feed\f, return\r, line\nend, quote \" backslash \\ other q");
+    EXPECT_EQ(t.value, "tab\there, feed\f, return\r, line\nend, quote \" backslash \\ other q");
     EXPECT_EQ(Single("\"\"").value, "");
     // Comment signs and keywords inside a string are plain text.
     EXPECT_EQ(Single("\"# not a comment RESPMGRCONFIGS\"").value, "# not a comment RESPMGRCONFIGS");
@@ -321,10 +320,10 @@ TEST(PolicyDataScannerTest, ZeroBytesNeverBecomeValidTokens) {
 
 TEST(PolicyDataScannerTest, LinesCountLineFeedsOfTheFile) {
     std::vector<Token> tokens = Scan(
-        "ID\r\n"                 // CR LF is one line end
-        "NODE \"two\nlines\"\n"  // a line feed inside a string counts
+        "ID\r\n"                         // CR LF is one line end
+        "NODE \"two\nlines\"\n"          // a line feed inside a string counts
         "IP \"escaped\\nnewline\" ON\n"  // an escaped one does not
-        "OTHER\rTO\n"            // nor does a lone carriage return
+        "OTHER\rTO\n"                    // nor does a lone carriage return
         "# comment \\n with an escaped line feed\n"
         "\n\n"
         "TEXT\\\nDEC");  // an escaped real line feed is a line feed

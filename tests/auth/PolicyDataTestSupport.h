@@ -1,20 +1,17 @@
-// Helpers shared by the policy data reader tests: reading a file into an owned list, writing
-// temporary policy files, and comparing records field by field.
+// Helpers shared by the policy data reader tests: reading a file into an owned list and
+// comparing records field by field.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "PolicyDataContext.h"
 #include "QmSecAuth/PolicyData.h"
+#include "support/TempDir.h"
 
 namespace policytest {
 
@@ -23,10 +20,7 @@ inline std::string DataPath(const std::string& relative) {
 }
 
 inline std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return qmsec_test::ReadFile(path);
 }
 
 // The result of one read: the list (freed with the object), the result code and the error
@@ -65,38 +59,6 @@ inline void ReadFile(const std::string& path, ReadResult& r) {
 inline void ReadText(const std::string& text, ReadResult& r) {
     r.result = pdc_read_memory(text.data(), text.size(), &r.list, &r.error);
 }
-
-// A directory of its own for files a test writes, removed with the object.
-class TempDir {
-  public:
-    TempDir() {
-        char pattern[] = "/tmp/qmsec-policy-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (made) {
-            path_ = made;
-        }
-    }
-    ~TempDir() {
-        if (!path_.empty()) {
-            std::string command = "rm -rf '" + path_ + "'";
-            if (std::system(command.c_str()) != 0) {
-                ADD_FAILURE() << "could not remove " << path_;
-            }
-        }
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string Write(const std::string& name, const std::string& content) const {
-        std::string file = path_ + "/" + name;
-        std::ofstream(file, std::ios::binary) << content;
-        return file;
-    }
-
-  private:
-    std::string path_;
-};
 
 // --- expected records --------------------------------------------------------------------------
 
@@ -154,8 +116,8 @@ inline void ExpectRefs(const pblib_ref_list& actual, const std::vector<ExpectedR
         EXPECT_EQ(actual.items, nullptr);
     }
     for (size_t i = 0; i < expected.size(); ++i) {
-        SCOPED_TRACE(testing::Message() << (kind == PBLIB_MGR_SECONDARY ? "secondary " : "action ")
-                                        << i);
+        SCOPED_TRACE(testing::Message()
+                     << (kind == PBLIB_MGR_SECONDARY ? "secondary " : "action ") << i);
         const pblib_respmgr_ref& ref = *actual.items[i];
         ExpectId(ref.mgr_id, expected[i].mgrId, "manager id");
         EXPECT_EQ(ref.list_kind, kind);
