@@ -23,8 +23,9 @@ typedef void* yyscan_t;
 %code {
 #include <stdlib.h>
 
-/* The grammar nests a handful of lists, so its stack stays shallow; a fixed stack of 500
- * states needs no allocation, and exhausting it would end the parse like a failure. */
+/* The grammar nests a handful of lists and every list recurses to the left, so the stack
+ * stays shallow whatever the file holds. A fixed stack of 500 states needs no allocation;
+ * exhausting it, were it possible, would end the parse as a syntax error of the file. */
 #define YYINITDEPTH 500
 #define YYMAXDEPTH 500
 
@@ -38,8 +39,8 @@ static void pd_error(yyscan_t scanner, PdcContext* ctx, const char* message);
  * next configuration starts: recovering there would drop every token up to the next item of
  * this list, the following configurations included. At the start of the next configuration
  * or at the end of the file, recovery moves out to the enclosing list instead, so that the
- * configurations after the error are still read (and the current one is still kept). */
-/* No rule using it may consist of the error token alone: YYERROR pops the rule and would find
+ * configurations after the error are still read (and the current one is still kept).
+ * No rule using it may consist of the error token alone: YYERROR pops the rule and would find
  * the same error alternative again. */
 #define RECOVERED_INNER(code) \
     do { \
