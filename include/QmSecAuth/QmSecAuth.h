@@ -2,5 +2,7 @@
 #pragma once
 
 #include "QmSecAuth/AuthorizationPolicyException.h"
+#include "QmSecAuth/Authorizer.h"
 #include "QmSecAuth/NotAuthorizedException.h"
+#include "QmSecAuth/PolicyData.h"
 #include "QmSecAuth/SecAuthException.h"

@@ -1,0 +1,549 @@
+#include "AuthorizerImpl.h"
+
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "PolicyHeaderXmlHandler.h"
+#include "QmSecAuth/AuthorizationPolicyException.h"
+#include "QmSecAuth/PolicyData.h"
+#include "QmXpl/ChangedConfiguration_t.h"
+#include "QmXpl/ConfigChangeHandler_i.h"
+#include "QmXpl/ConfigNamespace_t.h"
+#include "QmXpl/DirLister_t.h"
+#include "QmXpl/Dir_t.h"
+#include "QmXpl/FileInputStream_t.h"
+#include "QmXpl/File_t.h"
+#include "QmXpl/IOException_t.h"
+#include "QmXpl/MBS_t.h"
+#include "QmXpl/Mutex_t.h"
+#include "QmXpl/RwLock_t.h"
+#include "QmXpl/SAXParseException_t.h"
+#include "QmXpl/SAXParser_t.h"
+#include "Throw.h"
+
+namespace QmSecAuth {
+
+class AuthorizerHandlers;
+
+using QmSecCore::detail::CatalogMessage;
+using QmSecCoreTrc::kAuthArea;
+using QmXplConfig::ConfigNamespace_t;
+using QmXplConfig::Configuration_t;
+using QmXplMsg::Exception_t;
+using QmXplMsg::MessageList_t;
+using QmXplStr::NumToStr;
+using QmXplStr::String_t;
+
+namespace {
+
+// Trace masks of the authorizer's operation lines.
+constexpr uint32_t kDecisions = 9;
+constexpr uint32_t kProblems = 2;
+constexpr uint32_t kSkips = 1;
+constexpr uint32_t kDumps = 0x19;
+
+constexpr int kHeaderOpenAttempts = 3;
+const char* const kNoCoreId = PBLIB_NO_ID;
+
+// The consumer map's keys are the concatenation entity + consumer. A lookup compares the pair
+// with the stored keys unit by unit, so IsAllowed never builds the concatenated key.
+struct KeyPair {
+    const std::u16string& entity;
+    const std::u16string& consumer;
+};
+
+int ComparePair(const std::u16string& key, const KeyPair& pair) {
+    size_t n = key.size(), a = pair.entity.size(), b = pair.consumer.size();
+    for (size_t i = 0; i < n && i < a + b; ++i) {
+        char16_t other = i < a ? pair.entity[i] : pair.consumer[i - a];
+        if (key[i] != other) return key[i] < other ? -1 : 1;
+    }
+    return n == a + b ? 0 : (n < a + b ? -1 : 1);
+}
+
+struct KeyLess {
+    using is_transparent = void;
+    bool operator()(const String_t& x, const String_t& y) const { return x < y; }
+    bool operator()(const String_t& x, const KeyPair& y) const {
+        return ComparePair(x.Str(), y) < 0;
+    }
+    bool operator()(const KeyPair& x, const String_t& y) const {
+        return ComparePair(y.Str(), x) > 0;
+    }
+};
+
+// The configuration namespaces, created once at load (they touch nothing until used).
+const ConfigNamespace_t g_core{String_t("sec.core")};
+const ConfigNamespace_t g_auth{String_t("sec.core.auth")};
+const ConfigNamespace_t g_mapManager{String_t("sec.core.auth.mapping.manager")};
+const ConfigNamespace_t g_mapSecondary{String_t("sec.core.auth.mapping.secondary")};
+const ConfigNamespace_t g_mapActionAllow{String_t("sec.core.auth.mapping.actionallow")};
+const ConfigNamespace_t g_mapDefault{String_t("sec.core.auth.mapping.default")};
+
+// The process-wide tables and what guards them. Created on first use and never destroyed: change
+// handlers may run on the configuration service's thread while the process ends.
+struct State {
+    QmXplSync::RwLock_t lock;  // over the two maps and the local id
+    std::map<String_t, unsigned int> internal;
+    std::map<String_t, unsigned int, KeyLess> consumer;
+    // This node's core id as the configuration holds it in memory, kept here so that IsAllowed
+    // answers for the node itself under the lock it takes anyway.
+    String_t localId;
+    QmXplSync::Mutex_t readerMutex;  // around the policy data reader
+    std::mutex initMutex;            // the first body's work
+    bool initialised = false;
+    AuthorizerHandlers* handlers = nullptr;
+    String_t policyDirectory =
+        QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("policies/mgrconf"));
+};
+
+State& TheState() {
+    static State* state = new State;
+    return *state;
+}
+
+String_t MessageText(const Exception_t& e) {
+    return e.GetMessageList().Format(QmXplMsg::kFormatNumber | QmXplMsg::kFormatDetails |
+                                     QmXplMsg::kFormatOneLine);
+}
+
+// A mapping value is read as a leading decimal number; anything else counts 0.
+unsigned int DecimalRights(const String_t& value) {
+    unsigned long long n = 0;
+    for (int i = 0; i < value.GetLength(); ++i) {
+        char16_t c = value.GetAt(i);
+        if (c < u'0' || c > u'9') break;
+        n = n * 10 + static_cast<unsigned>(c - u'0');
+        if (n > 0xFFFFFFFFull) return 0xFFFFFFFFu;
+    }
+    return static_cast<unsigned int>(n);
+}
+
+// A data file must lie in the policy directory itself: a header naming a path elsewhere would
+// make the reader parse (and quote in its messages) any file of the system.
+bool IsPlainFileName(const String_t& name) {
+    return !name.IsEmpty() && name.Find(u'/') == String_t::npos && name != String_t(".") &&
+           name != String_t("..");
+}
+
+// Builds the tables; runs under the write lock. Throws nothing but what the outer handler of
+// Update catches.
+class Rebuild {
+  public:
+    explicit Rebuild(State& s) : s_(s) {}
+
+    void Run() {
+        s_.internal.clear();
+        s_.consumer.clear();
+        ReadLocalIds();
+        try {
+            ScanPolicies();
+            ApplyMappings();
+            Dump();
+        } catch (const Exception_t& e) {
+            // Anything unforeseen ends the policy work; what was built so far stays.
+            Fail(CatalogMessage(8).AddDetails(e.GetMessageList()));
+        }
+        if (failed_) {
+            QMSEC_THROW(kAuthArea, AuthorizationPolicyException,
+                        CatalogMessage(8).AddDetails(errors_));
+        }
+    }
+
+  private:
+    void Fail(const QmXplMsg::Message_t& m) {
+        failed_ = true;
+        errors_.Add(m);
+    }
+
+    void ReadLocalIds() {
+        String_t coreId = g_core.Open().GetValue(String_t("CORE_ID"));
+        s_.localId = coreId.IsEmpty() ? String_t() : coreId;
+        if (!coreId.IsEmpty()) {
+            s_.internal[coreId] = AuthorizerImpl::RIGHTS_LOCAL;
+            QMSEC_TRACE(kAuthArea.operation, kDecisions,
+                        NumToStr(0xffffffffLL, "Added right 0x%x to internal entity '")
+                            << coreId << "' (the local QmCoreId).");
+        } else {
+            QMSEC_TRACE(kAuthArea.operation, kProblems,
+                        "Could not get QmCoreId ("
+                            << "CORE_ID"
+                            << ") of local node from config settings!");
+        }
+        String_t managerId = g_auth.Open().GetValue(String_t("MANAGER_ID"));
+        if (!managerId.IsEmpty()) {
+            s_.internal[managerId] = AuthorizerImpl::RIGHT_MANAGER;
+            QMSEC_TRACE(
+                kAuthArea.operation, kDecisions,
+                NumToStr(AuthorizerImpl::RIGHT_MANAGER, "Added right 0x%x to internal entity '")
+                    << managerId << "' (authorization manager).");
+        } else {
+            QMSEC_TRACE(kAuthArea.operation, kProblems,
+                        "Could not get authorization manager id ("
+                            << "MANAGER_ID"
+                            << ") from config settings!");
+        }
+    }
+
+    void ScanPolicies() {
+        const String_t& dir = s_.policyDirectory;
+        QMSEC_TRACE(kAuthArea.operation, kDecisions, "Scanning directory '" << dir << "' ...");
+        if (!QmXplIo::File_t(dir).Exists()) {
+            QMSEC_TRACE(kAuthArea.operation, kDecisions,
+                        "No authorization policies will be processed."
+                            << " Directory " << dir << " does not exist.");
+            return;
+        }
+        std::vector<String_t> names;
+        try {
+            QmXplIo::DirLister_t lister(dir, QmXplIo::Filter_t(String_t(".xml")));
+            String_t name;
+            while (lister.Next(name)) names.push_back(name);
+        } catch (const Exception_t& e) {
+            QMSEC_TRACE(kAuthArea.operation, kDecisions,
+                        "No authorization policies will be processed."
+                            << " Could not open policy directory (Exception '" << e << "')");
+            return;
+        }
+        for (const String_t& name : names)
+            ReadPolicy(QmXplIo::File_t(dir + "/" + name).GetAbsolutePath());
+    }
+
+    // Opens a header, trying up to three times; false (with the error recorded) when it never
+    // opened.
+    bool OpenHeader(const String_t& path, QmXplIo::InputStream_t& in) {
+        for (int attempt = 1; attempt <= kHeaderOpenAttempts; ++attempt) {
+            try {
+                in = QmXplIo::FileInputStream_t(path);
+                return true;
+            } catch (const QmXplIo::FileNotFoundException_t& e) {
+                if (attempt < kHeaderOpenAttempts) {
+                    QMSEC_TRACE(kAuthArea.operation, kProblems,
+                                "Could not open policy header '"
+                                    << path << "' (Exception '" << e << "'). Trying again ("
+                                    << kHeaderOpenAttempts - attempt << " more times) ...");
+                } else {
+                    Fail((CatalogMessage(1) << path).AddDetails(e.GetMessageList()));
+                }
+            }
+        }
+        return false;
+    }
+
+    void ReadPolicy(const String_t& headerPath) {
+        PolicyHeaderXmlHandler header;
+        QMSEC_TRACE(kAuthArea.operation, kDecisions,
+                    "Parsing policy header '" << headerPath << "' ...");
+        try {
+            QmXplIo::InputStream_t in;
+            // A header that never opened has no values: its policy is skipped, not guessed at.
+            if (!OpenHeader(headerPath, in)) return;
+            parser_.SetContentHandler(&header);
+            parser_.Parse(QmXplXml::InputSource_t(in));
+            in.Close();
+        } catch (const QmXplXml::SAXParseException_t& e) {
+            Fail((CatalogMessage(2) << headerPath << e.GetLineNumber() << e.GetColumnNumber()
+                                    << e.GetSystemId() << e.GetPublicId())
+                     .AddDetails(e.GetMessageList()));
+            return;
+        } catch (const Exception_t& e) {
+            Fail((CatalogMessage(3) << headerPath).AddDetails(e.GetMessageList()));
+            return;
+        }
+        if (!header.IsEnabled()) {
+            QMSEC_TRACE(kAuthArea.operation, kSkips,
+                        "Skipping disabled policy '" << header.GetPolicyName() << "' (file: "
+                                                     << header.GetDataFileName() << ").");
+            return;
+        }
+        if (!IsPlainFileName(header.GetDataFileName())) {
+            Fail((CatalogMessage(3) << headerPath)
+                     .AddDetail(QmXplMsg::CreateWarn_t(String_t("The data file '") +
+                                                       header.GetDataFileName() +
+                                                       "' does not lie in the policy directory.")));
+            return;
+        }
+        ReadDataFile(s_.policyDirectory + "/" + header.GetDataFileName(), headerPath);
+    }
+
+    void ReadDataFile(const String_t& path, const String_t& headerPath) {
+        QMSEC_TRACE(kAuthArea.operation, kDecisions, "Reading file '" << path << "' ...");
+        pblib_cfg_list list{};
+        pblib_error error{};
+        int result;
+        {
+            QmXplSync::MutexLock_t lock(s_.readerMutex);
+            result = pblib_respmgr_cfg_read(QmXplStr::MBS_t(path).c_str(), &list, &error);
+        }
+        // The list is released whatever happens while it is processed.
+        struct Release {
+            pblib_cfg_list* list;
+            ~Release() { pblib_respmgr_cfg_free(list); }
+        } release{&list};
+        switch (result) {
+            case PBLIB_RESPMGR_OK:
+                AddManagers(list);
+                break;
+            case PBLIB_RESPMGR_NO_FILE:
+                Fail(CatalogMessage(4) << path << headerPath);
+                break;
+            case PBLIB_RESPMGR_CANNOT_READ:
+                Fail(CatalogMessage(5) << path);
+                break;
+            case PBLIB_RESPMGR_SYNTAX:
+                Fail(CatalogMessage(6) << path << error.line << error.text << error.code);
+                break;
+            default:
+                Fail(CatalogMessage(7) << path);
+                break;
+        }
+    }
+
+    void AddManagers(const pblib_cfg_list& list) {
+        for (int i = 0; i < list.count; ++i) {
+            const pblib_respmgr_cfg& cfg = *list.items[i];
+            AddNode(cfg.default_manager, AuthorizerImpl::RIGHT_DEFAULT);
+            for (int j = 0; j < cfg.secondary.count; ++j) {
+                AddNode(cfg.secondary.items[j]->node, AuthorizerImpl::RIGHT_SECONDARY);
+            }
+            for (int j = 0; j < cfg.action_allowed.count; ++j) {
+                AddNode(cfg.action_allowed.items[j]->node, AuthorizerImpl::RIGHT_ACTIONALLOW);
+            }
+        }
+    }
+
+    void AddNode(const pblib_node& node, unsigned int right) {
+        const char* name = node.name ? node.name : "";
+        if (node.core_id[0] == '\0' || std::string_view(node.core_id) == kNoCoreId) {
+            QMSEC_TRACE(kAuthArea.operation, kProblems,
+                        "Skippend node '"
+                            << name << NumToStr(node.address, "' with IP 0x%x. No ID is defined")
+                            << NumToStr(right, " (right 0x%x)!"));
+            return;
+        }
+        String_t id(node.core_id);
+        s_.internal[id] |= right;
+        QMSEC_TRACE(kAuthArea.operation, kDecisions,
+                    NumToStr(right, "Added right 0x%x to internal entity '")
+                        << id << "' (node '" << name << NumToStr(node.address, "', IP 0x%x)."));
+    }
+
+    void ApplyMappings() {
+        Configuration_t core = g_core.Open(), manager = g_mapManager.Open(),
+                        secondary = g_mapSecondary.Open();
+        Configuration_t actionAllow = g_mapActionAllow.Open(), byDefault = g_mapDefault.Open();
+        for (const auto& [entity, rights] : s_.internal) {
+            if (rights == AuthorizerImpl::RIGHTS_LOCAL) Map(entity, g_core.GetName(), core);
+            if (rights & AuthorizerImpl::RIGHT_MANAGER)
+                Map(entity, g_mapManager.GetName(), manager);
+            if (rights & AuthorizerImpl::RIGHT_SECONDARY)
+                Map(entity, g_mapSecondary.GetName(), secondary);
+            if (rights & AuthorizerImpl::RIGHT_ACTIONALLOW)
+                Map(entity, g_mapActionAllow.GetName(), actionAllow);
+            if (rights & AuthorizerImpl::RIGHT_DEFAULT)
+                Map(entity, g_mapDefault.GetName(), byDefault);
+        }
+    }
+
+    void Map(const String_t& entity, const String_t& ns, const Configuration_t& config) {
+        int count = config.GetAttrCount();
+        if (count == 0) {
+            QMSEC_TRACE(kAuthArea.operation, kProblems,
+                        "No attributes in mapping namespace '" << ns << "' found!");
+        }
+        for (int i = 0; i < count; ++i) {
+            String_t name, value;
+            if (!config.GetAttr(i, name, value) || name.IsEmpty()) continue;
+            unsigned int rights = DecimalRights(value);
+            s_.consumer[entity + name] |= rights;
+            QMSEC_TRACE(kAuthArea.operation, kDecisions,
+                        NumToStr(rights, "Added rights 0x%x to consumer entity '")
+                            << entity << "' for namespace '" << name << "'.");
+        }
+    }
+
+    void Dump() {
+        if (!kAuthArea.operation.Get().IsOn(kDumps)) return;
+        QMSEC_TRACE(kAuthArea.operation, kDumps, "*** Starting dump of internal rights map... '");
+        for (const auto& [id, rights] : s_.internal) {
+            QMSEC_TRACE(kAuthArea.operation, kDumps,
+                        "Internal entitiy '" << id << NumToStr(rights, "' has rights 0x%x"));
+        }
+        QMSEC_TRACE(kAuthArea.operation, kDumps,
+                    "*** End of internal rights map dump" << NumToStr(
+                        static_cast<long long>(s_.internal.size()), " (%d internal entities)"));
+        QMSEC_TRACE(kAuthArea.operation, kDumps, "*** Starting dump of consumer rights map... '");
+        for (const auto& [key, rights] : s_.consumer) {
+            QMSEC_TRACE(kAuthArea.operation, kDumps,
+                        "Consumer entitiy '" << key << NumToStr(rights, "' has rights 0x%x"));
+        }
+        QMSEC_TRACE(kAuthArea.operation, kDumps,
+                    "*** End of consumer rights map dump"
+                        << NumToStr(static_cast<long long>(s_.consumer.size()), " (%d entries)"));
+    }
+
+    State& s_;
+    QmXplXml::SAXParser_t parser_;  // one parser for every header of this run
+    MessageList_t errors_;
+    bool failed_ = false;
+};
+
+}  // namespace
+
+// Rebuilds the tables when the authorization manager changes.
+class AuthorizerHandlers {
+  public:
+    class ManagerChange : public QmXplConfig::ConfigChangeHandler_i {
+      public:
+        void Update(const QmXplConfig::ChangedConfiguration_t& changes) override {
+            if (changes.HasChanged(String_t("MANAGER_ID"))) authorizer_.Update();
+        }
+
+      private:
+        Authorizer authorizer_{new AuthorizerImpl(AuthorizerImpl::NoInit{})};
+    };
+
+    // Keeps the local core id that IsAllowed compares with in step with the configuration.
+    class LocalIdChange : public QmXplConfig::ConfigChangeHandler_i {
+      public:
+        void Update(const QmXplConfig::ChangedConfiguration_t& changes) override {
+            if (!changes.HasChanged(String_t("CORE_ID"))) return;
+            String_t id = changes.GetConfiguration().GetValue(String_t("CORE_ID"));
+            State& s = TheState();
+            QmXplSync::WriteLock_t lock(s.lock);
+            s.localId = id.IsEmpty() ? String_t() : id;
+        }
+    };
+
+    ManagerChange manager;
+    LocalIdChange localId;
+};
+
+// --- handle ----------------------------------------------------------------------------------
+
+Authorizer::Authorizer() : Object(new AuthorizerImpl) {}
+Authorizer::Authorizer(AuthorizerImpl* body) noexcept : Object(body) {}
+Authorizer::~Authorizer() = default;
+AuthorizerImpl* Authorizer::Body() const {
+    return GetBody<AuthorizerImpl>("Authorizer", eAuthArea);
+}
+void Authorizer::Update() const { Body()->Update(); }
+bool Authorizer::IsAllowed(const String_t& entity, const String_t& consumer, unsigned int rights,
+                           CheckMode mode) const {
+    return Body()->IsAllowed(entity, consumer, rights, mode);
+}
+unsigned int Authorizer::GetRights(const String_t& entity, const String_t& consumer) const {
+    return Body()->GetRights(entity, consumer);
+}
+
+// --- body ------------------------------------------------------------------------------------
+
+AuthorizerImpl::AuthorizerImpl(NoInit) {}
+
+AuthorizerImpl::AuthorizerImpl() {
+    QMSEC_BLOCK(kAuthArea.proc, "AuthorizerImpl::AuthorizerImpl()");
+    State& s = TheState();
+    std::lock_guard<std::mutex> lock(s.initMutex);
+    if (s.initialised) return;
+    Update();
+    s.initialised = true;
+    if (!s.handlers) {
+        auto* handlers = new AuthorizerHandlers;
+        QmXplConfig::ConfigNamespace_t(g_auth).Register(&handlers->manager);
+        QmXplConfig::ConfigNamespace_t(g_core).Register(&handlers->localId);
+        s.handlers = handlers;
+    }
+}
+
+AuthorizerImpl::~AuthorizerImpl() {
+    QMSEC_TRACE(kAuthArea.operation, kDecisions, "~AuthorizerImpl()");
+}
+
+void AuthorizerImpl::Update() {
+    QMSEC_BLOCK(kAuthArea.proc, "AuthorizerImpl::Update()");
+    State& s = TheState();
+    QmXplSync::WriteLock_t lock(s.lock);
+    try {
+        Rebuild(s).Run();
+    } catch (const QmXplMsg::IllegalStateError_t& e) {
+        QMSEC_TRACE(kAuthArea.operation, kDumps, MessageText(e));
+    } catch (const Exception_t& e) {
+        // Update never fails its caller (constructors and the change handler rely on it); the
+        // tables keep what was built.
+        QMSEC_TRACE(kAuthArea.operation, kDumps,
+                    "Unexpected exception while reading authorization policies");
+        QMSEC_TRACE(kAuthArea.operation, kDumps, MessageText(e));
+    }
+}
+
+bool AuthorizerImpl::IsAllowed(const String_t& entity, const String_t& consumer,
+                               unsigned int rights, Authorizer::CheckMode mode) {
+    QMSEC_BLOCK(kAuthArea.proc, "AuthorizerImpl::IsAllowed()");
+    QMSEC_TRACE(kAuthArea.operation, kDecisions,
+                "Parameters: IsAllowed(" << entity << ", " << consumer << NumToStr(rights, ", 0x%x")
+                                         << NumToStr(static_cast<int>(mode), ", 0x%x)"));
+    State& s = TheState();
+    bool allowed;
+    {
+        QmXplSync::ReadLock_t lock(s.lock);
+        if (!s.localId.IsNull() && entity == s.localId) return true;
+        auto it = s.consumer.find(KeyPair{entity.Str(), consumer.Str()});
+        if (it == s.consumer.end()) {
+            allowed = false;
+        } else if (mode == Authorizer::CHECK_ANY) {
+            allowed = (rights & it->second) != 0;
+        } else {
+            allowed = (rights & it->second) == rights;
+        }
+    }
+    QMSEC_TRACE(kAuthArea.operation, kDecisions,
+                "AuthorizerImpl::IsAllowed(" << entity << ", " << consumer
+                                             << NumToStr(rights, ", 0x%x) returns ")
+                                             << (allowed ? "'true'" : "'false'"));
+    return allowed;
+}
+
+unsigned int AuthorizerImpl::GetRights(const String_t& entity, const String_t& consumer) {
+    QMSEC_BLOCK(kAuthArea.proc, "AuthorizerImpl::GetRights()");
+    QMSEC_TRACE(kAuthArea.operation, kDecisions,
+                "Parameters: GetRights(" << entity << ", " << consumer << ")");
+    State& s = TheState();
+    unsigned int rights = 0;
+    bool found;
+    {
+        QmXplSync::ReadLock_t lock(s.lock);
+        auto it = s.consumer.find(KeyPair{entity.Str(), consumer.Str()});
+        found = it != s.consumer.end();
+        if (found) rights = it->second;
+    }
+    if (!found) {
+        QMSEC_TRACE(kAuthArea.operation, kDecisions,
+                    "AuthorizerImpl::GetRights(" << entity << ", " << consumer << ") returns 0x0");
+    } else {
+        QMSEC_TRACE(kAuthArea.operation, kDecisions,
+                    "AuthorizerImpl::GetRights(" << entity << ", " << consumer
+                                                 << NumToStr(rights, ") returns 0x%x"));
+    }
+    return rights;
+}
+
+void AuthorizerImpl::ResetForTesting() {
+    State& s = TheState();
+    std::lock_guard<std::mutex> init(s.initMutex);
+    if (s.handlers) {
+        QmXplConfig::ConfigNamespace_t(g_auth).Unregister(&s.handlers->manager);
+        QmXplConfig::ConfigNamespace_t(g_core).Unregister(&s.handlers->localId);
+        delete s.handlers;
+        s.handlers = nullptr;
+    }
+    QmXplSync::WriteLock_t lock(s.lock);
+    s.internal.clear();
+    s.consumer.clear();
+    s.localId = String_t();
+    s.initialised = false;
+    s.policyDirectory =
+        QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("policies/mgrconf"));
+}
+
+}  // namespace QmSecAuth

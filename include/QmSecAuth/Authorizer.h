@@ -1,0 +1,48 @@
+// Whether an entity may do something to a consumer.
+#pragma once
+
+#include "QmSecCore/Export.h"
+#include "QmSecCore/Object.h"
+#include "QmXpl/String_t.h"
+
+namespace QmSecAuth {
+
+class AuthorizerImpl;
+
+// Answers whether an entity (a node of the management domain, named by its core id) holds rights
+// on a consumer (a component, named by its configuration namespace). The answers come from two
+// process-wide tables that Update builds from the node's configuration ("sec.core" CORE_ID,
+// "sec.core.auth" MANAGER_ID), the installed manager-configuration policies
+// ($QMXPL_HOME/data/policies/mgrconf) and the mapping namespaces
+// "sec.core.auth.mapping.{manager,default,secondary,actionallow}". Every Authorizer shares those
+// tables; any thread may call any method. The first Authorizer of the process builds the tables
+// and rebuilds them whenever MANAGER_ID changes. A handle without a body throws
+// IllegalStateError_t ("Authorizer") from every method.
+class QMSEC_API Authorizer : public QmSecCore::Object {
+  public:
+    enum CheckMode : int { CHECK_ALL = 0, CHECK_ANY = 1 };
+
+    // Builds the tables if this is the first Authorizer of the process. Never throws for a bad
+    // policy or configuration: those are traced and leave the tables with what could be read.
+    Authorizer();
+    ~Authorizer() override;
+
+    // Rebuilds both tables. Failures are traced, never thrown.
+    void Update() const;
+    // True when entity is this node itself, or when the rights mapped to entity on consumer
+    // hold all of rights (CHECK_ALL; any other mode value counts as CHECK_ALL) or one of them
+    // (CHECK_ANY).
+    bool IsAllowed(const QmXplStr::String_t& entity, const QmXplStr::String_t& consumer,
+                   unsigned int rights, CheckMode mode) const;
+    // The rights mapped to entity on consumer; 0 when none. No shortcut for this node itself.
+    unsigned int GetRights(const QmXplStr::String_t& entity,
+                           const QmXplStr::String_t& consumer) const;
+
+    // Wraps an existing body (for the library's own change handler).
+    explicit Authorizer(AuthorizerImpl* body) noexcept;
+
+  private:
+    AuthorizerImpl* Body() const;
+};
+
+}  // namespace QmSecAuth
