@@ -1,0 +1,166 @@
+#include "Base64Impl.h"
+
+#include <openssl/err.h>
+
+#include <climits>
+
+#include "ArgumentChecks.h"
+#include "QmXpl/IOException_t.h"
+#include "StableInput.h"
+#include "TransformFamily.h"
+
+namespace QmSecCore {
+
+using QmSecCoreTrc::kCoreArea;
+using QmSecCoreTrc::kLevelProc;
+using QmXplArray::CharArray_t;
+using QmXplMsg::Exception_t;
+using QmXplMsg::IllegalArgumentError_t;
+using QmXplMsg::RuntimeException_t;
+
+// --- handle ----------------------------------------------------------------------------------
+
+Base64::Base64(OpMode mode) : Object(new Base64Impl(mode)) {}
+Base64::~Base64() = default;
+
+Base64Impl* Base64::Body() const {
+    return GetBody<Base64Impl>("Base64");
+}
+
+void Base64::Reset(OpMode mode) const {
+    Body()->Reset(mode);
+}
+
+int Base64::Update(const CharArray_t& in, CharArray_t& out) const {
+    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, out);
+}
+int Base64::Update(const char* in, CharArray_t& out) const {
+    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, out);
+}
+int Base64::Update(const char* in, int length, CharArray_t& out) const {
+    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, length, out);
+}
+int Base64::Update(const CharArray_t& in, int offset, int length, CharArray_t& out,
+                   int outOffset) const {
+    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, offset, length, out,
+                                                                         outOffset);
+}
+int Base64::Update(const char* in, int length, CharArray_t& out, int outOffset) const {
+    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, length, out,
+                                                                         outOffset);
+}
+
+int Base64::DoFinal(CharArray_t& out) const {
+    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(out);
+}
+int Base64::DoFinal(CharArray_t& out, int outOffset) const {
+    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(out, outOffset);
+}
+int Base64::DoFinal(const CharArray_t& in, CharArray_t& out) const {
+    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(in, out);
+}
+int Base64::DoFinal(const char* in, CharArray_t& out) const {
+    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(in, out);
+}
+int Base64::DoFinal(const char* in, int length, CharArray_t& out) const {
+    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(in, length, out);
+}
+int Base64::DoFinal(const CharArray_t& in, int offset, int length, CharArray_t& out,
+                    int outOffset) const {
+    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(in, offset, length, out,
+                                                                          outOffset);
+}
+int Base64::DoFinal(const char* in, int length, CharArray_t& out, int outOffset) const {
+    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(in, length, out,
+                                                                          outOffset);
+}
+
+// --- body ------------------------------------------------------------------------------------
+
+Base64Impl::Base64Impl(Base64::OpMode mode) : encode_(mode == Base64::eEncode) {
+    QMSEC_BLOCK(kCoreArea.proc, "Base64Impl Constructor");
+    Initializer::Ensure();
+    ctx_.reset(EVP_ENCODE_CTX_new());
+    if (!ctx_)
+        QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 145, );
+    Init();
+}
+
+Base64Impl::~Base64Impl() {
+    QMSEC_BLOCK(kCoreArea.proc, "Base64Impl Destructor");
+}
+
+void Base64Impl::Init() {
+    QMSEC_BLOCK(kCoreArea.proc, "Base64Impl::Init() ");
+    if (encode_) {
+        QMSEC_TRACE(kCoreArea.init, kLevelProc, "Base64Impl: Operating in Encoding mode");
+        EVP_EncodeInit(ctx_.get());
+    } else {
+        QMSEC_TRACE(kCoreArea.init, kLevelProc, "Base64Impl: Operating in Decoding mode");
+        EVP_DecodeInit(ctx_.get());
+    }
+}
+
+void Base64Impl::Reset(Base64::OpMode mode) {
+    QMSEC_BLOCK(kCoreArea.proc, "Base64Impl::Reset()");
+    encode_ = mode == Base64::eEncode;
+    Init();
+}
+
+int Base64Impl::CheckOverrun(int produced, const CharArray_t& out, int outOffset) {
+    if (produced < 0 || produced > out.GetSize() - outOffset) {
+        QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 11, << produced << out.GetSize());
+    }
+    return produced;
+}
+
+int Base64Impl::Update(const char* in, int length, CharArray_t& out, int outOffset) {
+    QMSEC_BLOCK(kCoreArea.proc, "Base64Impl::Update()");
+    detail::CheckBufferArgs(kCoreArea, length, out, outOffset);
+    if (length == 0)
+        return 0;  // OpenSSL's encoder counts an empty update as a failure
+    long long end = outOffset + (encode_ ? EncodeRoom(length) : DecodeRoom(length));
+    if (end > INT_MAX)
+        QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
+    detail::StableInput stable(in, length, out);
+    detail::GrowTo(out, end);
+
+    auto* write = reinterpret_cast<unsigned char*>(out.GetData()) + outOffset;
+    auto* read = reinterpret_cast<const unsigned char*>(in);
+    int produced = 0;
+    if (encode_) {
+        // Fails only when the output would exceed the largest int, which the check above
+        // excludes.
+        if (EVP_EncodeUpdate(ctx_.get(), write, &produced, read, length) != 1)
+            QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
+    } else if (EVP_DecodeUpdate(ctx_.get(), write, &produced, read, length) < 0) {
+        // The decoder reports bad characters without queueing an OpenSSL error; say what it
+        // means then rather than quoting an empty queue.
+        std::string reason = ERR_peek_error() != 0 ? ossl::ErrorText() : "invalid Base64 input";
+        Init();
+        QMSEC_THROW_MSG(kCoreArea, QmXplIo::IOException_t, 10, << reason);
+    }
+    return CheckOverrun(produced, out, outOffset);
+}
+
+int Base64Impl::DoFinal(CharArray_t& out, int outOffset) {
+    QMSEC_BLOCK(kCoreArea.proc, "Base64Impl::DoFinal()");
+    detail::CheckBufferArgs(kCoreArea, 0, out, outOffset);
+    long long end =
+        static_cast<long long>(outOffset) + (encode_ ? kEncodeFinalRoom : kDecodeFinalRoom);
+    if (end > INT_MAX)
+        QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
+    detail::GrowTo(out, end);
+    auto* write = reinterpret_cast<unsigned char*>(out.GetData()) + outOffset;
+    int produced = 0;
+    if (encode_) {
+        EVP_EncodeFinal(ctx_.get(), write, &produced);
+    } else if (EVP_DecodeFinal(ctx_.get(), write, &produced) < 0) {
+        Init();
+        QMSEC_THROW_MSG(kCoreArea, Exception_t, 13, );
+    }
+    Init();
+    return CheckOverrun(produced, out, outOffset);
+}
+
+}  // namespace QmSecCore
