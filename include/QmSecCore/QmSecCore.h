@@ -3,8 +3,12 @@
 
 #include "QmSecCore/AlreadyInstalledException.h"
 #include "QmSecCore/BadPaddingException.h"
+#include "QmSecCore/Base64.h"
 #include "QmSecCore/Catalog.h"
 #include "QmSecCore/CertificateParsingException.h"
+#include "QmSecCore/Cipher.h"
+#include "QmSecCore/Crypt.h"
+#include "QmSecCore/CryptImpl.h"
 #include "QmSecCore/EntryNotFoundException.h"
 #include "QmSecCore/InvalidKeyException.h"
 #include "QmSecCore/Key.h"
