@@ -3,6 +3,7 @@
 #include <openssl/err.h>
 
 #include <climits>
+#include <cstring>
 
 #include "ArgumentChecks.h"
 #include "QmXpl/IOException_t.h"
@@ -92,6 +93,7 @@ Base64Impl::~Base64Impl() {
 
 void Base64Impl::Init() {
     QMSEC_BLOCK(kCoreArea.proc, "Base64Impl::Init() ");
+    end_ = End::kNone;
     if (encode_) {
         QMSEC_TRACE(kCoreArea.init, kLevelProc, "Base64Impl: Operating in Encoding mode");
         EVP_EncodeInit(ctx_.get());
@@ -133,14 +135,41 @@ int Base64Impl::Update(const char* in, int length, CharArray_t& out, int outOffs
         // excludes.
         if (EVP_EncodeUpdate(ctx_.get(), write, &produced, read, length) != 1)
             QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
-    } else if (EVP_DecodeUpdate(ctx_.get(), write, &produced, read, length) < 0) {
+    } else {
+        produced = Decode(read, length, write);
+    }
+    return CheckOverrun(produced, out, outOffset);
+}
+
+int Base64Impl::Decode(const unsigned char* in, int length, unsigned char* write) {
+    if (end_ == End::kMarker)
+        return 0;  // everything after the end marker is ignored
+    // Only the input up to an end marker counts; the marker itself tells OpenSSL to finish.
+    const void* marker = std::memchr(in, '-', static_cast<size_t>(length));
+    int take =
+        marker ? static_cast<int>(static_cast<const unsigned char*>(marker) - in) + 1 : length;
+    int produced = 0;
+    bool bad = false;
+    if (end_ == End::kPadding) {
+        // A group completed with padding ended the text: only white space may follow.
+        for (int i = 0; i < take && !bad; ++i)
+            bad = in[i] != ' ' && in[i] != '\t' && in[i] != '\n' && in[i] != '\r' && in[i] != '-';
+    } else {
+        int result = EVP_DecodeUpdate(ctx_.get(), write, &produced, in, take);
+        bad = result < 0;
+        if (result == 0)
+            end_ = End::kPadding;  // ended by padding, or by the marker (set below)
+    }
+    if (bad) {
         // The decoder reports bad characters without queueing an OpenSSL error; say what it
         // means then rather than quoting an empty queue.
         std::string reason = ERR_peek_error() != 0 ? ossl::ErrorText() : "invalid Base64 input";
         Init();
         QMSEC_THROW_MSG(kCoreArea, QmXplIo::IOException_t, 10, << reason);
     }
-    return CheckOverrun(produced, out, outOffset);
+    if (marker)
+        end_ = End::kMarker;
+    return produced;
 }
 
 int Base64Impl::DoFinal(CharArray_t& out, int outOffset) {

@@ -37,7 +37,16 @@ class Base64Impl : public ObjectImpl {
     // computations above exclude; checked all the same).
     static int CheckOverrun(int produced, const QmXplArray::CharArray_t& out, int outOffset);
 
+    // Decodes length bytes at in (see Update) and returns the bytes written at write.
+    int Decode(const unsigned char* in, int length, unsigned char* write);
+
+    // Where the decoded text has ended. OpenSSL's decoder forgets this between calls (it stops at
+    // an end marker '-' and refuses data after padding only within one call); the codec keeps
+    // it, so that a text gives the same result however it is split.
+    enum class End : unsigned char { kNone, kPadding, kMarker };
+
     bool encode_ = true;
+    End end_ = End::kNone;
     ossl::EncodeCtx ctx_;
 };
 
