@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <string>
 
 #include "ArgumentChecks.h"
 #include "KeyImpl.h"
@@ -134,6 +135,16 @@ int RSACipher::DoFinal(CharArray_t& out, int outOffset) {
         QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 73, );
     if (buffered_ == 0)
         return 0;
+    if (!encrypt_) {
+        // Every block written by encryption has the modulus length; a shorter one is a
+        // truncated ciphertext. OpenSSL would read it as a number with leading zero bytes left
+        // out, and now and then decrypt it: refuse it instead.
+        int have = buffered_;
+        WipeChunk();
+        QMSEC_THROW_MSG(kCoreArea, QmXplIo::IOException_t, 72,
+                        << ("the last block has " + std::to_string(have) + " of " +
+                            std::to_string(modulusLength_) + " bytes"));
+    }
     return ProcessChunk(out, outOffset);
 }
 

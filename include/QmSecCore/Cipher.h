@@ -68,8 +68,9 @@ class QMSEC_API Cipher : public Object {
     // Update has written it yet, then the padded last block. Symmetric decryption throws
     // BadPaddingException 76 when the padding is wrong or the input was shorter than a vector
     // and one block; the cipher is then ready for the next message all the same. RSA processes
-    // the buffered last chunk (IOException_t 72 on failure; IllegalArgumentError_t 73 for an
-    // output offset outside out). The forms with input update first and finish right after.
+    // the buffered last chunk (IOException_t 72 on failure, and when decrypting a last block
+    // shorter than the modulus; IllegalArgumentError_t 73 for an output offset outside out). The
+    // forms with input update first and finish right after.
     int DoFinal(QmXplArray::CharArray_t& out) const;
     int DoFinal(QmXplArray::CharArray_t& out, int outOffset) const;
     int DoFinal(const QmXplArray::CharArray_t& in, QmXplArray::CharArray_t& out) const;

@@ -193,6 +193,23 @@ TEST_F(RSACipherTest, WrongKeysAndDamagedBlocksFailWithMessage72) {
     }
 }
 
+// Every block this cipher writes has the modulus length. OpenSSL reads a shorter one as a
+// number with its leading zero bytes left out and may decrypt it; the cipher refuses it, so a
+// truncated ciphertext never yields plaintext (found by the decryption fuzz target).
+TEST_F(RSACipherTest, AShortLastBlockIsRefusedEvenWhereOpensslWouldDecryptIt) {
+    Cipher enc(Cipher::eEncrypt, pub1024, Key::eRSA);
+    std::string block;
+    for (int i = 0; i < 20000 && (block.empty() || block[0] != 0); ++i)
+        block = Run(enc, "short");
+    ASSERT_EQ(block[0], 0) << "a block that starts with a zero byte";
+    Cipher dec(Cipher::eDecrypt, priv1024, Key::eRSA);
+    EXPECT_EQ(Run(dec, block), "short");
+    CharArray_t out;
+    EXPECT_EQ(dec.Update(block.data() + 1, 127, out), 0);
+    EXPECT_EQ(ThrownNumber<QmXplIo::IOException_t>([&] { dec.DoFinal(out); }), 72);
+    EXPECT_EQ(Run(dec, block), "short") << "the refused block is gone";
+}
+
 TEST_F(RSACipherTest, KeyRulesResetAndDoFinalOffsets) {
     auto number = [](auto f) { return ThrownNumber<IllegalArgumentError_t>(f); };
     Key secret(Key::eSecretKey, std::string(24, 's').data(), 24);
