@@ -5,6 +5,7 @@
 // (it starts over after DoFinal, and after a failure).
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/rsa.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -60,8 +61,7 @@ Outcome Decrypt(const Cipher& cipher, const std::string& in, unsigned seed, std:
         while (pos < in.size()) {
             size_t n = std::min<size_t>(rng() % 300, in.size() - pos);
             int produced = cipher.Update(in.data() + pos, static_cast<int>(n), out, at);
-            if (produced < 0 || produced > out.GetSize() - at)
-                abort();
+            if (produced < 0 || produced > out.GetSize() - at) abort();
             at += produced;
             pos += n;
         }
@@ -80,8 +80,7 @@ Outcome Decrypt(const Cipher& cipher, const std::string& in, unsigned seed, std:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static RsaKeys rsa;
     static const Key secret(Key::eSecretKey, kSecret, 24);
-    if (size < 2)
-        return 0;
+    if (size < 2) return 0;
     std::string in(reinterpret_cast<const char*>(data) + 2, size - 2);
     Cipher cipher;
     switch (data[0] % 5) {
@@ -104,7 +103,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string first, second;
     Outcome a = Decrypt(cipher, in, data[1], first);
     Outcome b = Decrypt(cipher, in, data[1] * 7919u + 1, second);
-    if (a != b || first != second)
-        abort();
+    if (a != b || first != second) abort();
     return 0;
 }
