@@ -24,8 +24,7 @@ using QmXplArray::CharArray_t;
 
 std::vector<char> Data(size_t n) {
     std::vector<char> d(n);
-    for (size_t i = 0; i < n; ++i)
-        d[i] = static_cast<char>(i * 131 + 7);
+    for (size_t i = 0; i < n; ++i) d[i] = static_cast<char>(i * 131 + 7);
     return d;
 }
 
@@ -126,8 +125,7 @@ void EncodeLibrary(benchmark::State& state) {
     auto data = Data(kMiB);
     Base64 codec(Base64::eEncode);
     CharArray_t out;
-    for (auto _ : state)
-        benchmark::DoNotOptimize(codec.DoFinal(data.data(), kMiB, out));
+    for (auto _ : state) benchmark::DoNotOptimize(codec.DoFinal(data.data(), kMiB, out));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kMiB);
 }
 
@@ -165,9 +163,7 @@ void DecodeLibrary(benchmark::State& state) {
 
 // --- Crypt -------------------------------------------------------------------------------------
 
-void Provider(Key& key) {
-    key = Key(Key::eSecretKey, kKeyBytes, 16);
-}
+void Provider(Key& key) { key = Key(Key::eSecretKey, kKeyBytes, 16); }
 
 // The raw calls of one Crypt::Encrypt: a Blowfish context with its key setup, a random vector,
 // the 24 bytes and the padding, then a Base64 context over vector and ciphertext.

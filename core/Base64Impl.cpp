@@ -24,13 +24,9 @@ using QmXplMsg::RuntimeException_t;
 Base64::Base64(OpMode mode) : Object(new Base64Impl(mode)) {}
 Base64::~Base64() = default;
 
-Base64Impl* Base64::Body() const {
-    return GetBody<Base64Impl>("Base64");
-}
+Base64Impl* Base64::Body() const { return GetBody<Base64Impl>("Base64"); }
 
-void Base64::Reset(OpMode mode) const {
-    Body()->Reset(mode);
-}
+void Base64::Reset(OpMode mode) const { Body()->Reset(mode); }
 
 int Base64::Update(const CharArray_t& in, CharArray_t& out) const {
     return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, out);
@@ -82,14 +78,11 @@ Base64Impl::Base64Impl(Base64::OpMode mode) : encode_(mode == Base64::eEncode) {
     QMSEC_BLOCK(kCoreArea.proc, "Base64Impl Constructor");
     Initializer::Ensure();
     ctx_.reset(EVP_ENCODE_CTX_new());
-    if (!ctx_)
-        QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 145, );
+    if (!ctx_) QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 145, );
     Init();
 }
 
-Base64Impl::~Base64Impl() {
-    QMSEC_BLOCK(kCoreArea.proc, "Base64Impl Destructor");
-}
+Base64Impl::~Base64Impl() { QMSEC_BLOCK(kCoreArea.proc, "Base64Impl Destructor"); }
 
 void Base64Impl::Init() {
     QMSEC_BLOCK(kCoreArea.proc, "Base64Impl::Init() ");
@@ -119,11 +112,9 @@ int Base64Impl::CheckOverrun(int produced, const CharArray_t& out, int outOffset
 int Base64Impl::Update(const char* in, int length, CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "Base64Impl::Update()");
     detail::CheckBufferArgs(kCoreArea, length, out, outOffset);
-    if (length == 0)
-        return 0;  // OpenSSL's encoder counts an empty update as a failure
+    if (length == 0) return 0;  // OpenSSL's encoder counts an empty update as a failure
     long long end = outOffset + (encode_ ? EncodeRoom(length) : DecodeRoom(length));
-    if (end > INT_MAX)
-        QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
+    if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
     detail::StableInput stable(in, length, out);
     detail::GrowTo(out, end);
 
@@ -142,8 +133,7 @@ int Base64Impl::Update(const char* in, int length, CharArray_t& out, int outOffs
 }
 
 int Base64Impl::Decode(const unsigned char* in, int length, unsigned char* write) {
-    if (end_ == End::kMarker)
-        return 0;  // everything after the end marker is ignored
+    if (end_ == End::kMarker) return 0;  // everything after the end marker is ignored
     // Only the input up to an end marker counts; the marker itself tells OpenSSL to finish.
     const void* marker = std::memchr(in, '-', static_cast<size_t>(length));
     int take =
@@ -157,8 +147,7 @@ int Base64Impl::Decode(const unsigned char* in, int length, unsigned char* write
     } else {
         int result = EVP_DecodeUpdate(ctx_.get(), write, &produced, in, take);
         bad = result < 0;
-        if (result == 0)
-            end_ = End::kPadding;  // ended by padding, or by the marker (set below)
+        if (result == 0) end_ = End::kPadding;  // ended by padding, or by the marker (set below)
     }
     if (bad) {
         // The decoder reports bad characters without queueing an OpenSSL error; say what it
@@ -167,8 +156,7 @@ int Base64Impl::Decode(const unsigned char* in, int length, unsigned char* write
         Init();
         QMSEC_THROW_MSG(kCoreArea, QmXplIo::IOException_t, 10, << reason);
     }
-    if (marker)
-        end_ = End::kMarker;
+    if (marker) end_ = End::kMarker;
     return produced;
 }
 
@@ -177,8 +165,7 @@ int Base64Impl::DoFinal(CharArray_t& out, int outOffset) {
     detail::CheckBufferArgs(kCoreArea, 0, out, outOffset);
     long long end =
         static_cast<long long>(outOffset) + (encode_ ? kEncodeFinalRoom : kDecodeFinalRoom);
-    if (end > INT_MAX)
-        QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
+    if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
     detail::GrowTo(out, end);
     auto* write = reinterpret_cast<unsigned char*>(out.GetData()) + outOffset;
     int produced = 0;

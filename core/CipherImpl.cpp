@@ -13,8 +13,7 @@ using QmXplArray::CharArray_t;
 namespace {
 
 CipherImpl* NewCipher(Cipher::OpMode mode, const Key& key, Key::Algorithm algorithm) {
-    if (algorithm == Key::eRSA)
-        return new RSACipher(mode, key);
+    if (algorithm == Key::eRSA) return new RSACipher(mode, key);
     return new SecretKeyCipher(mode, key, algorithm);
 }
 
@@ -26,19 +25,11 @@ Cipher::Cipher(OpMode mode, const Key& key, Key::Algorithm algorithm)
     : Object(NewCipher(mode, key, algorithm)) {}
 Cipher::~Cipher() = default;
 
-CipherImpl* Cipher::Body() const {
-    return GetBody<CipherImpl>("Cipher");
-}
+CipherImpl* Cipher::Body() const { return GetBody<CipherImpl>("Cipher"); }
 
-Key::Algorithm Cipher::GetAlgorithm() const {
-    return Body()->GetAlgorithm();
-}
-int Cipher::GetOutputSize(int inputLength) const {
-    return Body()->GetOutputSize(inputLength);
-}
-void Cipher::Reset(OpMode mode, const Key& key) const {
-    Body()->Reset(mode, key);
-}
+Key::Algorithm Cipher::GetAlgorithm() const { return Body()->GetAlgorithm(); }
+int Cipher::GetOutputSize(int inputLength) const { return Body()->GetOutputSize(inputLength); }
+void Cipher::Reset(OpMode mode, const Key& key) const { Body()->Reset(mode, key); }
 
 int Cipher::Update(const CharArray_t& in, CharArray_t& out) const {
     return detail::TransformFamily<CipherImpl>{kCoreArea, Body()}.Update(in, out);

@@ -39,9 +39,7 @@ Crypt::~Crypt() = default;
 CryptImpl* Crypt::operator->() const noexcept {
     return static_cast<CryptImpl*>(Object::operator->());
 }
-CryptImpl* Crypt::Body() const {
-    return GetBody<CryptImpl>("Crypt");
-}
+CryptImpl* Crypt::Body() const { return GetBody<CryptImpl>("Crypt"); }
 
 int Crypt::Encrypt(const CharArray_t& in, CharArray_t& out) const {
     return Body()->Encrypt(in.GetData(), in.GetSize(), out);
@@ -71,13 +69,9 @@ void CryptImpl::RegisterFunctionPointer(void (*provider)(Key&)) noexcept {
         (provider ? "CryptImpl: Key provider registered" : "CryptImpl: Key provider unregistered"));
 }
 
-CryptImpl::CryptImpl() {
-    QMSEC_BLOCK(kCoreArea.proc, "CryptImpl Constructor");
-}
+CryptImpl::CryptImpl() { QMSEC_BLOCK(kCoreArea.proc, "CryptImpl Constructor"); }
 
-CryptImpl::~CryptImpl() {
-    QMSEC_BLOCK(kCoreArea.proc, "CryptImpl Destructor");
-}
+CryptImpl::~CryptImpl() { QMSEC_BLOCK(kCoreArea.proc, "CryptImpl Destructor"); }
 
 void CryptImpl::DestroyThis() {
     QMSEC_BLOCK(kCoreArea.proc, "CryptImpl::DestroyThis()");
@@ -89,8 +83,7 @@ int CryptImpl::Encrypt(const char* in, int length, CharArray_t& out) {
     KeyProvider provider = Provider(
         "Encryption function not registered. You have to link against the provided security "
         "library.");
-    if (length < 0)
-        QMSEC_THROW_MSG(kCoreArea, QmXplMsg::IllegalArgumentError_t, 9, );
+    if (length < 0) QMSEC_THROW_MSG(kCoreArea, QmXplMsg::IllegalArgumentError_t, 9, );
     Key key;
     provider(key);
     Cipher cipher(Cipher::eEncrypt, key, Key::eBlowfish);
@@ -106,8 +99,7 @@ int CryptImpl::Decrypt(const char* in, int length, CharArray_t& out) {
     KeyProvider provider = Provider(
         "Decryption function not registered. You have to link against the provided security "
         "library.");
-    if (length < 0)
-        QMSEC_THROW_MSG(kCoreArea, QmXplMsg::IllegalArgumentError_t, 9, );
+    if (length < 0) QMSEC_THROW_MSG(kCoreArea, QmXplMsg::IllegalArgumentError_t, 9, );
     Key key;
     provider(key);
     CharArray_t sealed;

@@ -44,17 +44,14 @@ RSACipher::~RSACipher() {
 void RSACipher::Init(Cipher::OpMode mode, const Key& key) {
     QMSEC_BLOCK(kCoreArea.proc, "RSACipher::Init()");
     EVP_PKEY* pkey = RSAKey::PKeyOf(key);
-    if (!pkey)
-        QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 71, );
+    if (!pkey) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 71, );
     int modulusLength = EVP_PKEY_get_size(pkey);
-    if (modulusLength <= kChunkReserve)
-        QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 71, );
+    if (modulusLength <= kChunkReserve) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 71, );
 
     bool encrypt = mode == Cipher::eEncrypt;
     bool privateKey = key.GetType() == Key::eRSAPrivateKey;
     ossl::PKeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, pkey, nullptr));
-    if (!ctx)
-        ThrowChunkFailure();
+    if (!ctx) ThrowChunkFailure();
     int ok = encrypt
                  ? (privateKey ? EVP_PKEY_sign_init(ctx.get()) : EVP_PKEY_encrypt_init(ctx.get()))
                  : (privateKey ? EVP_PKEY_decrypt_init(ctx.get())
@@ -74,8 +71,7 @@ void RSACipher::Init(Cipher::OpMode mode, const Key& key) {
 }
 
 void RSACipher::WipeChunk() noexcept {
-    if (!chunk_.empty())
-        OPENSSL_cleanse(chunk_.data(), chunk_.size());
+    if (!chunk_.empty()) OPENSSL_cleanse(chunk_.data(), chunk_.size());
     buffered_ = 0;
 }
 
@@ -96,8 +92,7 @@ int RSACipher::ProcessChunk(CharArray_t& out, long long offset) {
     size_t length = static_cast<size_t>(buffered_);
     // The chunk is used up whatever happens: a failed chunk does not linger into the next one.
     buffered_ = 0;
-    if (offset + modulusLength_ > INT_MAX)
-        QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
+    if (offset + modulusLength_ > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
     detail::GrowTo(out, offset + modulusLength_);
     auto* write = reinterpret_cast<unsigned char*>(out.GetData()) + offset;
     size_t written = static_cast<size_t>(modulusLength_);
@@ -107,8 +102,7 @@ int RSACipher::ProcessChunk(CharArray_t& out, long long offset) {
                       : (privateKey_
                              ? EVP_PKEY_decrypt(ctx_.get(), write, &written, chunk, length)
                              : EVP_PKEY_verify_recover(ctx_.get(), write, &written, chunk, length));
-    if (ok != 1)
-        ThrowChunkFailure();
+    if (ok != 1) ThrowChunkFailure();
     return static_cast<int>(written);
 }
 
@@ -133,8 +127,7 @@ int RSACipher::DoFinal(CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "RSACipher::DoFinal()");
     if (outOffset < 0 || outOffset > out.GetSize())
         QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 73, );
-    if (buffered_ == 0)
-        return 0;
+    if (buffered_ == 0) return 0;
     if (!encrypt_) {
         // Every block written by encryption has the modulus length; a shorter one is a
         // truncated ciphertext. OpenSSL would read it as a number with leading zero bytes left

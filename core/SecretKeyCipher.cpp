@@ -26,9 +26,7 @@ SecretKeyCipher::SecretKeyCipher(Cipher::OpMode mode, const Key& key, Key::Algor
     Init(mode, key);
 }
 
-SecretKeyCipher::~SecretKeyCipher() {
-    QMSEC_BLOCK(kCoreArea.proc, "SecretKeyCipher Destructor");
-}
+SecretKeyCipher::~SecretKeyCipher() { QMSEC_BLOCK(kCoreArea.proc, "SecretKeyCipher Destructor"); }
 
 int SecretKeyCipher::KeyLength(Key::Algorithm algorithm) noexcept {
     switch (algorithm) {
@@ -151,12 +149,10 @@ void SecretKeyCipher::Reset(Cipher::OpMode mode, const Key& key) {
 int SecretKeyCipher::Update(const char* in, int length, CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "SecretKeyCipher::Update()");
     detail::CheckBufferArgs(kCoreArea, length, out, outOffset);
-    if (!started_)
-        StartMessage();
+    if (!started_) StartMessage();
     long long end =
         static_cast<long long>(outOffset) + length + kBlockSize + (vectorPending_ ? kBlockSize : 0);
-    if (end > INT_MAX)
-        QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
+    if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
     detail::StableInput stable(in, length, out);
     detail::GrowTo(out, end);
 
@@ -172,13 +168,11 @@ int SecretKeyCipher::Update(const char* in, int length, CharArray_t& out, int ou
     } else if (vectorPending_) {
         // The first bytes of a ciphertext are its vector; they may arrive in several pieces.
         int take = std::min(kBlockSize - vectorBytes_, length);
-        if (take > 0)
-            std::memcpy(vector_ + vectorBytes_, read, static_cast<size_t>(take));
+        if (take > 0) std::memcpy(vector_ + vectorBytes_, read, static_cast<size_t>(take));
         vectorBytes_ += take;
         read += take;
         length -= take;
-        if (vectorBytes_ < kBlockSize)
-            return 0;
+        if (vectorBytes_ < kBlockSize) return 0;
         if (EVP_CipherInit_ex(ctx_.get(), nullptr, nullptr, nullptr, vector_, -1) != 1)
             ThrowOpenSslFailure();
         vectorPending_ = false;
@@ -187,8 +181,7 @@ int SecretKeyCipher::Update(const char* in, int length, CharArray_t& out, int ou
         int n = 0;
         int ok = encrypt_ ? EVP_EncryptUpdate(ctx_.get(), write + written, &n, read, length)
                           : EVP_DecryptUpdate(ctx_.get(), write + written, &n, read, length);
-        if (ok != 1)
-            ThrowOpenSslFailure();
+        if (ok != 1) ThrowOpenSslFailure();
         written += n;
     }
     return written;
@@ -197,8 +190,7 @@ int SecretKeyCipher::Update(const char* in, int length, CharArray_t& out, int ou
 int SecretKeyCipher::DoFinal(CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "SecretKeyCipher::DoFinal()");
     detail::CheckBufferArgs(kCoreArea, 0, out, outOffset);
-    if (!started_)
-        StartMessage();
+    if (!started_) StartMessage();
     if (!encrypt_ && vectorPending_) {
         // Shorter than a vector: nothing that this cipher could have written. The next message
         // starts afresh.
@@ -207,8 +199,7 @@ int SecretKeyCipher::DoFinal(CharArray_t& out, int outOffset) {
     }
     long long end =
         static_cast<long long>(outOffset) + kBlockSize + (vectorPending_ ? kBlockSize : 0);
-    if (end > INT_MAX)
-        QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
+    if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
     detail::GrowTo(out, end);
 
     auto* write = reinterpret_cast<unsigned char*>(out.GetData()) + outOffset;

@@ -18,8 +18,7 @@ namespace QmSecCore::detail {
 class StableInput {
   public:
     StableInput(const char*& in, int length, const QmXplArray::CharArray_t& out) {
-        if (length <= 0 || in == nullptr || out.GetSize() == 0)
-            return;
+        if (length <= 0 || in == nullptr || out.GetSize() == 0) return;
         auto first = reinterpret_cast<std::uintptr_t>(in);
         auto begin = reinterpret_cast<std::uintptr_t>(out.GetData());
         if (first < begin + static_cast<std::uintptr_t>(out.GetSize()) &&
@@ -29,8 +28,7 @@ class StableInput {
         }
     }
     ~StableInput() {
-        if (!copy_.empty())
-            OPENSSL_cleanse(copy_.data(), copy_.size());
+        if (!copy_.empty()) OPENSSL_cleanse(copy_.data(), copy_.size());
     }
     StableInput(const StableInput&) = delete;
     StableInput& operator=(const StableInput&) = delete;

@@ -24,7 +24,7 @@ class Base64Impl;
 // lies inside out (transforming an array in place) is safe.
 class QMSEC_API Base64 : public Object {
   public:
-    enum OpMode { eEncode = 0, eDecode = 1 };  // every value other than 0 decodes
+    enum OpMode : int { eEncode = 0, eDecode = 1 };  // every value other than 0 decodes
 
     // An empty handle.
     Base64() noexcept = default;

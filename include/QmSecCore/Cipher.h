@@ -31,7 +31,7 @@ class CipherImpl;
 // that lies inside out (transforming an array in place) is safe.
 class QMSEC_API Cipher : public Object {
   public:
-    enum OpMode { eEncrypt = 0, eDecrypt = 1 };  // every value other than 0 decrypts
+    enum OpMode : int { eEncrypt = 0, eDecrypt = 1 };  // every value other than 0 decrypts
 
     // An empty handle.
     Cipher() noexcept = default;

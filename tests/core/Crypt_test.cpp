@@ -27,15 +27,11 @@ using namespace qmsec_test;
 std::string Str(const CharArray_t& a) {
     return std::string(a.GetData(), static_cast<size_t>(a.GetSize()));
 }
-CharArray_t Arr(const std::string& s) {
-    return CharArray_t(s.data(), static_cast<int>(s.size()));
-}
+CharArray_t Arr(const std::string& s) { return CharArray_t(s.data(), static_cast<int>(s.size())); }
 
 const std::string kKey = "node key, 24 bytes long!";
 const std::string kOtherKey = "another key of 24 bytes.";
-void Provider(Key& key) {
-    key = Key(Key::eSecretKey, kKey.data(), static_cast<int>(kKey.size()));
-}
+void Provider(Key& key) { key = Key(Key::eSecretKey, kKey.data(), static_cast<int>(kKey.size())); }
 // Delivers the same key through another function, for swapping providers under load.
 void SameKeyProvider(Key& key) {
     key = Key(Key::eSecretKey, kKey.data(), static_cast<int>(kKey.size()));
@@ -44,9 +40,7 @@ void OtherProvider(Key& key) {
     key = Key(Key::eSecretKey, kOtherKey.data(), static_cast<int>(kOtherKey.size()));
 }
 void EmptyProvider(Key&) {}
-void ShortProvider(Key& key) {
-    key = Key(Key::eSecretKey, kKey.data(), 8);
-}
+void ShortProvider(Key& key) { key = Key(Key::eSecretKey, kKey.data(), 8); }
 
 struct CryptTest : ::testing::Test {
     void TearDown() override { CryptImpl::RegisterFunctionPointer(nullptr); }
@@ -98,8 +92,7 @@ TEST_F(CryptTest, RoundTripsWithFreshVectors) {
     std::mt19937 rng(41);
     for (int n = 0; n <= 100; ++n) {
         std::string data(static_cast<size_t>(n), '\0');
-        for (auto& c : data)
-            c = static_cast<char>(rng());
+        for (auto& c : data) c = static_cast<char>(rng());
         CharArray_t a, b, plain(500);
         int length = crypt.Encrypt(Arr(data), a);
         EXPECT_EQ(length, a.GetSize());
@@ -155,8 +148,7 @@ TEST_F(CryptTest, ErrorsOfKeyCipherAndCodecPassThrough) {
     // Several texts: a wrong key ends in valid padding about once in 256 times.
     int badPadding = 0;
     std::vector<CharArray_t> texts(20);
-    for (auto& t : texts)
-        crypt.Encrypt("a secret of some length", t);
+    for (auto& t : texts) crypt.Encrypt("a secret of some length", t);
     CryptImpl::RegisterFunctionPointer(OtherProvider);
     for (const auto& t : texts) {
         plain = Arr("keep");
@@ -207,22 +199,19 @@ TEST_F(CryptTest, ManyThreadsWhileTheProviderIsReplaced) {
             std::mt19937 rng(static_cast<unsigned>(100 + t));
             for (int i = 0; i < 150; ++i) {
                 std::string data(rng() % 64, '\0');
-                for (auto& c : data)
-                    c = static_cast<char>(rng());
+                for (auto& c : data) c = static_cast<char>(rng());
                 CharArray_t text, plain;
                 try {
                     crypt.Encrypt(Arr(data), text);
                     crypt.Decrypt(text, plain);
-                    if (Str(plain) != data)
-                        ++failures;
+                    if (Str(plain) != data) ++failures;
                 } catch (...) {
                     ++failures;
                 }
             }
         });
     }
-    for (auto& w : workers)
-        w.join();
+    for (auto& w : workers) w.join();
     stop = true;
     swapper.join();
     EXPECT_EQ(failures.load(), 0);

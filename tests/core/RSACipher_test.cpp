@@ -25,13 +25,10 @@ using namespace qmsec_test;
 std::string Str(const CharArray_t& a, int offset, int length) {
     return std::string(a.GetData() + offset, static_cast<size_t>(length));
 }
-CharArray_t Arr(const std::string& s) {
-    return CharArray_t(s.data(), static_cast<int>(s.size()));
-}
+CharArray_t Arr(const std::string& s) { return CharArray_t(s.data(), static_cast<int>(s.size())); }
 std::string RandomBytes(std::mt19937& rng, size_t n) {
     std::string s(n, '\0');
-    for (auto& c : s)
-        c = static_cast<char>(rng());
+    for (auto& c : s) c = static_cast<char>(rng());
     return s;
 }
 template <class E, class F>
@@ -199,8 +196,7 @@ TEST_F(RSACipherTest, WrongKeysAndDamagedBlocksFailWithMessage72) {
 TEST_F(RSACipherTest, AShortLastBlockIsRefusedEvenWhereOpensslWouldDecryptIt) {
     Cipher enc(Cipher::eEncrypt, pub1024, Key::eRSA);
     std::string block;
-    for (int i = 0; i < 20000 && (block.empty() || block[0] != 0); ++i)
-        block = Run(enc, "short");
+    for (int i = 0; i < 20000 && (block.empty() || block[0] != 0); ++i) block = Run(enc, "short");
     ASSERT_EQ(block[0], 0) << "a block that starts with a zero byte";
     Cipher dec(Cipher::eDecrypt, priv1024, Key::eRSA);
     EXPECT_EQ(Run(dec, block), "short");
