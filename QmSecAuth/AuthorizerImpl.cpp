@@ -333,7 +333,9 @@ class Rebuild {
         Configuration_t core = g_core.Open(), manager = g_mapManager.Open(),
                         secondary = g_mapSecondary.Open();
         Configuration_t actionAllow = g_mapActionAllow.Open(), byDefault = g_mapDefault.Open();
-        for (const auto& [entity, rights] : s_.internal) {
+        for (const auto& entry : s_.internal) {
+            const String_t& entity = entry.first;
+            const unsigned int rights = entry.second;
             if (rights == AuthorizerImpl::RIGHTS_LOCAL) Map(entity, g_core.GetName(), core);
             if (rights & AuthorizerImpl::RIGHT_MANAGER)
                 Map(entity, g_mapManager.GetName(), manager);
@@ -366,7 +368,9 @@ class Rebuild {
     void Dump() {
         if (!kAuthArea.operation.Get().IsOn(kDumps)) return;
         QMSEC_TRACE(kAuthArea.operation, kDumps, "*** Starting dump of internal rights map... '");
-        for (const auto& [id, rights] : s_.internal) {
+        for (const auto& entry : s_.internal) {
+            const String_t& id = entry.first;
+            const unsigned int rights = entry.second;
             QMSEC_TRACE(kAuthArea.operation, kDumps,
                         "Internal entitiy '" << id << NumToStr(rights, "' has rights 0x%x"));
         }
@@ -374,7 +378,9 @@ class Rebuild {
                     "*** End of internal rights map dump" << NumToStr(
                         static_cast<long long>(s_.internal.size()), " (%d internal entities)"));
         QMSEC_TRACE(kAuthArea.operation, kDumps, "*** Starting dump of consumer rights map... '");
-        for (const auto& [key, rights] : s_.consumer) {
+        for (const auto& entry : s_.consumer) {
+            const String_t& key = entry.first;
+            const unsigned int rights = entry.second;
             QMSEC_TRACE(kAuthArea.operation, kDumps,
                         "Consumer entitiy '" << key << NumToStr(rights, "' has rights 0x%x"));
         }

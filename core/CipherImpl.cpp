@@ -1,6 +1,7 @@
 // The Cipher handle: chooses the body by algorithm and forwards.
 #include "CipherImpl.h"
 
+#include "QmSecCore/X509Certificate.h"
 #include "RSACipher.h"
 #include "SecretKeyCipher.h"
 #include "TransformFamily.h"
@@ -23,6 +24,8 @@ CipherImpl::~CipherImpl() = default;
 
 Cipher::Cipher(OpMode mode, const Key& key, Key::Algorithm algorithm)
     : Object(NewCipher(mode, key, algorithm)) {}
+Cipher::Cipher(OpMode mode, const X509Certificate& certificate, Key::Algorithm algorithm)
+    : Object(NewCipher(mode, certificate.GetPublicKey(), algorithm)) {}
 Cipher::~Cipher() = default;
 
 CipherImpl* Cipher::Body() const { return GetBody<CipherImpl>("Cipher"); }

@@ -8,6 +8,8 @@
 
 namespace QmSecCore {
 
+class X509Certificate;
+
 class CipherImpl;
 
 // Encrypts or decrypts data fed in pieces with Update and ended with DoFinal.
@@ -36,12 +38,15 @@ class QMSEC_API Cipher : public Object {
     // An empty handle.
     Cipher() noexcept = default;
     // Algorithm eRSA: an RSA cipher with an RSA public or private key; any other algorithm: a
-    // symmetric cipher with a secret key (the cipher keeps its own copy of the key bytes, wiped
-    // when it goes). Throws IllegalArgumentError_t 71 when the key does not fit the algorithm,
+    // symmetric cipher with a secret key (its key schedule lives in the cipher context, which
+    // OpenSSL wipes when it goes). Throws IllegalArgumentError_t 71 when the key does not fit the algorithm,
     // 41 for an algorithm outside the enumeration, 74 when a secret key is shorter than the
     // algorithm's key length (16 Blowfish, 8 DES, 24 Triple-DES; longer keys use their first
     // bytes); IOException_t 75 when the algorithm is not available from OpenSSL.
     Cipher(OpMode mode, const Key& key, Key::Algorithm algorithm);
+    // The same with the public key of certificate (X509Certificate::GetPublicKey, which throws
+    // for a certificate whose key cannot be read).
+    Cipher(OpMode mode, const X509Certificate& certificate, Key::Algorithm algorithm);
     ~Cipher() override;
 
     // The algorithm given at construction.

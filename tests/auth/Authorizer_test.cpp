@@ -342,7 +342,10 @@ TEST(AuthorizerTest, ConcurrentReadersSeeOnlyAnswersBeforeOrAfterAnUpdate) {
             }
         });
     }
-    for (int i = 0; i < 30; ++i) a.Update();
+    // At least 30 updates, and on until the readers have made a good number of calls in between
+    // (on a loaded machine they may start late).
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (int i = 0; i < 30 || (calls < 2000 && std::chrono::steady_clock::now() < deadline); ++i) a.Update();
     stop = true;
     for (auto& t : readers) t.join();
     EXPECT_EQ(bad.load(), 0);

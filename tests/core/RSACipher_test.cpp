@@ -249,3 +249,27 @@ TEST_F(RSACipherTest, InPlaceAndTraces) {
 }
 
 }  // namespace
+
+#include "QmSecCore/X509Certificate.h"
+#include "support/Certificates.h"
+
+namespace {
+
+TEST(CipherCertificateTest, EncryptsForTheCertificatesKey) {
+    qmsec_test::TestCertificate cert = qmsec_test::CertificateBuilder().CommonName("recipient").Build();
+    QmSecCore::X509Certificate x509(cert.pem.data(), static_cast<int>(cert.pem.size()));
+    QmSecCore::Cipher enc(QmSecCore::Cipher::eEncrypt, x509, QmSecCore::Key::eRSA);
+    EXPECT_EQ(enc.GetAlgorithm(), QmSecCore::Key::eRSA);
+    QmXplArray::CharArray_t sealed, plain;
+    enc.DoFinal("a secret for the certificate's owner", sealed);
+    QmSecCore::Key priv(QmSecCore::Key::eRSAPrivateKey, cert.privateKeyPem.data(),
+                        static_cast<int>(cert.privateKeyPem.size()));
+    QmSecCore::Cipher dec(QmSecCore::Cipher::eDecrypt, priv, QmSecCore::Key::eRSA);
+    int n = dec.DoFinal(sealed, plain);
+    EXPECT_EQ(std::string(plain.GetData(), static_cast<size_t>(n)), "a secret for the certificate's owner");
+    // A symmetric algorithm with a certificate's (RSA) key does not fit.
+    EXPECT_THROW(QmSecCore::Cipher(QmSecCore::Cipher::eEncrypt, x509, QmSecCore::Key::eBlowfish),
+                 QmXplMsg::IllegalArgumentError_t);
+}
+
+}  // namespace
