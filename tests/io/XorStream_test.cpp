@@ -3,11 +3,14 @@
 // how many calls reach the wrapped stream.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <ctime>
 #include <memory>
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "QmSecCore/XORInputStream.h"
 #include "QmSecCore/XOROutputStream.h"
@@ -493,4 +496,26 @@ TEST(XorStreamTest, EmptyHandlesAndEmptyWrappedStreamsAreRefused) {
         EXPECT_THROW(Reader(k, emptyIn), QmXplMsg::IllegalArgumentError_t) << Name(k);
         EXPECT_THROW(Writer(k, emptyOut), QmXplMsg::IllegalArgumentError_t) << Name(k);
     }
+}
+
+// Streams on different threads share no state: each thread's streams, of every kind and key,
+// round-trip its own data while the others run.
+TEST(XorStreamThreadTest, StreamsOnSeveralThreadsShareNothing) {
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &failures] {
+            std::mt19937 rng(static_cast<unsigned>(100 + t));
+            for (int round = 0; round < 20; ++round) {
+                std::string data = RandomBytes(rng, rng() % 20000);
+                std::optional<std::string> password;
+                if (round % 2) password = RandomBytes(rng, 1 + rng() % 128);
+                Kind writer = kKinds[rng() % 3], reader = kKinds[rng() % 3];
+                if (ReadAll(reader, WriteAll(writer, data, rng, password), rng, password) != data)
+                    ++failures;
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(failures.load(), 0);
 }
