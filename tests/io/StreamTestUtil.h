@@ -136,13 +136,15 @@ class ScriptedInputImpl : public QmXplIo::InputStreamImpl_t {
     bool failed_ = false;
 };
 
-// An output stream that collects bytes and counts block writes, flushes and closes. With
+// An output stream that collects bytes and counts block writes (and those after a close),
+// flushes and closes. With
 // failAfter >= 0 it throws IOException_t once that many bytes have been accepted; with
 // failFlush every flush throws.
 class RecordingOutputImpl : public QmXplIo::OutputStreamImpl_t {
   public:
     void Write(const char* buf, int len) override {
         ++writes;
+        if (closes > 0) ++writesAfterClose;
         if (failAfter >= 0 && static_cast<long>(data.size()) + len > failAfter) {
             throw QmXplIo::IOException_t(
                 QmXplMsg::CreateError_t(QmXplStr::String_t("recording stream: simulated failure")));
@@ -160,6 +162,7 @@ class RecordingOutputImpl : public QmXplIo::OutputStreamImpl_t {
 
     std::string data;
     int writes = 0;
+    int writesAfterClose = 0;
     int flushes = 0;
     int closes = 0;
     long failAfter = -1;
