@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "QmXpl/CharArrayInputStream_t.h"
 #include "QmXpl/CharArrayOutputStream_t.h"
 
@@ -29,4 +31,29 @@ TEST(SecurityStreamUmbrellaTest, OneChainOfEveryKindRoundTrips) {
     written.Digest(a);
     read.Digest(b);
     EXPECT_EQ(a, b);
+}
+
+TEST(SecurityStreamUmbrellaTest, EncryptedBase64TextRoundTrips) {
+    using namespace QmSecIo;
+    using QmSecCore::Base64;
+    using QmSecCore::Cipher;
+    using QmSecCore::Key;
+    Key key(Key::eSecretKey, "0123456789abcdef", 16);
+    QmXplIo::CharArrayOutputStream_t sink;
+    CipherOutputStream out(Base64OutputStream(sink, Base64(Base64::eEncode)),
+                           Cipher(Cipher::eEncrypt, key, Key::eBlowfish));
+    out.Write("printable and secret", 20);
+    out.Close();
+    std::string text(sink.ToCharArray().GetData(), static_cast<size_t>(sink.GetSize()));
+    EXPECT_EQ(text.find_first_not_of(
+                  "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=\n"),
+              std::string::npos);
+
+    CipherInputStream in(Base64InputStream(QmXplIo::CharArrayInputStream_t(sink.ToCharArray()),
+                                           Base64(Base64::eDecode)),
+                         Cipher(Cipher::eDecrypt, key, Key::eBlowfish));
+    char buf[64];
+    int n = 0;
+    for (int r; (r = in.Read(buf + n, 64 - n)) > 0;) n += r;
+    EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), "printable and secret");
 }
