@@ -48,7 +48,7 @@ std::string DigestOf(const MessageDigest& d) {
     return Str(out);
 }
 
-struct StreamKeys : ::testing::Test {
+struct SignatureStreamTest : ::testing::Test {
     Key priv{Key::eRSAPrivateKey, Arr(qmsec_test::TestRsaKey(1024).privatePem)};
     Key pub{Key::eRSAPublicKey, Arr(qmsec_test::TestRsaKey(1024).publicPem)};
 };
@@ -261,7 +261,7 @@ TEST(DigestStreamTest, BodiesTraceTheirBlocksInTheStreamArea) {
               capture.IndexOf("> DigestOutputStreamImpl Destructor"));
 }
 
-TEST_F(StreamKeys, SignatureStreamsSignAndVerifyAsTheSignatureFedDirectly) {
+TEST_F(SignatureStreamTest, SignatureStreamsSignAndVerifyAsTheSignatureFedDirectly) {
     std::mt19937 rng(32);
     std::uniform_int_distribution<size_t> size(0, 1 << 20);
     for (auto alg : {Signature::eSHA1, Signature::eMD5}) {
@@ -298,7 +298,7 @@ TEST_F(StreamKeys, SignatureStreamsSignAndVerifyAsTheSignatureFedDirectly) {
     }
 }
 
-TEST_F(StreamKeys, ASignatureWithoutModeKeepsTheBytesFromTheWrappedStream) {
+TEST_F(SignatureStreamTest, ASignatureWithoutModeKeepsTheBytesFromTheWrappedStream) {
     Signature s;
     auto* sink = new RecordingOutputImpl;
     SignatureOutputStream out(OutputStream_t(sink), s);
