@@ -186,6 +186,7 @@ constexpr CatalogEntry kEntries[] = {
     {161, CatalogKind::kWarning, "Wrong ClientVerification Mode Parameter."},
     {174, CatalogKind::kWarning, "Could not change file access permissions for directory '%1'."},
     {175, CatalogKind::kWarning, "Alias '%1' is not valid for a key store entry."},
+    {176, CatalogKind::kWarning, "Password must not be empty."},
 };
 
 Severity_t SeverityOf(CatalogKind kind) {

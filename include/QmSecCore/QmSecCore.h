@@ -26,5 +26,7 @@
 #include "QmSecCore/Uuid.h"
 #include "QmSecCore/Version.h"
 #include "QmSecCore/X509Certificate.h"
+#include "QmSecCore/XORInputStream.h"
+#include "QmSecCore/XOROutputStream.h"
 #include "QmSecCoreTrc/TraceText.h"
 #include "QmSecCoreTrc/Tracer.h"

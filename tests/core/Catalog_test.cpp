@@ -154,6 +154,7 @@ const char* const kExpected = R"(0 W XORBufferedInputStream is already closed.
 161 W Wrong ClientVerification Mode Parameter.
 174 W Could not change file access permissions for directory '%1'.
 175 W Alias '%1' is not valid for a key store entry.
+176 W Password must not be empty.
 )";
 
 using QmSecCore::detail::CatalogEntries;

@@ -1,0 +1,28 @@
+#include "FilterStreamBodies.h"
+#include "QmSecIo/Base64OutputStream.h"
+
+namespace QmSecIo {
+
+namespace {
+constexpr detail::BodyNames kNames{"Base64OutputStreamImpl Constructor",
+                                   "Base64OutputStreamImpl Destructor",
+                                   "Base64OutputStreamImpl::DestroyThis()",
+                                   "Base64OutputStreamImpl::Write()",
+                                   "Base64OutputStreamImpl::Flush()",
+                                   "Base64OutputStreamImpl::Close()",
+                                   "Base64"};
+}  // namespace
+
+class Base64OutputStreamImpl final
+    : public detail::TransformingOutputStreamImpl<QmSecCore::Base64> {
+  public:
+    Base64OutputStreamImpl(const QmXplIo::OutputStream_t& out, const QmSecCore::Base64& codec)
+        : TransformingOutputStreamImpl(out, codec, kNames, 15) {}
+};
+
+Base64OutputStream::Base64OutputStream(const QmXplIo::OutputStream_t& out,
+                                       const QmSecCore::Base64& codec)
+    : FilterOutputStream_t(new Base64OutputStreamImpl(out, codec)) {}
+Base64OutputStream::~Base64OutputStream() = default;
+
+}  // namespace QmSecIo

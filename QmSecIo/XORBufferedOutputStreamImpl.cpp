@@ -1,0 +1,68 @@
+#include "QmSecIo/XORBufferedOutputStream.h"
+#include "QmXpl/IOException_t.h"
+#include "Throw.h"
+#include "XORBufferedStreamImpl.h"
+
+namespace QmSecIo {
+
+using QmSecCoreTrc::kIoArea;
+
+// --- handle ----------------------------------------------------------------------------------
+
+XORBufferedOutputStream::XORBufferedOutputStream(const QmXplIo::OutputStream_t& out)
+    : BufferedOutputStream_t(new XORBufferedOutputStreamImpl(out)) {}
+XORBufferedOutputStream::XORBufferedOutputStream(const QmXplIo::OutputStream_t& out,
+                                                 const QmXplArray::CharArray_t& password)
+    : BufferedOutputStream_t(new XORBufferedOutputStreamImpl(out, password)) {}
+XORBufferedOutputStream::~XORBufferedOutputStream() = default;
+
+// --- body ------------------------------------------------------------------------------------
+
+XORBufferedOutputStreamImpl::XORBufferedOutputStreamImpl(const QmXplIo::OutputStream_t& out)
+    : BufferedOutputStreamImpl_t(out), key_(kIoArea) {
+    QMSEC_BLOCK(kIoArea.proc, "XORBufferedOutputStreamImpl Constructor");
+}
+
+XORBufferedOutputStreamImpl::XORBufferedOutputStreamImpl(const QmXplIo::OutputStream_t& out,
+                                                         const QmXplArray::CharArray_t& password)
+    : BufferedOutputStreamImpl_t(out), key_(kIoArea, password) {
+    QMSEC_BLOCK(kIoArea.proc, "XORBufferedOutputStreamImpl Constructor");
+}
+
+XORBufferedOutputStreamImpl::~XORBufferedOutputStreamImpl() {
+    QMSEC_BLOCK(kIoArea.proc, "XORBufferedOutputStreamImpl Destructor");
+}
+
+void XORBufferedOutputStreamImpl::DestroyThis() {
+    QMSEC_BLOCK(kIoArea.proc, "XORBufferedOutputStreamImpl::DestroyThis()");
+    delete this;
+}
+
+void XORBufferedOutputStreamImpl::CheckOpen() const {
+    if (!open_) {
+        QMSEC_THROW(
+            kIoArea, QmXplIo::IOException_t,
+            QmSecCore::detail::CatalogMessage(0, "XORBufferedOutputStream is already closed."));
+    }
+}
+
+void XORBufferedOutputStreamImpl::Write(const char* data, int len) {
+    QMSEC_BLOCK(kIoArea.proc, "XORBufferedOutputStreamImpl::Write()");
+    CheckOpen();
+    key_.Write(data, len, [this](int byte) { WriteBuffered(byte); });
+}
+
+void XORBufferedOutputStreamImpl::Flush() {
+    QMSEC_BLOCK(kIoArea.proc, "XORBufferedOutputStreamImpl::Flush()");
+    CheckOpen();
+    BufferedOutputStreamImpl_t::Flush();
+}
+
+void XORBufferedOutputStreamImpl::Close() {
+    QMSEC_BLOCK(kIoArea.proc, "XORBufferedOutputStreamImpl::Close()");
+    if (!open_) return;
+    open_ = false;
+    BufferedOutputStreamImpl_t::Close();
+}
+
+}  // namespace QmSecIo
