@@ -243,14 +243,15 @@ TEST(BufferedOutputStreamTest, BufferedBytesReachTheWrappedStreamWithoutClose) {
     EXPECT_EQ(rec->closes, 0);
 }
 
-TEST(BufferedOutputStreamTest, CloseClosesTheWrappedStreamEvenWhenWritingFails) {
+TEST(BufferedOutputStreamTest, CloseLeavesTheWrappedStreamUnfinishedWhenWritingFails) {
     auto* rec = new RecordingOutputImpl;
     rec->failAfter = 0;
     OutputStream_t sink(rec);
     BufferedOutputStream_t out(sink, 64);
     out.Write("abc", 3);
     EXPECT_THROW(out.Close(), IOException_t);
-    EXPECT_EQ(rec->closes, 1);
+    // The bytes never arrived: finishing the stream below would make a short output look whole.
+    EXPECT_EQ(rec->closes, 0);
     EXPECT_THROW(out.Write("x", 1), IOException_t);
 }
 

@@ -96,14 +96,11 @@ class Base64OutputStreamImpl_t : public FilterOutputStreamImpl_t {
     void Close() override {
         if (closed_) return;
         closed_ = true;
-        try {
-            Finish();
-            Emit();
-            out_.Flush();
-        } catch (...) {
-            out_.Close();
-            throw;
-        }
+        // An incomplete text is not finished below: if the last group cannot be written, the
+        // wrapped stream stays open (an atomic file there would otherwise publish it).
+        Finish();
+        Emit();
+        out_.Flush();
         out_.Close();
     }
 

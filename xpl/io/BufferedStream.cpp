@@ -197,13 +197,14 @@ void BufferedOutputStreamImpl_t::Flush() {
 
 void BufferedOutputStreamImpl_t::Close() {
     if (closed_) return;
+    // When the buffered bytes cannot be handed on, the output is incomplete and the wrapped
+    // stream is not closed (closing would finish it, e.g. publish an atomic file).
     try {
         FlushBuffer();
         out_.Flush();
     } catch (...) {
         closed_ = true;
         cur_ = limit_ = buf_.get();
-        out_.Close();
         throw;
     }
     closed_ = true;
