@@ -19,18 +19,8 @@ constexpr int kDerivationId = 2;
 constexpr int kIterations = 3;
 
 int DerivedLength(Key::Algorithm algorithm) {
-    switch (algorithm) {
-        case Key::eDefault:
-        case Key::eBlowfish:
-            return 16;
-        case Key::eDES:
-            return 8;
-        case Key::eDES3:
-            return 24;
-        case Key::eRSA:
-            QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 20, );
-    }
-    return 0;  // outside the enumeration: nothing to derive
+    if (algorithm == Key::eRSA) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 20, );
+    return SymmetricKeyLength(algorithm);  // 0 outside the enumeration: nothing to derive
 }
 
 KeyImpl* DeriveSecretKey(const char* password, int length, Key::Algorithm algorithm) {
@@ -95,5 +85,20 @@ QmXplArray::CharArray_t& Key::GetEncoded(QmXplArray::CharArray_t& out) const {
 }
 
 KeyImpl::~KeyImpl() = default;
+
+int SymmetricKeyLength(Key::Algorithm algorithm) noexcept {
+    switch (algorithm) {
+        case Key::eDefault:
+        case Key::eBlowfish:
+            return 16;
+        case Key::eDES:
+            return 8;
+        case Key::eDES3:
+            return 24;
+        case Key::eRSA:
+            break;
+    }
+    return 0;
+}
 
 }  // namespace QmSecCore

@@ -8,6 +8,11 @@
 
 namespace QmSecCore {
 
+// The key length of a symmetric algorithm: 16 for Blowfish (and the default), 8 for DES, 24
+// for Triple-DES; 0 for RSA and values outside the enumeration. Password derivation and the
+// symmetric cipher agree on it through this one table.
+int SymmetricKeyLength(Key::Algorithm algorithm) noexcept;
+
 class KeyImpl : public ObjectImpl {
   public:
     ~KeyImpl() override;

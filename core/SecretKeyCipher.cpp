@@ -28,21 +28,6 @@ SecretKeyCipher::SecretKeyCipher(Cipher::OpMode mode, const Key& key, Key::Algor
 
 SecretKeyCipher::~SecretKeyCipher() { QMSEC_BLOCK(kCoreArea.proc, "SecretKeyCipher Destructor"); }
 
-int SecretKeyCipher::KeyLength(Key::Algorithm algorithm) noexcept {
-    switch (algorithm) {
-        case Key::eDefault:
-        case Key::eBlowfish:
-            return 16;
-        case Key::eDES:
-            return 8;
-        case Key::eDES3:
-            return 24;
-        case Key::eRSA:
-            break;
-    }
-    return 0;
-}
-
 void SecretKeyCipher::Init(Cipher::OpMode mode, const Key& key) {
     QMSEC_BLOCK(kCoreArea.proc, "SecretKeyCipher::Init() ");
     if (key.IsNull() || key.GetType() != Key::eSecretKey)
@@ -76,7 +61,7 @@ void SecretKeyCipher::Init(Cipher::OpMode mode, const Key& key) {
             QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 41, );
     }
 
-    int keyLength = KeyLength(GetAlgorithm());
+    int keyLength = SymmetricKeyLength(GetAlgorithm());
     const CharArray_t& bytes = static_cast<const SecretKey*>(key.GetImpl())->GetBytes();
     if (bytes.GetSize() < keyLength)
         QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 74, << keyLength);

@@ -29,9 +29,6 @@ class SecretKeyCipher : public CipherImpl {
     int Update(const char* in, int length, QmXplArray::CharArray_t& out, int outOffset) override;
     int DoFinal(QmXplArray::CharArray_t& out, int outOffset) override;
 
-    // The key length of an algorithm: 16, 8 or 24; 0 for one that is not symmetric.
-    static int KeyLength(Key::Algorithm algorithm) noexcept;
-
   private:
     void Init(Cipher::OpMode mode, const Key& key);
     // Prepares the context for the next message: a fresh vector when encrypting, none yet when
