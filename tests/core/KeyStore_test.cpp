@@ -1,6 +1,7 @@
 // The key store with real files in a temporary node directory: a fresh store, installing,
 // replacing and removing certificates and keys, what lands on disk and with which permissions,
 // the node key, refused aliases, failures of the file system, traces and the empty handle.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -233,6 +234,37 @@ TEST(KeyStoreTest, SecondObjectSeesChangesAtItsNextCall) {
     EXPECT_TRUE(second.IsCertEntry(String_t("c")));
     // The first object had not seen the index go: its change re-read it, so b stays gone.
     EXPECT_EQ(AliasesOf(second), std::vector<std::string>{"c"});
+}
+
+TEST(KeyStoreTest, EveryIndexVersionIsLaterThanTheOneItReplaces) {
+    // Readers tell versions of the index apart by time, size and inode; a file system clock
+    // that does not advance between two quick writes, and an inode used again, must not make
+    // two versions look alike. So every write gives the index a later time than before.
+    StoreHome home;
+    KeyStore ks;
+    ks.InstallCertificate(String_t("a"), Cert(0), false, false);
+    struct stat previous {};
+    ASSERT_EQ(::stat(home.File("ks.dat").c_str(), &previous), 0);
+    for (int i = 0; i < 200; ++i) {
+        ks.InstallCertificate(String_t("a"), Cert(0), true, i % 2 == 0);
+        struct stat now {};
+        ASSERT_EQ(::stat(home.File("ks.dat").c_str(), &now), 0);
+        int64_t before = previous.st_mtim.tv_sec * 1000000000LL + previous.st_mtim.tv_nsec;
+        int64_t after = now.st_mtim.tv_sec * 1000000000LL + now.st_mtim.tv_nsec;
+        ASSERT_GT(after, before) << i;
+        previous = now;
+    }
+    // The same when the clock has gone back: the index carries a time an hour ahead.
+    struct timespec ahead[2] = {{0, UTIME_OMIT}, {previous.st_mtim.tv_sec + 3600, 5}};
+    ASSERT_EQ(utimensat(AT_FDCWD, home.File("ks.dat").c_str(), ahead, 0), 0);
+    KeyStore other;
+    EXPECT_FALSE(other.IsTrustedCertEntry(String_t("a")));
+    ks.InstallCertificate(String_t("a"), Cert(0), true, true);
+    struct stat now {};
+    ASSERT_EQ(::stat(home.File("ks.dat").c_str(), &now), 0);
+    EXPECT_EQ(now.st_mtim.tv_sec, previous.st_mtim.tv_sec + 3600);
+    EXPECT_EQ(now.st_mtim.tv_nsec, 6);
+    EXPECT_TRUE(other.IsTrustedCertEntry(String_t("a")));
 }
 
 TEST(KeyStoreTest, AliasesAreSortedByUtf16UnitsAndAppended) {
