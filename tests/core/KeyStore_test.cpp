@@ -1,6 +1,8 @@
 // The key store with real files in a temporary node directory: a fresh store, installing,
 // replacing and removing certificates and keys, what lands on disk and with which permissions,
-// the node key, refused aliases, failures of the file system, traces and the empty handle.
+// the node key, refused aliases, failures of the file system, traces, the empty handle
+// and the exports of the shared library.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -608,6 +610,27 @@ TEST(KeyStoreTest, EmptyHandleThrowsNamedAfterTheClass) {
     StringCollection empty;
     static_cast<QmSecCore::Object&>(empty) = QmSecCore::Object();
     EXPECT_THROW(real.Aliases(empty), IllegalStateError_t);
+}
+
+TEST(KeyStoreTest, SharedLibraryExportsOnlyTheChangingMembersOfTheBody) {
+    void* library = dlopen(QMSEC_BINARY_DIR "/libQmSecCore.so", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    for (const char* name :
+         {"_ZN9QmSecCore12KeyStoreImpl18InstallCertificateERKN8QmXplStr8String_tERKNS_"
+          "15X509CertificateEbb",
+          "_ZN9QmSecCore12KeyStoreImpl18InstallCertificateERKN8QmXplStr8String_tERKNS_"
+          "15X509CertificateERKNS_3KeyEbb",
+          "_ZN9QmSecCore12KeyStoreImpl17RemoveCertificateERKN8QmXplStr8String_tE",
+          "_ZN9QmSecCore12KeyStoreImpl16RemovePrivateKeyERKN8QmXplStr8String_tE",
+          "_ZNK9QmSecCore8KeyStoreptEv"}) {
+        EXPECT_NE(dlsym(library, name), nullptr) << name;
+    }
+    // The rest of the body is the library's own.
+    for (const char* name : {"_ZN9QmSecCore12KeyStoreImpl13ReadIndexFileEv",
+                             "_ZN9QmSecCore12KeyStoreImpl11IsCertEntryERKN8QmXplStr8String_tE"}) {
+        EXPECT_EQ(dlsym(library, name), nullptr) << name;
+    }
+    dlclose(library);
 }
 
 }  // namespace
