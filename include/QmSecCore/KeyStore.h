@@ -35,7 +35,9 @@ class KeyStoreImpl;
 //
 // Exceptions common to all methods: KeyStoreException 38 when the index file holds a record it
 // does not understand (at every call until the file is fixed; the file is then never rewritten,
-// so nothing in it is lost), 39 when it cannot be read. Copies of a handle share one store.
+// so nothing in it is lost), 39 when it cannot be read. Copies of a handle share one store;
+// every method but operator-> throws IllegalStateError_t ("KeyStore") on a handle without a
+// body.
 class QMSEC_API KeyStore : public Object {
   public:
     // The store in the node's default directory. Reads the node key (when the store has one)
