@@ -91,7 +91,7 @@ void IsCertEntry_Library(benchmark::State& state) {
 // once more (it is current) and written whole.
 void Install(benchmark::State& state) {
     Store& s = StoreOf(static_cast<int>(state.range(0)));
-    int next = 0;
+    static int next = 0;  // new names across repetitions too
     for (auto _ : state) {
         s.ks->InstallCertificate(String_t("new" + std::to_string(next++)), Certificate(), false,
                                  true);
