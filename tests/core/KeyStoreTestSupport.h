@@ -75,7 +75,8 @@ class StoreHome {
     qmsec_test::TempDir dir_;
 };
 
-// A certificate with its own serial, common name cn, signed by the cached 2048-bit test key.
+// Certificate number n: its own serial and common name "node<n>", signed by the cached 2048-bit
+// test key. Made on first use; call it before threads start.
 inline const qmsec_test::TestCertificate& TestCert(int n) {
     static std::vector<qmsec_test::TestCertificate> made;
     while (static_cast<int>(made.size()) <= n) {
