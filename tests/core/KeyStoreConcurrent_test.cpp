@@ -26,16 +26,6 @@ std::string Alias(int process, int thread, int i) {
     return "p" + std::to_string(process) + "-t" + std::to_string(thread) + "-" + std::to_string(i);
 }
 
-std::string SignatureOf(const Key& key) {
-    QmSecCore::Signature s;
-    s.InitSign(key);
-    CharArray_t data(Arr("compare"));
-    s.Update(data);
-    CharArray_t sig;
-    s.Sign(sig);
-    return Str(sig);
-}
-
 // Runs body in a child process; its exit status is 0 when body returned, 1 when it threw.
 pid_t Spawn(const std::function<void()>& body) {
     pid_t pid = fork();

@@ -37,18 +37,6 @@ const std::string kStoreVector = Unhex(
 
 const char* const kCafe = "caf\xc3\xa9";
 
-// A signature of fixed data under the key: PKCS #1 v1.5 signatures are deterministic, so
-// equal RSA keys give equal signatures.
-std::string SignatureOf(const Key& key) {
-    QmSecCore::Signature s;
-    s.InitSign(key);
-    CharArray_t data(Arr("compare"));
-    s.Update(data);
-    CharArray_t sig;
-    s.Sign(sig);
-    return Str(sig);
-}
-
 std::string Openssl(const std::string& command) {
     qmsec_test::CommandResult r = RunCommand("openssl " + command);
     if (r.status != 0) throw std::runtime_error("failed: " + command);

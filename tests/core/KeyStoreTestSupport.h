@@ -14,6 +14,7 @@
 #include "QmSecCore/Key.h"
 #include "QmSecCore/KeyStore.h"
 #include "QmSecCore/KeyStoreImpl.h"
+#include "QmSecCore/Signature.h"
 #include "QmSecCore/StringCollection.h"
 #include "QmSecCore/X509Certificate.h"
 #include "QmXpl/Message_t.h"
@@ -93,6 +94,18 @@ inline std::string Pem(const X509Certificate& c) {
 }
 
 // The private key of every test certificate.
+// A signature of fixed data under the key: PKCS #1 v1.5 signatures are deterministic, so
+// equal RSA keys give equal signatures.
+inline std::string SignatureOf(const Key& key) {
+    QmSecCore::Signature s;
+    s.InitSign(key);
+    CharArray_t data(qmsec_test::Arr("compare"));
+    s.Update(data);
+    CharArray_t sig;
+    s.Sign(sig);
+    return qmsec_test::Str(sig);
+}
+
 inline Key PrivateKey() {
     const std::string& pem = qmsec_test::TestRsaKey(2048).privatePem;
     return Key(Key::eRSAPrivateKey, pem.data(), static_cast<int>(pem.size()));

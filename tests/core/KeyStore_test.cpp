@@ -33,18 +33,6 @@ using QmXplMsg::IllegalStateError_t;
 
 namespace fs = std::filesystem;
 
-// A signature of fixed data under the key: PKCS #1 v1.5 signatures are deterministic, so
-// equal RSA keys give equal signatures.
-std::string PublicOf(const Key& key) {
-    QmSecCore::Signature s;
-    s.InitSign(key);
-    CharArray_t data(Arr("compare"));
-    s.Update(data);
-    CharArray_t sig;
-    s.Sign(sig);
-    return Str(sig);
-}
-
 TEST(KeyStoreTest, FreshStoreWithoutDirectoryAnswersNothing) {
     StoreHome home;
     KeyStore ks;
@@ -165,11 +153,11 @@ TEST(KeyStoreTest, PrivateKeyRoundTripsAndIsEncrypted) {
     Key key;
     EXPECT_EQ(&ks.GetPrivateKey(String_t("me"), key), &key);
     EXPECT_EQ(key.GetType(), Key::eRSAPrivateKey);
-    EXPECT_EQ(PublicOf(key), PublicOf(PrivateKey()));
+    EXPECT_EQ(SignatureOf(key), SignatureOf(PrivateKey()));
     // Another object (reading nsk.dat itself) reads it too.
     Key again;
     KeyStore().GetPrivateKey(String_t("me"), again);
-    EXPECT_EQ(PublicOf(again), PublicOf(PrivateKey()));
+    EXPECT_EQ(SignatureOf(again), SignatureOf(PrivateKey()));
     // The key only: the certificate list does not show a key-only alias.
     ks.RemoveCertificate(String_t("me"));
     EXPECT_TRUE(ks.IsPrivateKeyEntry(String_t("me")));
@@ -193,7 +181,7 @@ TEST(KeyStoreTest, KeyFileWithoutReplaceStoresCertificateThenRefusesKey) {
     ks.InstallCertificate(String_t("k"), Cert(0), PrivateKey(), true, false);
     EXPECT_NE(home.Read("k_key.dat"), keyFile);
     Key key;
-    EXPECT_EQ(PublicOf(ks.GetPrivateKey(String_t("k"), key)), PublicOf(PrivateKey()));
+    EXPECT_EQ(SignatureOf(ks.GetPrivateKey(String_t("k"), key)), SignatureOf(PrivateKey()));
 }
 
 TEST(KeyStoreTest, KeyThatIsNotAnRsaPrivateKeyIsRefusedBeforeAnythingIsStored) {
@@ -385,7 +373,7 @@ TEST(KeyStoreTest, NodeKeyIsMadeOnceAndKeptWhenItsFileGoes) {
     for (const char* alias : {"a", "b", "c"}) {
         Key key;
         KeyStore().GetPrivateKey(String_t(alias), key);
-        EXPECT_EQ(PublicOf(key), PublicOf(PrivateKey())) << alias;
+        EXPECT_EQ(SignatureOf(key), SignatureOf(PrivateKey())) << alias;
     }
 }
 
@@ -401,7 +389,7 @@ TEST(KeyStoreTest, PrivateKeyWithoutNodeKeyFile) {
               29);
     // One that holds it still can.
     writer.GetPrivateKey(String_t("a"), key);
-    EXPECT_EQ(PublicOf(key), PublicOf(PrivateKey()));
+    EXPECT_EQ(SignatureOf(key), SignatureOf(PrivateKey()));
     // An empty node key file.
     home.Write("nsk.dat", "");
     EXPECT_EQ(ThrownNumber<KeyStoreException>([&] { KeyStore(); }), 21);
