@@ -1,0 +1,140 @@
+// digest, base64, encrypt and decrypt: the primitives over files of any length.
+#include "Cli.h"
+#include "Io.h"
+#include "QmSecCore/Base64.h"
+#include "QmSecCore/Cipher.h"
+#include "QmSecCore/Key.h"
+#include "QmSecCore/MessageDigest.h"
+
+namespace qmsec {
+
+using QmSecCore::Cipher;
+using QmSecCore::Key;
+using QmXplArray::CharArray_t;
+
+namespace {
+
+const OptionSpec kOut{"--out", "-o", "FILE",
+                      "write to FILE (replaced when complete) instead of the standard output"};
+
+int Digest(Invocation& call) {
+    std::string name = call.Value("--algorithm").value_or("sha1");
+    QmSecCore::MessageDigest::Algorithm algorithm;
+    if (name == "sha1") {
+        algorithm = QmSecCore::MessageDigest::eSHA1;
+    } else if (name == "md5") {
+        algorithm = QmSecCore::MessageDigest::eMD5;
+    } else {
+        call.Usage("unknown digest '" + name + "' (sha1 or md5)");
+    }
+    std::vector<std::string> files = call.Args();
+    if (files.empty()) files.push_back("-");
+
+    QmSecCore::MessageDigest digest(algorithm);
+    CharArray_t chunk(kChunk), out;
+    JsonValue json = JsonValue::Array();
+    std::string text;
+    for (const auto& file : files) {
+        Source source(file);
+        Progress progress("digest", source.Size());
+        int n;
+        while ((n = source.Read(chunk.GetData(), chunk.GetSize())) != -1) {
+            digest.Update(chunk.GetData(), n);
+            progress.Add(n);
+        }
+        int length = digest.Digest(out);
+        std::string hex = Hex(out.GetData(), length);
+        json.Push(JsonValue::Object().Set("file", file).Set("algorithm", name).Set("digest", hex));
+        text += hex + "  " + file + "\n";
+    }
+    PrintResult(call, json, text);
+    return kExitOk;
+}
+
+// Streams source through a transform with Update and DoFinal into sink.
+template <class Transform>
+void Pump(Source& source, Sink& sink, const Transform& transform, const char* label) {
+    Progress progress(label, source.Size());
+    CharArray_t chunk(kChunk), out;
+    int n;
+    while ((n = source.Read(chunk.GetData(), chunk.GetSize())) != -1) {
+        int m = transform.Update(chunk.GetData(), n, out, 0);
+        sink.Write(out, m);
+        progress.Add(n);
+    }
+    int m = transform.DoFinal(out, 0);
+    sink.Write(out, m);
+    sink.Commit();
+}
+
+int Base64(Invocation& call) {
+    bool decode = call.Has("--decode");
+    Source source(call.Args().empty() ? "-" : call.Arg(0));
+    Sink sink(call.Value("--out"), 0644, false);
+    QmSecCore::Base64 codec(decode ? QmSecCore::Base64::eDecode : QmSecCore::Base64::eEncode);
+    Pump(source, sink, codec, decode ? "base64 -d" : "base64");
+    return kExitOk;
+}
+
+int Crypt(Invocation& call, Cipher::OpMode mode) {
+    Key::Algorithm algorithm = SymmetricAlgorithm(call);
+    Source source(call.Args().empty() ? "-" : call.Arg(0));
+    Sink sink(call.Value("--out"), 0600, mode == Cipher::eEncrypt);
+    CharArray_t password = ReadPassword(call, mode == Cipher::eEncrypt);
+    Key key(password, algorithm);
+    password.Wipe();
+    Cipher cipher(mode, key, algorithm);
+    Pump(source, sink, cipher, mode == Cipher::eEncrypt ? "encrypt" : "decrypt");
+    return kExitOk;
+}
+
+int Encrypt(Invocation& call) { return Crypt(call, Cipher::eEncrypt); }
+int Decrypt(Invocation& call) { return Crypt(call, Cipher::eDecrypt); }
+
+const std::vector<OptionSpec> kCryptOptions = {
+    {"--algorithm", "", "ALG", "blowfish (default), des or des3"},
+    {"--password-file", "", "FILE", "the password is the first line of FILE"},
+    {"--password-env", "", "VAR", "the password is the value of the environment variable VAR"},
+    kOut};
+
+}  // namespace
+
+void AddDataCommands(CommandTable& table) {
+    table.Add({"digest",
+               "[--algorithm sha1|md5] [FILE...]",
+               0,
+               -1,
+               {{"--algorithm", "", "ALG", "sha1 (default) or md5"}},
+               "print the SHA-1 or MD5 digest of files",
+               "Prints the digest of each FILE (the standard input when none is given or for\n"
+               "'-') as 'HEX  FILE', the form that sha1sum and md5sum read with --check.",
+               true,
+               Digest});
+    table.Add({"base64",
+               "[-d] [FILE] [-o FILE]",
+               0,
+               1,
+               {{"--decode", "-d", "", "decode Base64 text (with or without line breaks)"}, kOut},
+               "Base64-encode or decode",
+               "Encodes FILE (the standard input when not given) as Base64 text in lines of 64\n"
+               "characters, or decodes such text with -d.",
+               false,
+               Base64});
+    table.Add(
+        {"encrypt", "[--algorithm ALG] [--password-file FILE|--password-env VAR] [FILE] [-o FILE]",
+         0, 1, kCryptOptions, "encrypt a file under a password",
+         "Encrypts FILE (the standard input when not given) with Blowfish, DES or Triple-DES\n"
+         "in CBC mode under a key derived from a password (PKCS #12 key derivation). The\n"
+         "output is the random 8-byte vector followed by the ciphertext. Without\n"
+         "--password-file or --password-env the password is asked twice on the terminal.",
+         false, Encrypt});
+    table.Add({"decrypt",
+               "[--algorithm ALG] [--password-file FILE|--password-env VAR] [FILE] [-o FILE]", 0, 1,
+               kCryptOptions, "decrypt what encrypt wrote",
+               "Decrypts what 'qmsec encrypt' wrote with the same algorithm and password. A wrong\n"
+               "password or damaged data fails (mostly as incorrect padding); with -o the file is\n"
+               "then left as it was.",
+               false, Decrypt});
+}
+
+}  // namespace qmsec
