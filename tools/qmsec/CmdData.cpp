@@ -5,6 +5,9 @@
 #include "QmSecCore/Cipher.h"
 #include "QmSecCore/Key.h"
 #include "QmSecCore/MessageDigest.h"
+#include "QmSecIo/Base64OutputStream.h"
+#include "QmSecIo/CipherOutputStream.h"
+#include "QmSecIo/DigestInputStream.h"
 
 namespace qmsec {
 
@@ -37,11 +40,11 @@ int Digest(Invocation& call) {
     for (const auto& file : files) {
         Source source(file);
         Progress progress("digest", source.Size());
+        // What is read through the stream is digested on the way.
+        QmSecIo::DigestInputStream in(source.Stream(), digest);
         int n;
-        while ((n = source.Read(chunk.GetData(), chunk.GetSize())) != -1) {
-            digest.Update(chunk.GetData(), n);
-            progress.Add(n);
-        }
+        while ((n = in.Read(chunk.GetData(), chunk.GetSize())) != -1) progress.Add(n);
+        in.Close();
         int length = digest.Digest(out);
         std::string hex = Hex(out.GetData(), length);
         json.Push(JsonValue::Object().Set("file", file).Set("algorithm", name).Set("digest", hex));
@@ -51,20 +54,18 @@ int Digest(Invocation& call) {
     return kExitOk;
 }
 
-// Streams source through a transform with Update and DoFinal into sink.
-template <class Transform>
-void Pump(Source& source, Sink& sink, const Transform& transform, const char* label) {
+// Copies source into out, a filter stream that transforms on the way, and closes out: its
+// final output goes to the sink below, and a file there takes its place only then. A failure of
+// the final step leaves the sink open, so that no partial file is published.
+void Pump(Source& source, const QmXplIo::OutputStream_t& out, const char* label) {
     Progress progress(label, source.Size());
-    CharArray_t chunk(kChunk), out;
+    CharArray_t chunk(kChunk);
     int n;
     while ((n = source.Read(chunk.GetData(), chunk.GetSize())) != -1) {
-        int m = transform.Update(chunk.GetData(), n, out, 0);
-        sink.Write(out, m);
+        out.Write(chunk.GetData(), n);
         progress.Add(n);
     }
-    int m = transform.DoFinal(out, 0);
-    sink.Write(out, m);
-    sink.Commit();
+    out.Close();
 }
 
 int Base64(Invocation& call) {
@@ -72,7 +73,8 @@ int Base64(Invocation& call) {
     Source source(call.Args().empty() ? "-" : call.Arg(0));
     Sink sink(call.Value("--out"), 0644, false);
     QmSecCore::Base64 codec(decode ? QmSecCore::Base64::eDecode : QmSecCore::Base64::eEncode);
-    Pump(source, sink, codec, decode ? "base64 -d" : "base64");
+    Pump(source, QmSecIo::Base64OutputStream(sink.Stream(), codec),
+         decode ? "base64 -d" : "base64");
     return kExitOk;
 }
 
@@ -84,7 +86,8 @@ int Crypt(Invocation& call, Cipher::OpMode mode) {
     Key key(password, algorithm);
     password.Wipe();
     Cipher cipher(mode, key, algorithm);
-    Pump(source, sink, cipher, mode == Cipher::eEncrypt ? "encrypt" : "decrypt");
+    Pump(source, QmSecIo::CipherOutputStream(sink.Stream(), cipher),
+         mode == Cipher::eEncrypt ? "encrypt" : "decrypt");
     return kExitOk;
 }
 
