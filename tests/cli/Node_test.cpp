@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <set>
 
 #include "cli/CliRunner.h"
@@ -18,7 +17,18 @@ int Mode(const std::string& path) {
     return static_cast<int>(st.st_mode & 07777);
 }
 
-const std::regex kUuid("[0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[0-3][0-9a-f]{3}-[89a-f][0-9a-f]{11}");
+// The form of the library's identifiers: 8-4-4-4-12 lower-case hexadecimal digits, the third
+// group starting with 7, the fourth group's first byte below 0x40, the fifth's 0x80 or above.
+// (Checked by hand: std::regex trips GCC 12's uninitialised-use warning under sanitizers.)
+bool IsUuid(const std::string& s) {
+    if (s.size() != 36) return false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        bool hex = (s[i] >= '0' && s[i] <= '9') || (s[i] >= 'a' && s[i] <= 'f');
+        if (dash ? s[i] != '-' : !hex) return false;
+    }
+    return s[14] == '7' && s[19] >= '0' && s[19] <= '3' && (s[24] >= '8');
+}
 
 TEST(CliInit, CreatesCoreIdAndProtectedSecretOnce) {
     Node node;
@@ -26,7 +36,7 @@ TEST(CliInit, CreatesCoreIdAndProtectedSecretOnce) {
     ASSERT_EQ(first.status, 0) << first;
     Json j = Json::Parse(first.out);
     EXPECT_EQ(j["home"].Str(), node.Home());
-    EXPECT_TRUE(std::regex_match(j["core_id"].Str(), kUuid)) << j["core_id"].Str();
+    EXPECT_TRUE(IsUuid(j["core_id"].Str())) << j["core_id"].Str();
     EXPECT_TRUE(j["core_id_set"].Bool());
     EXPECT_TRUE(j["provider_secret_created"].Bool());
     std::string secret = node.Home() + "/conf/sec/provider.key";
@@ -165,7 +175,7 @@ TEST(CliUuid, GeneratesDistinctIdsOfTheRightForm) {
     while (start < r.out.size()) {
         size_t end = r.out.find('\n', start);
         std::string id = r.out.substr(start, end - start);
-        EXPECT_TRUE(std::regex_match(id, kUuid)) << id;
+        EXPECT_TRUE(IsUuid(id)) << id;
         ids.insert(id);
         start = end + 1;
     }
