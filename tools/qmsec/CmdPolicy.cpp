@@ -1,6 +1,8 @@
 // policy and authz: manager-configuration policies and the authorizer's answers.
 #include <arpa/inet.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -322,6 +324,15 @@ int AuthzDump(Invocation& call) {
         }
     }
 
+    // Columns as wide as their widest entry.
+    auto pad = [](const std::string& s, size_t width) {
+        return s + std::string(width > s.size() ? width - s.size() : 0, ' ');
+    };
+    size_t entityWidth = 0, rightsWidth = 0;
+    for (const auto& [id, rights] : internal) {
+        entityWidth = std::max(entityWidth, id.size());
+        rightsWidth = std::max(rightsWidth, HexMask(rights).size());
+    }
     std::string text = "Entities (" + std::to_string(internal.size()) + "):\n";
     JsonValue entities = JsonValue::Array();
     for (const auto& [id, rights] : internal) {
@@ -330,25 +341,36 @@ int AuthzDump(Invocation& call) {
                           .Set("rights", rights)
                           .Set("rights_hex", HexMask(rights))
                           .Set("roles", Roles(rights)));
-        text += "  " + id + "  " + HexMask(rights) + "  " + Roles(rights) + "\n";
+        text += "  " + pad(id, entityWidth) + "  " + pad(HexMask(rights), rightsWidth) + "  " +
+                Roles(rights) + "\n";
     }
     // A consumer key is the entity's id followed by the consumer's name; the longest entity id
     // in front of it names the entity.
-    text += "Rights on consumers (" + std::to_string(consumers.size()) + "):\n";
-    JsonValue rightsJson = JsonValue::Array();
+    struct Row {
+        std::string entity, consumer;
+        unsigned int rights;
+    };
+    std::vector<Row> rows;
+    size_t consumerWidth = 0;
     for (const auto& [key, rights] : consumers) {
         std::string entity;
         for (const auto& e : internal) {
             if (key.compare(0, e.first.size(), e.first) == 0 && e.first.size() > entity.size())
                 entity = e.first;
         }
-        std::string consumer = key.substr(entity.size());
+        rows.push_back({entity, key.substr(entity.size()), rights});
+        consumerWidth = std::max(consumerWidth, rows.back().consumer.size());
+    }
+    text += "Rights on consumers (" + std::to_string(consumers.size()) + "):\n";
+    JsonValue rightsJson = JsonValue::Array();
+    for (const auto& row : rows) {
         rightsJson.Push(JsonValue::Object()
-                            .Set("entity", entity)
-                            .Set("consumer", consumer)
-                            .Set("rights", rights)
-                            .Set("rights_hex", HexMask(rights)));
-        text += "  " + entity + "  " + consumer + "  " + HexMask(rights) + "\n";
+                            .Set("entity", row.entity)
+                            .Set("consumer", row.consumer)
+                            .Set("rights", row.rights)
+                            .Set("rights_hex", HexMask(row.rights)));
+        text += "  " + pad(row.entity, entityWidth) + "  " + pad(row.consumer, consumerWidth) +
+                "  " + HexMask(row.rights) + "\n";
     }
     JsonValue problemJson = JsonValue::Array();
     if (!problems.empty()) text += "Problems while reading the policies:\n";
