@@ -1,4 +1,9 @@
 // digest, base64, encrypt and decrypt, checked against independent tools.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -56,6 +61,65 @@ TEST(CliDigest, LongFilesMatchSha1sumAndItsCheckMode) {
     EXPECT_EQ(check.status, 0);
     Result md5 = node({"digest", "--algorithm", "md5", file});
     EXPECT_EQ(md5.out, RunCommand("md5sum " + Quote(file)).output);
+}
+
+// Runs qmsec with its standard error on a terminal (a pseudo-terminal the test reads) and
+// returns what appeared there.
+std::string StderrOnTerminal(const Node& node, const std::vector<std::string>& args) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no pty";
+    std::string slavePath = ptsname(master);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, slavePath.c_str(), O_RDWR | O_NOCTTY, 0);
+    std::vector<std::string> argvStrings{QmsecPath()};
+    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argvStrings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStrings = ChildEnvironment({{"QMXPL_HOME", node.Home()}});
+    std::vector<char*> envp;
+    for (auto& e : envStrings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid;
+    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return "no child";
+    std::string seen;
+    char buf[4096];
+    for (;;) {
+        ssize_t n = read(master, buf, sizeof buf);  // EIO once the child has closed the terminal
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        seen.append(buf, static_cast<size_t>(n));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(master);
+    return seen;
+}
+
+TEST(CliDigest, ProgressBarOnlyOnATerminal) {
+    Node node;
+    // A sparse file: long enough to take a while, yet no room on the disk.
+    std::string file = node.File("sparse.bin");
+    {
+        int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, 256LL << 20), 0);
+        close(fd);
+    }
+    Result piped = node({"digest", file});
+    ASSERT_EQ(piped.status, 0) << piped;
+    EXPECT_TRUE(piped.err.empty()) << piped;
+    std::string terminal = StderrOnTerminal(node, {"digest", file});
+    EXPECT_NE(terminal.find("\rdigest ["), std::string::npos) << terminal;
+    EXPECT_NE(terminal.find("% "), std::string::npos) << terminal;
+    EXPECT_NE(terminal.find("256.0 MiB"), std::string::npos) << terminal;
+    // The bar is wiped at the end, so what follows starts on a clean line.
+    EXPECT_EQ(terminal.substr(terminal.size() - 4), "\r\033[K") << terminal;
 }
 
 TEST(CliBase64, EncodesInLinesAndDecodesWithOrWithoutThem) {

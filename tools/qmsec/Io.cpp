@@ -142,7 +142,8 @@ Progress::Progress(const char* label, long long total)
     : label_(label),
       total_(total),
       on_(total >= 16LL * 1024 * 1024 && ::isatty(STDERR_FILENO)),
-      last_(std::chrono::steady_clock::now()) {}
+      // The bar shows at the first step, then at most ten times a second.
+      last_(std::chrono::steady_clock::now() - std::chrono::seconds(1)) {}
 
 Progress::~Progress() {
     if (drawn_) std::fputs("\r\033[K", stderr);
