@@ -2,6 +2,9 @@
 // printed as message lists, --json and --trace.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "cli/CliRunner.h"
 #include "cli/MiniJson.h"
 
@@ -161,6 +164,22 @@ TEST(CliFrame, JsonOutputIsOneValidDocument) {
     Result one = node({"--json", "uuid"});
     ASSERT_EQ(one.status, 0) << one;
     EXPECT_EQ(Json::Parse(one.out).Str().size(), 36u);
+}
+
+TEST(CliInstallation, BringsTheKeyProviderForProducts) {
+    std::string prefix = QMSEC_CLI_PREFIX;
+    EXPECT_TRUE(std::ifstream(prefix + "/include/QmSecKeyProvider/KeyProvider.h").good());
+    bool library = false, targets = false;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(prefix)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind("libQmSecKeyProvider.so", 0) == 0) library = true;
+        if (name == "QmSecCoreTargets.cmake")
+            targets =
+                qmsec_test::ReadFile(entry.path().string()).find("QmSecCore::QmSecKeyProvider") !=
+                std::string::npos;
+    }
+    EXPECT_TRUE(library);
+    EXPECT_TRUE(targets);
 }
 
 }  // namespace
