@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <ostream>
@@ -153,6 +154,79 @@ inline Result Spawn(const std::string& program, const std::vector<std::string>& 
     return result;
 }
 
+struct TerminalRun {
+    int status = -1;
+    std::string terminal;  // everything written to the terminal
+};
+
+// Runs program in a session whose controlling terminal is a pseudo-terminal that the test reads,
+// with standard error (and standard output, when stdoutOnTerminal) on it, standard input from
+// the file inputFile (or /dev/null) and standard output otherwise to /dev/null. Each time the
+// terminal shows another "Password" prompt, the next of answers is typed, with a line feed.
+inline TerminalRun SpawnOnTerminal(const std::string& program, const std::vector<std::string>& args,
+                                   const std::map<std::string, std::string>& env,
+                                   const std::vector<std::string>& answers,
+                                   const std::string& inputFile, bool stdoutOnTerminal) {
+    TerminalRun run;
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        throw std::runtime_error("no pseudo-terminal");
+    std::string slavePath = ptsname(master);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // The first terminal a session leader opens becomes its controlling terminal (/dev/tty).
+    posix_spawn_file_actions_addopen(&actions, 2, slavePath.c_str(), O_RDWR, 0);
+    posix_spawn_file_actions_addopen(
+        &actions, 0, inputFile.empty() ? "/dev/null" : inputFile.c_str(), O_RDONLY, 0);
+    if (stdoutOnTerminal) {
+        posix_spawn_file_actions_adddup2(&actions, 2, 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    std::vector<std::string> argvStrings{program};
+    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argvStrings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStrings = ChildEnvironment(env);
+    std::vector<char*> envp;
+    for (auto& e : envStrings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid;
+    int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        close(master);
+        throw std::runtime_error("cannot start " + program);
+    }
+    size_t answered = 0;
+    char buf[4096];
+    for (;;) {
+        ssize_t n = read(master, buf, sizeof buf);  // EIO once the child has closed the terminal
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        run.terminal.append(buf, static_cast<size_t>(n));
+        size_t prompts = 0;
+        for (size_t at = run.terminal.find("Password"); at != std::string::npos;
+             at = run.terminal.find("Password", at + 1))
+            ++prompts;
+        while (answered < prompts && answered < answers.size()) {
+            std::string line = answers[answered++] + "\n";
+            (void)!write(master, line.data(), line.size());
+        }
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    close(master);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
 // A node directory of its own for one test, removed afterwards, in which qmsec runs.
 class Node {
   public:
@@ -168,6 +242,14 @@ class Node {
                       std::map<std::string, std::string> env = {}) const {
         env["QMXPL_HOME"] = home_;
         return Spawn(QmsecPath(), args, env, input);
+    }
+    // Runs qmsec with the terminal as SpawnOnTerminal describes.
+    TerminalRun OnTerminal(const std::vector<std::string>& args,
+                           const std::vector<std::string>& answers = {},
+                           const std::string& inputFile = "", bool stdoutOnTerminal = false,
+                           std::map<std::string, std::string> env = {}) const {
+        env["QMXPL_HOME"] = home_;
+        return SpawnOnTerminal(QmsecPath(), args, env, answers, inputFile, stdoutOnTerminal);
     }
     // Runs a shell command line in the test directory with this node's QMXPL_HOME.
     Result Shell(const std::string& command) const {

@@ -63,44 +63,6 @@ TEST(CliDigest, LongFilesMatchSha1sumAndItsCheckMode) {
     EXPECT_EQ(md5.out, RunCommand("md5sum " + Quote(file)).output);
 }
 
-// Runs qmsec with its standard error on a terminal (a pseudo-terminal the test reads) and
-// returns what appeared there.
-std::string StderrOnTerminal(const Node& node, const std::vector<std::string>& args) {
-    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no pty";
-    std::string slavePath = ptsname(master);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, slavePath.c_str(), O_RDWR | O_NOCTTY, 0);
-    std::vector<std::string> argvStrings{QmsecPath()};
-    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argvStrings) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings = ChildEnvironment({{"QMXPL_HOME", node.Home()}});
-    std::vector<char*> envp;
-    for (auto& e : envStrings) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t pid;
-    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return "no child";
-    std::string seen;
-    char buf[4096];
-    for (;;) {
-        ssize_t n = read(master, buf, sizeof buf);  // EIO once the child has closed the terminal
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        seen.append(buf, static_cast<size_t>(n));
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(master);
-    return seen;
-}
-
 TEST(CliDigest, ProgressBarOnlyOnATerminal) {
     Node node;
     // A sparse file: long enough to take a while, yet no room on the disk.
@@ -114,7 +76,7 @@ TEST(CliDigest, ProgressBarOnlyOnATerminal) {
     Result piped = node({"digest", file});
     ASSERT_EQ(piped.status, 0) << piped;
     EXPECT_TRUE(piped.err.empty()) << piped;
-    std::string terminal = StderrOnTerminal(node, {"digest", file});
+    std::string terminal = node.OnTerminal({"digest", file}).terminal;
     EXPECT_NE(terminal.find("\rdigest ["), std::string::npos) << terminal;
     EXPECT_NE(terminal.find("% "), std::string::npos) << terminal;
     EXPECT_NE(terminal.find("256.0 MiB"), std::string::npos) << terminal;
@@ -251,6 +213,45 @@ TEST(CliCrypt, WrongPasswordFailsAndLeavesTheOutputFileAlone) {
         node({"decrypt", "--password-env", "PW", "-o", out}, e.out.substr(0, 12), env);
     EXPECT_EQ(truncated.status, 1) << truncated;
     EXPECT_EQ(node.Read("out.txt"), "previous contents");
+}
+
+TEST(CliCrypt, PasswordIsAskedOnTheTerminalWithoutEcho) {
+    Node node;
+    std::string plain = node.Write("plain.txt", "typed on a terminal\n");
+    TerminalRun e =
+        node.OnTerminal({"encrypt", "-o", node.File("plain.enc")}, {"s3cret", "s3cret"}, plain);
+    ASSERT_EQ(e.status, 0) << e.terminal;
+    EXPECT_NE(e.terminal.find("Password: "), std::string::npos) << e.terminal;
+    EXPECT_NE(e.terminal.find("Password again: "), std::string::npos) << e.terminal;
+    EXPECT_EQ(e.terminal.find("s3cret"), std::string::npos) << e.terminal;
+    Result d =
+        node({"decrypt", "--password-env", "PW", node.File("plain.enc")}, "", {{"PW", "s3cret"}});
+    ASSERT_EQ(d.status, 0) << d;
+    EXPECT_EQ(d.out, "typed on a terminal\n");
+    // Decrypting asks once.
+    TerminalRun once =
+        node.OnTerminal({"decrypt", node.File("plain.enc"), "-o", node.File("back")}, {"s3cret"});
+    ASSERT_EQ(once.status, 0) << once.terminal;
+    EXPECT_EQ(once.terminal.find("again"), std::string::npos) << once.terminal;
+    EXPECT_EQ(node.Read("back"), "typed on a terminal\n");
+
+    TerminalRun mismatch =
+        node.OnTerminal({"encrypt", "-o", node.File("x.enc")}, {"one", "two"}, plain);
+    EXPECT_EQ(mismatch.status, 1) << mismatch.terminal;
+    EXPECT_NE(mismatch.terminal.find("The passwords do not match."), std::string::npos)
+        << mismatch.terminal;
+    EXPECT_FALSE(std::ifstream(node.File("x.enc")).good());
+}
+
+TEST(CliCrypt, BinaryOutputIsNotWrittenToATerminal) {
+    Node node;
+    std::string plain = node.Write("plain.txt", "x");
+    TerminalRun r =
+        node.OnTerminal({"encrypt", "--password-env", "PW"}, {}, plain, true, {{"PW", "p"}});
+    EXPECT_EQ(r.status, 2) << r.terminal;
+    EXPECT_NE(r.terminal.find("the output is binary and the standard output is a terminal"),
+              std::string::npos)
+        << r.terminal;
 }
 
 TEST(CliCrypt, MissingOrEmptyPasswordsAreRefused) {
