@@ -118,8 +118,11 @@ TEST(CliFrame, OptionsMayComeAnywhereAfterTheCommandAndDashDashEndsThem) {
 
 TEST(CliFrame, FailuresPrintTheMessageListAndExitWithOne) {
     Node node;
-    Result missing = node({"digest", node.File("no-such-file")});
+    std::string abc = node.Write("abc", "abc");
+    Result missing = node({"digest", node.File("no-such-file"), abc});
     EXPECT_EQ(missing.status, 1) << missing;
+    // The other files are digested all the same.
+    EXPECT_EQ(missing.out, "a9993e364706816aba3e25717850c26c9cd0d89d  " + abc + "\n");
     EXPECT_EQ(missing.err.rfind("ERROR:", 0), 0u) << missing;
     EXPECT_NE(missing.err.find("no-such-file"), std::string::npos) << missing;
     EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos) << missing;

@@ -37,20 +37,30 @@ int Digest(Invocation& call) {
     CharArray_t chunk(kChunk), out;
     JsonValue json = JsonValue::Array();
     std::string text;
+    // Like sha1sum, a file that cannot be read does not keep the others from being digested;
+    // the command fails at the end.
+    QmXplMsg::MessageList_t errors;
     for (const auto& file : files) {
-        Source source(file);
-        Progress progress("digest", source.Size());
-        // What is read through the stream is digested on the way.
-        QmSecIo::DigestInputStream in(source.Stream(), digest);
-        int n;
-        while ((n = in.Read(chunk.GetData(), chunk.GetSize())) != -1) progress.Add(n);
-        in.Close();
+        try {
+            Source source(file);
+            Progress progress("digest", source.Size());
+            // What is read through the stream is digested on the way.
+            QmSecIo::DigestInputStream in(source.Stream(), digest);
+            int n;
+            while ((n = in.Read(chunk.GetData(), chunk.GetSize())) != -1) progress.Add(n);
+            in.Close();
+        } catch (const QmXplMsg::Exception_t& e) {
+            digest.Reset();
+            errors.Add(e.GetMessageList());
+            continue;
+        }
         int length = digest.Digest(out);
         std::string hex = Hex(out.GetData(), length);
         json.Push(JsonValue::Object().Set("file", file).Set("algorithm", name).Set("digest", hex));
         text += hex + "  " + file + "\n";
     }
     PrintResult(call, json, text);
+    if (!errors.IsEmpty()) throw QmXplMsg::RuntimeException_t(errors);
     return kExitOk;
 }
 
