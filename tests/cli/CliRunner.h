@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -54,6 +55,20 @@ inline std::vector<std::string> ChildEnvironment(const std::map<std::string, std
     return env;
 }
 
+// Attributes of every child: a session of its own, so that it has no controlling terminal to ask
+// on, and the default action for SIGPIPE, which the test process ignores (a child that exits
+// without reading all of its input must not kill the test).
+inline void SpawnAttributes(posix_spawnattr_t* attributes) {
+    static const bool pipeIgnored = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+    (void)pipeIgnored;
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_init(attributes);
+    posix_spawnattr_setsigdefault(attributes, &defaults);
+    posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF);
+}
+
 // Runs program with args, feeding input to its standard input (or, with feed, whatever feed
 // writes to the descriptor before closing it), and collects its output. With sink, standard
 // output is handed to sink piece by piece instead of being collected.
@@ -77,10 +92,8 @@ inline Result Spawn(const std::string& program, const std::vector<std::string>& 
     std::vector<char*> envp;
     for (auto& e : envStrings) envp.push_back(e.data());
     envp.push_back(nullptr);
-    // A session of its own: no controlling terminal, so nothing can ask on one.
     posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    SpawnAttributes(&attributes);
     pid_t pid;
     int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawnattr_destroy(&attributes);
@@ -184,8 +197,7 @@ inline TerminalRun SpawnOnTerminal(const std::string& program, const std::vector
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     }
     posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    SpawnAttributes(&attributes);
     std::vector<std::string> argvStrings{program};
     argvStrings.insert(argvStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
