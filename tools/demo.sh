@@ -3,34 +3,92 @@
 set -euo pipefail
 build=$(cd "${1:?usage: demo.sh BUILD_DIR}" && pwd)
 qmsec_bin="$build/tools/qmsec/qmsec"
-home=$(mktemp -d "${TMPDIR:-/tmp}/qmsec-demo.XXXXXX")
-trap 'rm -rf "$home"' EXIT
-export QMXPL_HOME="$home/node"
-cd "$home"
+work=$(mktemp -d "${TMPDIR:-/tmp}/qmsec-demo.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+export QMXPL_HOME="$work/node"
+unset QMXPL_TRACE QMXPL_TRACE_FILE
+cd "$work"
 
 bold=$'\033[1m' dim=$'\033[2m' off=$'\033[0m'
 [ -t 1 ] || { bold='' dim='' off=''; }
-say() { printf '\n%s%s%s\n' "$bold" "$*" "$off"; }
+step=0
+say() {
+    step=$((step + 1))
+    printf '\n%s%d. %s%s\n' "$bold" "$step" "$*" "$off"
+}
+note() { printf '%s\n' "$*"; }
+# The command line as one would type it: arguments with blanks or quotes in single quotes.
+show() {
+    local line="" arg
+    for arg in "$@"; do
+        case $arg in
+            *[[:space:]\'\"\$]*) arg="'${arg//\'/\'\\\'\'}'" ;;
+        esac
+        line+="${line:+ }$arg"
+    done
+    printf '%s$ %s%s\n' "$dim" "$line" "$off"
+}
 # Shows a command as typed, then runs it.
 run() {
-    printf '%s$ %s%s\n' "$dim" "$*" "$off"
+    show "$@"
     "$@"
+}
+# The same, showing only the first line of the output.
+run_brief() {
+    show "$@"
+    "$@" > brief.out
+    head -n 1 brief.out
+}
+# A command that must fail: shown with its error and exit status.
+fails() {
+    show "$@"
+    local status=0
+    "$@" || status=$?
+    [ "$status" -ne 0 ] || { echo "demo: expected '$*' to fail" >&2; exit 1; }
+    printf '%s(exit status %d, as it should be)%s\n' "$dim" "$status" "$off"
 }
 qmsec() { "$qmsec_bin" "$@"; }
 
-say "A fresh node directory: QMXPL_HOME=$QMXPL_HOME"
-say "1. Set the node up: a core id and the key provider's secret."
+printf '%sqmsec, a tour on a fresh node directory%s (QMXPL_HOME=%s)\n' "$bold" "$off" "$QMXPL_HOME"
+
+say "Set the node up: a core id, and the secret under which its private keys are kept."
 run qmsec init
 core_id=$(qmsec config get sec.core CORE_ID)
 
-say "2. Digests, Base64 and password encryption work on files of any size."
-printf 'Quarterly report: all systems nominal.\n' > report.txt
-run qmsec digest report.txt
-run qmsec base64 report.txt
-PASSWORD=correct-horse run qmsec encrypt --algorithm des3 --password-env PASSWORD report.txt -o report.enc
-PASSWORD=correct-horse run qmsec decrypt --algorithm des3 --password-env PASSWORD report.enc
+say "Create a certificate authority the node trusts, and the node's own key and certificate."
+note "Signers are found in the key store by the common name of their certificate; the node's is its core id."
+run_brief qmsec keystore genkey "Demo CA" --trusted --days 3650
+run_brief qmsec keystore genkey "$core_id" --issuer "Demo CA" --days 365
+run qmsec keystore list
 
-say "3. Identifiers for new nodes."
-run qmsec uuid -n 2
 
-say "Done: node $core_id was set up in a temporary directory, which is removed now."
+say "Install a manager-configuration policy and check it; a broken copy shows where it breaks."
+policies="$QMXPL_HOME/data/policies/mgrconf"
+cat > "$policies/site.dat" <<'POLICY'
+RESPMGRCONFIGS
+  RESPMGRCONFIG
+    RESPMGRCFGID "site-1" DESCRIPTION "the site's managers"
+    DEFAULTMANAGER NODE IP 10.0.0.1 "mgr-primary" ID "11111111-2222-4333-8444-555555555555"
+    SECONDARYMANAGERS
+      SECONDARYMANAGER NODE IP 10.0.0.2 "mgr-backup" ID "66666666-7777-4888-9999-aaaaaaaaaaaa"
+    ACTIONALLOWMANAGERS
+POLICY
+cat > "$policies/site.xml" <<'HEADER'
+<header><policy><name>site</name><status>enabled</status>
+  <files><data><file_name>site.dat</file_name></data></files></policy></header>
+HEADER
+run qmsec policy check "$policies/site.dat"
+sed 's/IP 10.0.0.2/IP 0x0A000002/' "$policies/site.dat" > broken.dat
+fails qmsec policy check broken.dat
+
+say "Ask the authorizer: map roles to rights on a consumer, then look at its tables."
+run qmsec config set sec.core.auth.mapping.default app.jobs 15
+run qmsec config set sec.core.auth.mapping.secondary app.jobs 1
+run qmsec authz dump
+run qmsec authz check 66666666-7777-4888-9999-aaaaaaaaaaaa app.jobs 1
+fails qmsec authz check 66666666-7777-4888-9999-aaaaaaaaaaaa app.jobs 0x4
+
+say "Everything has a --json form for scripts, and every failure an exit status."
+run qmsec --json authz rights 11111111-2222-4333-8444-555555555555 app.jobs
+
+printf '\n%sDone.%s The node directory %s is removed now.\n' "$bold" "$off" "$QMXPL_HOME"
