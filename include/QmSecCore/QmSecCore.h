@@ -17,6 +17,7 @@
 #include "QmSecCore/KeyStoreImpl.h"
 #include "QmSecCore/MessageDigest.h"
 #include "QmSecCore/MessageSealer.h"
+#include "QmSecCore/MessageSignature.h"
 #include "QmSecCore/MessageSignatureException.h"
 #include "QmSecCore/MessageUnsealer.h"
 #include "QmSecCore/Object.h"
