@@ -10,6 +10,7 @@
 #include "QmSecCore/Base64.h"
 #include "QmXpl/IOException_t.h"
 #include "QmXpl/Message_t.h"
+#include "support/Bytes.h"
 #include "support/Command.h"
 #include "support/Kat.h"
 #include "support/TempDir.h"
@@ -23,25 +24,11 @@ using QmXplArray::CharArray_t;
 using QmXplMsg::IllegalArgumentError_t;
 using namespace qmsec_test;
 
-std::string Str(const CharArray_t& a, int offset, int length) {
-    return std::string(a.GetData() + offset, static_cast<size_t>(length));
-}
-CharArray_t Arr(const std::string& s) { return CharArray_t(s.data(), static_cast<int>(s.size())); }
 std::string RandomBytes(std::mt19937& rng, size_t n) {
     std::string s(n, '\0');
     for (auto& c : s) c = static_cast<char>(rng());
     return s;
 }
-template <class E, class F>
-int ThrownNumber(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.GetMessageList().Get(0).GetNumber();
-    }
-    return -1;
-}
-
 // Feeds the pieces, then DoFinal; returns everything written.
 std::string Transform(const Base64& codec, const std::vector<std::string>& pieces) {
     CharArray_t out;

@@ -12,6 +12,7 @@
 #include "QmSecCore/CryptImpl.h"
 #include "QmSecCore/QmSecCore.h"
 #include "QmXpl/Message_t.h"
+#include "support/Bytes.h"
 #include "support/Command.h"
 #include "support/TempDir.h"
 #include "support/TraceCapture.h"
@@ -23,11 +24,6 @@ using QmSecCore::CryptImpl;
 using QmSecCore::Key;
 using QmXplArray::CharArray_t;
 using namespace qmsec_test;
-
-std::string Str(const CharArray_t& a) {
-    return std::string(a.GetData(), static_cast<size_t>(a.GetSize()));
-}
-CharArray_t Arr(const std::string& s) { return CharArray_t(s.data(), static_cast<int>(s.size())); }
 
 const std::string kKey = "node key, 24 bytes long!";
 const std::string kOtherKey = "another key of 24 bytes.";
@@ -45,16 +41,6 @@ void ShortProvider(Key& key) { key = Key(Key::eSecretKey, kKey.data(), 8); }
 struct CryptTest : ::testing::Test {
     void TearDown() override { CryptImpl::RegisterFunctionPointer(nullptr); }
 };
-
-template <class E, class F>
-int ThrownNumber(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.GetMessageList().Get(0).GetNumber();
-    }
-    return -1;
-}
 
 TEST_F(CryptTest, WithoutAProviderNothingIsDone) {
     Crypt crypt;

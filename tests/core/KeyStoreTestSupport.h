@@ -17,12 +17,14 @@
 #include "QmSecCore/StringCollection.h"
 #include "QmSecCore/X509Certificate.h"
 #include "QmXpl/Message_t.h"
+#include "support/Bytes.h"
 #include "support/Certificates.h"
 #include "support/Keys.h"
 #include "support/TempDir.h"
 
 namespace keystore_test {
 
+using qmsec_test::ThrownNumber;
 using QmSecCore::Key;
 using QmSecCore::KeyStore;
 using QmSecCore::StringCollection;
@@ -30,12 +32,8 @@ using QmSecCore::X509Certificate;
 using QmXplArray::CharArray_t;
 using QmXplStr::String_t;
 
-inline std::string Str(const CharArray_t& a) {
-    return std::string(a.GetData(), static_cast<size_t>(a.GetSize()));
-}
-inline CharArray_t Arr(const std::string& s) {
-    return CharArray_t(s.data(), static_cast<int>(s.size()));
-}
+using qmsec_test::Arr;
+using qmsec_test::Str;
 
 // The Crypt key of this "node" (20 bytes; Blowfish uses 16).
 inline void NodeProvider(Key& key) { key = Key(Key::eSecretKey, "node-provider-secret", 20); }
@@ -136,14 +134,4 @@ inline std::vector<std::string> AliasesOf(const KeyStore& ks) {
 }
 
 // The catalog number of the first message of what f throws as E, -1 when it throws nothing.
-template <class E, class F>
-int ThrownNumber(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.GetMessageList().Get(0).GetNumber();
-    }
-    return -1;
-}
-
 }  // namespace keystore_test

@@ -10,6 +10,7 @@
 #include "QmSecCore/Key.h"
 #include "QmXpl/IOException_t.h"
 #include "QmXpl/Message_t.h"
+#include "support/Bytes.h"
 #include "support/Command.h"
 #include "support/Kat.h"
 #include "support/Keys.h"
@@ -20,22 +21,6 @@ namespace {
 using QmSecCore::Key;
 using QmXplArray::CharArray_t;
 using namespace qmsec_test;
-
-std::string Str(const CharArray_t& a) {
-    return std::string(a.GetData(), static_cast<size_t>(a.GetSize()));
-}
-CharArray_t Arr(const std::string& s) { return CharArray_t(s.data(), static_cast<int>(s.size())); }
-int Number(const QmXplMsg::Exception_t& e) { return e.GetMessageList().Get(0).GetNumber(); }
-
-template <class E, class F>
-int ThrownNumber(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return Number(e);
-    }
-    return -1;
-}
 
 TEST(KeyTest, PublicKeyRoundTripsThroughPem) {
     const RsaKeyPair& pair = TestRsaKey(2048);

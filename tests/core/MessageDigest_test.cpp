@@ -6,6 +6,7 @@
 
 #include "QmSecCore/MessageDigest.h"
 #include "QmXpl/Message_t.h"
+#include "support/Bytes.h"
 #include "support/Command.h"
 #include "support/Kat.h"
 #include "support/TempDir.h"
@@ -16,12 +17,6 @@ namespace {
 using QmSecCore::MessageDigest;
 using QmXplArray::CharArray_t;
 using namespace qmsec_test;
-
-std::string Str(const CharArray_t& a) {
-    return std::string(a.GetData(), static_cast<size_t>(a.GetSize()));
-}
-
-int MessageNumber(const QmXplMsg::Exception_t& e) { return e.GetMessageList().Get(0).GetNumber(); }
 
 #define EXPECT_MESSAGE(statement, Type, number)            \
     try {                                                  \

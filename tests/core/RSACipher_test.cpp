@@ -8,6 +8,7 @@
 #include "QmSecCore/Key.h"
 #include "QmXpl/IOException_t.h"
 #include "QmXpl/Message_t.h"
+#include "support/Bytes.h"
 #include "support/Command.h"
 #include "support/Kat.h"
 #include "support/Keys.h"
@@ -22,25 +23,11 @@ using QmXplArray::CharArray_t;
 using QmXplMsg::IllegalArgumentError_t;
 using namespace qmsec_test;
 
-std::string Str(const CharArray_t& a, int offset, int length) {
-    return std::string(a.GetData() + offset, static_cast<size_t>(length));
-}
-CharArray_t Arr(const std::string& s) { return CharArray_t(s.data(), static_cast<int>(s.size())); }
 std::string RandomBytes(std::mt19937& rng, size_t n) {
     std::string s(n, '\0');
     for (auto& c : s) c = static_cast<char>(rng());
     return s;
 }
-template <class E, class F>
-int ThrownNumber(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.GetMessageList().Get(0).GetNumber();
-    }
-    return -1;
-}
-
 struct Rsa : ::testing::Test {
     Key priv1024{Key::eRSAPrivateKey, Arr(TestRsaKey(1024).privatePem)};
     Key pub1024{Key::eRSAPublicKey, Arr(TestRsaKey(1024).publicPem)};
@@ -256,7 +243,8 @@ TEST_F(RSACipherTest, InPlaceAndTraces) {
 namespace {
 
 TEST(CipherCertificateTest, EncryptsForTheCertificatesKey) {
-    qmsec_test::TestCertificate cert = qmsec_test::CertificateBuilder().CommonName("recipient").Build();
+    qmsec_test::TestCertificate cert =
+        qmsec_test::CertificateBuilder().CommonName("recipient").Build();
     QmSecCore::X509Certificate x509(cert.pem.data(), static_cast<int>(cert.pem.size()));
     QmSecCore::Cipher enc(QmSecCore::Cipher::eEncrypt, x509, QmSecCore::Key::eRSA);
     EXPECT_EQ(enc.GetAlgorithm(), QmSecCore::Key::eRSA);
@@ -266,7 +254,8 @@ TEST(CipherCertificateTest, EncryptsForTheCertificatesKey) {
                         static_cast<int>(cert.privateKeyPem.size()));
     QmSecCore::Cipher dec(QmSecCore::Cipher::eDecrypt, priv, QmSecCore::Key::eRSA);
     int n = dec.DoFinal(sealed, plain);
-    EXPECT_EQ(std::string(plain.GetData(), static_cast<size_t>(n)), "a secret for the certificate's owner");
+    EXPECT_EQ(std::string(plain.GetData(), static_cast<size_t>(n)),
+              "a secret for the certificate's owner");
     // A symmetric algorithm with a certificate's (RSA) key does not fit.
     EXPECT_THROW(QmSecCore::Cipher(QmSecCore::Cipher::eEncrypt, x509, QmSecCore::Key::eBlowfish),
                  QmXplMsg::IllegalArgumentError_t);

@@ -8,6 +8,7 @@
 #include "QmSecCore/Signature.h"
 #include "QmSecCore/SignatureException.h"
 #include "QmXpl/Message_t.h"
+#include "support/Bytes.h"
 #include "support/Command.h"
 #include "support/Kat.h"
 #include "support/Keys.h"
@@ -19,21 +20,6 @@ using QmSecCore::Key;
 using QmSecCore::Signature;
 using QmXplArray::CharArray_t;
 using namespace qmsec_test;
-
-std::string Str(const CharArray_t& a) {
-    return std::string(a.GetData(), static_cast<size_t>(a.GetSize()));
-}
-CharArray_t Arr(const std::string& s) { return CharArray_t(s.data(), static_cast<int>(s.size())); }
-
-template <class E, class F>
-int ThrownNumber(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.GetMessageList().Get(0).GetNumber();
-    }
-    return -1;
-}
 
 struct KeyFixture : ::testing::Test {
     Key priv{Key::eRSAPrivateKey, Arr(TestRsaKey(2048).privatePem)};

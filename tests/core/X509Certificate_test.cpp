@@ -19,6 +19,7 @@
 #include "QmSecCore/X509Certificate.h"
 #include "QmXpl/Message_t.h"
 #include "X509CertificateImpl.h"
+#include "support/Bytes.h"
 #include "support/Certificates.h"
 #include "support/Command.h"
 #include "support/Kat.h"
@@ -35,22 +36,8 @@ using QmXplArray::CharArray_t;
 using QmXplStr::String_t;
 using namespace qmsec_test;
 
-std::string Str(const CharArray_t& a) {
-    return std::string(a.GetData(), static_cast<size_t>(a.GetSize()));
-}
-CharArray_t Arr(const std::string& s) { return CharArray_t(s.data(), static_cast<int>(s.size())); }
 std::string U8(const String_t& s) { return s.ToUtf8(); }
 X509Certificate Parse(const TestCertificate& c) { return X509Certificate(Arr(c.pem)); }
-
-template <class E, class F>
-int ThrownNumber(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.GetMessageList().Get(0).GetNumber();
-    }
-    return -1;
-}
 
 // What `openssl x509 -noout <options>` prints for the certificate.
 std::string OpensslPrints(const TestCertificate& c, const std::string& options) {
