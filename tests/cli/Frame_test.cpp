@@ -12,10 +12,28 @@ namespace qmsec_cli {
 namespace {
 
 // Every top-level command and group; each must have help of its own.
-const char* const kCommands[] = {"init",         "config get",  "config set", "config unset",
-                                 "config list",  "uuid",        "cert show",  "digest",
-                                 "base64",       "encrypt",     "decrypt",    "policy check",
-                                 "authz rights", "authz check", "authz dump"};
+const char* const kCommands[] = {"init",
+                                 "config get",
+                                 "config set",
+                                 "config unset",
+                                 "config list",
+                                 "uuid",
+                                 "cert show",
+                                 "keystore list",
+                                 "keystore install",
+                                 "keystore export",
+                                 "keystore remove",
+                                 "keystore genkey",
+                                 "digest",
+                                 "base64",
+                                 "encrypt",
+                                 "decrypt",
+                                 "seal",
+                                 "unseal",
+                                 "policy check",
+                                 "authz rights",
+                                 "authz check",
+                                 "authz dump"};
 
 std::vector<std::string> Words(const std::string& path) {
     std::vector<std::string> words;
