@@ -74,7 +74,7 @@ uint32_t Be32(const std::string& s, size_t at) {
            static_cast<uint32_t>(static_cast<unsigned char>(s.at(at + 3)));
 }
 
-[[maybe_unused]] Record Decode(const std::string& encoded) {
+Record Decode(const std::string& encoded) {
     std::string raw = Base64Decode(encoded);
     Record r;
     r.withCert = raw.at(0) == 1;
@@ -92,6 +92,153 @@ uint32_t Be32(const std::string& s, size_t at) {
         EXPECT_EQ(at + 2 + len, raw.size());
     }
     return r;
+}
+
+TEST(CliSign, SignaturesVerifyHereAndWithOpenSslDgst) {
+    SigningNode node;
+    std::string data = RandomBytes(150000, 5);
+    std::string file = node.Write("data.bin", data);
+    Result sign = node.Ok({"sign", file});
+    // Base64 text in lines of 64 characters.
+    EXPECT_EQ(sign.out.find('\n'), 64u) << sign.out;
+    node.Write("data.sig", sign.out);
+    Result verify = node.Ok({"verify", file, "--signature", node.File("data.sig")});
+    EXPECT_EQ(verify.out, "Verified OK: '" + file + "' was signed by 'node-1'\n");
+
+    Record record = Decode(sign.out);
+    EXPECT_FALSE(record.withCert);
+    EXPECT_EQ(record.cn, "node-1");
+    ASSERT_EQ(record.signature.size(), 256u);
+    node.Write("sig.bin", record.signature);
+    node.Ok({"keystore", "export", "node-1", "-o", node.File("node.pem")});
+    auto pub = RunCommand("openssl x509 -pubkey -noout -in " + Quote(node.File("node.pem")) +
+                          " -out " + Quote(node.File("pub.pem")));
+    ASSERT_EQ(pub.status, 0);
+    auto dgst = RunCommand("openssl dgst -sha1 -verify " + Quote(node.File("pub.pem")) +
+                           " -signature " + Quote(node.File("sig.bin")) + " " + Quote(file));
+    EXPECT_EQ(dgst.status, 0) << dgst.output;
+    EXPECT_EQ(dgst.output, "Verified OK\n");
+
+    Result json = node.Ok({"--json", "verify", file, "--signature", node.File("data.sig")});
+    Json j = Json::Parse(json.out);
+    EXPECT_TRUE(j["verified"].Bool());
+    EXPECT_EQ(j["signer"].Str(), "node-1");
+    EXPECT_FALSE(j["certificate_included"].Bool());
+}
+
+TEST(CliSign, SameSignatureAsOpenSslMakesWithTheSameKey) {
+    // PKCS #1 v1.5 is deterministic: with a key installed from outside, what openssl dgst -sign
+    // makes must be byte for byte what the record carries.
+    SigningNode node;
+    qmsec_test::TestCertificate peer = qmsec_test::CertificateBuilder()
+                                           .CommonName("peer")
+                                           .SubjectKey(qmsec_test::TestRsaKey(2048, 7).privatePem)
+                                           .Build();
+    node.Ok({"keystore", "install", "peer", "--trusted", "--cert", node.Write("peer.pem", peer.pem),
+             "--key", node.Write("peer.key", peer.privateKeyPem)});
+    for (size_t size : {size_t{0}, size_t{1}, size_t{65536}, size_t{65537}, size_t{300000}}) {
+        SCOPED_TRACE(size);
+        std::string file = node.Write("data", RandomBytes(size, static_cast<unsigned>(size) + 11));
+        Result sign = node.Ok({"sign", file, "--signer", "peer"});
+        Record record = Decode(sign.out);
+        EXPECT_EQ(record.cn, "peer");
+        auto dgst = RunCommand("openssl dgst -sha1 -sign " + Quote(node.File("peer.key")) +
+                               " -out " + Quote(node.File("openssl.sig")) + " " + Quote(file));
+        ASSERT_EQ(dgst.status, 0) << dgst.output;
+        EXPECT_EQ(qmsec_test::Hex(record.signature), qmsec_test::Hex(node.Read("openssl.sig")));
+        node.Write("data.sig", sign.out);
+        node.Ok({"verify", file, "--signature", node.File("data.sig")});
+    }
+}
+
+TEST(CliSign, SignatureWithCertificateIsTrustedWhereItsIssuerIs) {
+    SigningNode signer("signer");
+    std::string file = signer.Write("msg.txt", "a message from the signer\n");
+    Result sign = signer.Ok({"sign", file, "--with-cert", "-o", signer.File("msg.sig")});
+    EXPECT_TRUE(sign.out.empty());
+    Record record = Decode(signer.Read("msg.sig"));
+    EXPECT_TRUE(record.withCert);
+    EXPECT_EQ(record.certificate, signer.Ok({"keystore", "export", "signer"}).out);
+
+    // A receiver that trusts the signer's CA, and knows nothing of the signer itself.
+    Node receiver;
+    ASSERT_EQ(receiver({"init"}).status, 0);
+    std::string ca = receiver.Write("ca.pem", signer.Ok({"keystore", "export", "Demo CA"}).out);
+    receiver.Write("msg.txt", signer.Read("msg.txt"));
+    receiver.Write("msg.sig", signer.Read("msg.sig"));
+    Result untrusted =
+        receiver({"verify", receiver.File("msg.txt"), "--signature", receiver.File("msg.sig")});
+    EXPECT_EQ(untrusted.status, 1) << untrusted;
+    EXPECT_NE(untrusted.err.find("[sec.core 62] Signer and issuer of signer certificate are not "
+                                 "trusted."),
+              std::string::npos)
+        << untrusted;
+    ASSERT_EQ(receiver({"keystore", "install", "Demo CA", "--cert", ca, "--trusted"}).status, 0);
+    Result ok = receiver(
+        {"--json", "verify", receiver.File("msg.txt"), "--signature", receiver.File("msg.sig")});
+    ASSERT_EQ(ok.status, 0) << ok;
+    Json j = Json::Parse(ok.out);
+    EXPECT_TRUE(j["verified"].Bool());
+    EXPECT_TRUE(j["certificate_included"].Bool());
+    EXPECT_EQ(j["signer"].Str(), "signer");
+
+    // Without the certificate in the signature the receiver would need the signer's entry.
+    Result bare = signer.Ok({"sign", file});
+    receiver.Write("bare.sig", bare.out);
+    Result unknown =
+        receiver({"verify", receiver.File("msg.txt"), "--signature", receiver.File("bare.sig")});
+    EXPECT_EQ(unknown.status, 1) << unknown;
+    EXPECT_NE(unknown.err.find("[sec.core 65]"), std::string::npos) << unknown;
+}
+
+TEST(CliSign, ChangedFilesAndSignaturesFail) {
+    SigningNode node;
+    std::string file = node.Write("report.txt", "Quarterly report: all systems nominal.\n");
+    node.Ok({"sign", file, "-o", node.File("report.sig")});
+    std::string tampered = node.Write("tampered.txt", "Quarterly report: all systems nominal!\n");
+    Result bad = node({"verify", tampered, "--signature", node.File("report.sig")});
+    EXPECT_EQ(bad.status, 1) << bad;
+    EXPECT_NE(bad.err.find("does not match '" + tampered + "'"), std::string::npos) << bad;
+    Result badJson = node({"--json", "verify", tampered, "--signature", node.File("report.sig")});
+    EXPECT_EQ(badJson.status, 1) << badJson;
+    EXPECT_FALSE(Json::Parse(badJson.out)["verified"].Bool());
+
+    // One signature byte changed (the record and its Base64 stay well-formed).
+    std::string sig = node.Read("report.sig");
+    sig[20] = sig[20] == 'A' ? 'B' : 'A';
+    node.Write("changed.sig", sig);
+    Result changed = node({"verify", file, "--signature", node.File("changed.sig")});
+    EXPECT_EQ(changed.status, 1) << changed;
+    node.Write("garbage.sig", "this is no signature\n");
+    Result garbage = node({"verify", file, "--signature", node.File("garbage.sig")});
+    EXPECT_EQ(garbage.status, 1) << garbage;
+    EXPECT_NE(garbage.err.find("Could not verify '" + file + "'"), std::string::npos) << garbage;
+    EXPECT_NE(garbage.err.find("[sec.core 45]"), std::string::npos) << garbage;
+    Result noSig = node({"verify", file});
+    EXPECT_EQ(noSig.status, 2) << noSig;
+    Result bothStdin = node({"verify", "-", "--signature", "-"}, sig);
+    EXPECT_EQ(bothStdin.status, 2) << bothStdin;
+    EXPECT_NE(bothStdin.err.find("cannot both come from the standard input"), std::string::npos)
+        << bothStdin;
+    // The signature from a pipe, the file named.
+    node.Ok({"verify", file, "--signature", "-"}, node.Read("report.sig"));
+    EXPECT_EQ(node({"verify", tampered, "--signature", "-"}, node.Read("report.sig")).status, 1);
+}
+
+TEST(CliSign, SignerMustHaveAKey) {
+    SigningNode node;
+    std::string file = node.Write("f", "x");
+    Result unknown = node({"sign", file, "--signer", "nobody"});
+    EXPECT_EQ(unknown.status, 1) << unknown;
+    EXPECT_NE(unknown.err.find("[sec.core 50]"), std::string::npos) << unknown;
+    Node bare;
+    Result noId = bare({"sign", bare.Write("f", "x")});
+    EXPECT_EQ(noId.status, 1) << noId;
+    EXPECT_NE(noId.err.find("[sec.core 48]"), std::string::npos) << noId;
+    Result fromStdin = node.Ok({"sign", "-", "--signer", "Demo CA"}, "from a pipe");
+    node.Write("pipe.sig", fromStdin.out);
+    node.Write("pipe.txt", "from a pipe");
+    node.Ok({"verify", node.File("pipe.txt"), "--signature", node.File("pipe.sig")});
 }
 
 TEST(CliSeal, RoundTripsEveryAlgorithmAndSize) {
