@@ -61,6 +61,21 @@ run_brief qmsec keystore genkey "Demo CA" --trusted --days 3650
 run_brief qmsec keystore genkey "$core_id" --issuer "Demo CA" --days 365
 run qmsec keystore list
 
+say "Sign a file with the node's key and verify it; a changed copy fails."
+printf 'Quarterly report: all systems nominal.\n' > report.txt
+run qmsec sign report.txt -o report.sig
+run cat report.sig
+run qmsec verify report.txt --signature report.sig
+sed 's/nominal/degraded/' report.txt > tampered.txt
+fails qmsec verify tampered.txt --signature report.sig
+
+say "Seal the file for the holder of the node's certificate, and unseal it with its key."
+run qmsec keystore export "$core_id" -o node.pem
+run qmsec seal report.txt --to node.pem -o report.sealed
+note "$(wc -c < report.sealed) bytes: the header length, the RSA-encrypted secret, the vector and the ciphertext."
+run qmsec unseal report.sealed
+note "The CA's key is not the one it was sealed for:"
+fails qmsec unseal report.sealed --key-alias "Demo CA"
 
 say "Install a manager-configuration policy and check it; a broken copy shows where it breaks."
 policies="$QMXPL_HOME/data/policies/mgrconf"
