@@ -184,7 +184,9 @@ void AddMessageCommands(CommandTable& table) {
                "verify a signed file",
                "Verifies FILE against the signature in SIGFILE. The signer is trusted when its\n"
                "certificate, or its issuer's, is a trusted entry of the key store; then the\n"
-               "signature must match every byte of the file. Fails, saying why, otherwise.",
+               "signature must match every byte of the file. Fails, saying why, otherwise.\n"
+               "\n"
+               "FILE or SIGFILE may be '-' for the standard input, but not both.",
                true,
                Verify});
     table.Add({"seal",
