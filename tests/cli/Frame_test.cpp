@@ -2,6 +2,7 @@
 // printed as message lists, --json and --trace.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 
@@ -71,6 +72,52 @@ TEST(CliFrame, HelpAtEveryLevelSucceedsAndNamesTheUsage) {
     EXPECT_EQ(config.status, 0) << config;
     EXPECT_NE(config.out.find("config list"), std::string::npos) << config;
     EXPECT_EQ(config.out.find("authz dump"), std::string::npos) << config;
+}
+
+// Whether text names the option itself, not merely a longer one that begins with it.
+bool Mentions(const std::string& text, const std::string& option) {
+    for (size_t at = text.find(option); at != std::string::npos; at = text.find(option, at + 1)) {
+        char next = at + option.size() < text.size() ? text[at + option.size()] : ' ';
+        if (!std::isalnum(static_cast<unsigned char>(next)) && next != '-') return true;
+    }
+    return false;
+}
+
+// The user guide keeps up with the tool: every command that the help lists is described there,
+// with every option its own help names.
+TEST(CliFrame, GuideDescribesEveryCommandAndOption) {
+    std::ifstream in(std::string(QMSEC_SOURCE_DIR) + "/docs/qmsec.md");
+    ASSERT_TRUE(in) << "docs/qmsec.md";
+    std::string guide((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Node node;
+    Result top = node({"--help"});
+    ASSERT_EQ(top.status, 0) << top;
+    size_t at = top.out.find("Commands:\n");
+    ASSERT_NE(at, std::string::npos) << top;
+    std::vector<std::string> commands;
+    for (size_t line = top.out.find('\n', at) + 1; top.out.compare(line, 2, "  ") == 0;
+         line = top.out.find('\n', line) + 1) {
+        size_t end = top.out.find("  ", line + 2);
+        commands.push_back(top.out.substr(line + 2, end - line - 2));
+    }
+    EXPECT_GE(commands.size(), std::size(kCommands));
+    for (const std::string& command : commands) {
+        // "**`qmsec config get ...`**" or, after the first of a group, "**`config set ...`**".
+        EXPECT_TRUE(guide.find("`qmsec " + command) != std::string::npos ||
+                    guide.find("**`" + command) != std::string::npos)
+            << command;
+        std::vector<std::string> args = Words(command);
+        args.push_back("--help");
+        Result help = node(args);
+        size_t options = help.out.find("Options:\n"), global = help.out.find("Global options:");
+        if (options == std::string::npos) continue;
+        for (size_t dash = help.out.find(" --", options); dash < global;
+             dash = help.out.find(" --", dash + 1)) {
+            size_t end = help.out.find_first_of(" \n=", dash + 1);
+            std::string option = help.out.substr(dash + 1, end - dash - 1);
+            EXPECT_TRUE(Mentions(guide, option)) << command << " " << option;
+        }
+    }
 }
 
 TEST(CliFrame, VersionNamesToolAndLibrary) {
