@@ -108,15 +108,20 @@ void MessageSignerImpl::Update(const QmXplIo::InputStream_t& in) {
 MessageSignature MessageSignerImpl::Sign(bool includeCertificate) {
     QMSEC_BLOCK(kCoreArea.proc, "MessageSignerImpl::Sign(bool)");
     try {
+        // The certificate is looked up before the signature is finished: finishing consumes
+        // what was fed, and a signer whose certificate is missing keeps the data, so that the
+        // caller can still sign it without one.
+        X509Certificate certificate;
+        if (includeCertificate) {
+            KeyStore store;
+            if (!store.IsCertEntry(signerName_))
+                QMSEC_THROW_MSG(kCoreArea, MessageSignatureException, 53, << signerName_);
+            store.GetCertificate(signerName_, certificate);
+        }
         CharArray_t bytes;
         signature_.Sign(bytes);
         if (!includeCertificate)
             return MessageSignature(new MessageSignatureImpl(bytes, signerName_));
-        KeyStore store;
-        if (!store.IsCertEntry(signerName_))
-            QMSEC_THROW_MSG(kCoreArea, MessageSignatureException, 53, << signerName_);
-        X509Certificate certificate;
-        store.GetCertificate(signerName_, certificate);
         return MessageSignature(new MessageSignatureImpl(bytes, certificate));
     } catch (const SecCoreException& e) {
         QMSEC_THROW(kCoreArea, MessageSignatureException,

@@ -40,7 +40,8 @@ class QMSEC_API MessageSigner : public Object {
     // Signs what was fed since the last Sign. With includeCertificate the signer's certificate is
     // read from the key store and carried in the signature, else only the signer's name.
     // MessageSignatureException 54 when signing fails or the store has no certificate (message
-    // 53) or cannot give it; the cause is attached as details.
+    // 53) or cannot give it; the cause is attached as details. When the certificate is what
+    // failed, the data fed so far is kept: Sign(false) can still sign it.
     MessageSignature Sign(bool includeCertificate);
 
   private:

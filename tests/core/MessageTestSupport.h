@@ -2,7 +2,8 @@
 // and key store, and a hierarchy of real certificates made at test time: a trusted authority and
 // nodes it issued, self-signed nodes, an expired and a not yet valid certificate, a second
 // certificate with the same common name, an expired authority, a forgery that names the trusted
-// authority as issuer, and a node of an authority the store does not trust.
+// authority as issuer, and nodes of an authority the store does not trust (one of them trusted
+// itself, with a namesake under another key).
 #pragma once
 
 #include <stdlib.h>
@@ -88,6 +89,8 @@ struct Hierarchy {
     TestCertificate nodeD;    // issued by Old CA; stored plain
     TestCertificate forged;   // issuer "Test CA", signed by the rogue key; stored plain
     TestCertificate nodeE;    // issued by Other CA; stored plain
+    TestCertificate nodeF;    // issued by Other CA; stored trusted
+    TestCertificate nodeF2;   // issued by Other CA, also called "nodeF", another key
 
     static const Hierarchy& Get() {
         static const Hierarchy h;
@@ -124,6 +127,8 @@ struct Hierarchy {
         nodeD = issued("nodeD", oldCa, 6).Build();
         forged = issued("forged", rogueCa, 6).Build();
         nodeE = issued("nodeE", otherCa, 6).Build();
+        nodeF = issued("nodeF", otherCa, 9).Build();
+        nodeF2 = issued("nodeF", otherCa, 10).Build();
     }
 };
 
@@ -145,6 +150,7 @@ inline void InstallHierarchy() {
     store.InstallCertificate(String_t("nodeD"), Cert(h.nodeD), false, false);
     store.InstallCertificate(String_t("forged"), Cert(h.forged), false, false);
     store.InstallCertificate(String_t("nodeE"), Cert(h.nodeE), false, false);
+    store.InstallCertificate(String_t("nodeF"), Cert(h.nodeF), false, true);
 }
 
 // SHA-1 RSA signature bytes over data with the certificate's key, made with Signature alone.
