@@ -1,6 +1,7 @@
 // sign, verify, seal and unseal between nodes, and signatures checked by openssl dgst.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 
 #include "cli/CliRunner.h"
@@ -235,6 +236,24 @@ TEST(CliSign, SignerMustHaveAKey) {
     Result noId = bare({"sign", bare.Write("f", "x")});
     EXPECT_EQ(noId.status, 1) << noId;
     EXPECT_NE(noId.err.find("[sec.core 48]"), std::string::npos) << noId;
+    // A key whose certificate was removed signs by name, but cannot carry the certificate; the
+    // output file is not made.
+    node.Ok({"keystore", "genkey", "lonely"});
+    node.Ok({"keystore", "remove", "lonely", "--cert"});
+    Result noCert =
+        node({"sign", file, "--signer", "lonely", "--with-cert", "-o", node.File("l.sig")});
+    EXPECT_EQ(noCert.status, 1) << noCert;
+    EXPECT_NE(noCert.err.find("[sec.core 53] No certificate for signer 'lonely'"),
+              std::string::npos)
+        << noCert;
+    EXPECT_FALSE(std::filesystem::exists(node.File("l.sig")));
+    node.Ok({"sign", file, "--signer", "lonely", "-o", node.File("l.sig")});
+    Result unverifiable = node({"verify", file, "--signature", node.File("l.sig")});
+    EXPECT_EQ(unverifiable.status, 1) << unverifiable;
+    EXPECT_NE(unverifiable.err.find("[sec.core 65]"), std::string::npos) << unverifiable;
+    EXPECT_EQ(node({"sign", file, "--signer", ""}).status, 2);
+    EXPECT_EQ(node({"sign"}).status, 2);
+
     Result fromStdin = node.Ok({"sign", "-", "--signer", "Demo CA"}, "from a pipe");
     node.Write("pipe.sig", fromStdin.out);
     node.Write("pipe.txt", "from a pipe");
