@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "cli/CliRunner.h"
@@ -347,6 +348,37 @@ TEST(CliSeal, DamagedInputAndBadRecipientsFail) {
     Result missing = node({"seal", file, "--to-alias", "nobody"});
     EXPECT_EQ(missing.status, 1) << missing;
     EXPECT_NE(missing.err.find("[sec.core 25]"), std::string::npos) << missing;
+}
+
+TEST(CliMessage, ProgressBarOnATerminalForLongFiles) {
+    SigningNode node;
+    // A sparse file: long enough for the bar, yet no room on the disk.
+    std::string file = node.File("sparse.bin");
+    {
+        std::ofstream out(file, std::ios::binary);
+        out.seekp((32LL << 20) - 1);
+        out.put('x');
+    }
+    std::vector<std::vector<std::string>> commands = {
+        {"sign", file, "-o", node.File("sparse.sig")},
+        {"verify", file, "--signature", node.File("sparse.sig")},
+        {"seal", file, "--to-alias", "node-1", "-o", node.File("sparse.sealed")},
+        {"unseal", node.File("sparse.sealed"), "-o", node.File("sparse.out")}};
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args[0]);
+        TerminalRun run = node.OnTerminal(args);
+        const std::string& terminal = run.terminal;
+        EXPECT_EQ(run.status, 0) << terminal;
+        EXPECT_NE(terminal.find("\r" + args[0] + " ["), std::string::npos) << terminal;
+        EXPECT_NE(terminal.find("32.0 MiB"), std::string::npos) << terminal;
+        ASSERT_GE(terminal.size(), 4u);
+        EXPECT_EQ(terminal.substr(terminal.size() - 4), "\r\033[K") << terminal;
+        // Piped, nothing but results: no bar.
+        Result piped = node(args);
+        EXPECT_EQ(piped.status, 0) << piped;
+        EXPECT_TRUE(piped.err.empty()) << piped;
+    }
+    EXPECT_EQ(node.Read("sparse.out"), qmsec_test::ReadFile(file));
 }
 
 }  // namespace
