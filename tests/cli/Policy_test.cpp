@@ -1,0 +1,230 @@
+// policy check and the authorizer's answers on a node with configuration and policies.
+#include <gtest/gtest.h>
+
+#include "cli/CliRunner.h"
+#include "cli/MiniJson.h"
+
+namespace qmsec_cli {
+namespace {
+
+const std::string kPolicies = std::string(QMSEC_SOURCE_DIR) + "/tests/auth/data/policy/";
+
+TEST(CliPolicy, ValidFileShowsItsManagers) {
+    Node node;
+    std::string file = node.Write("site.dat",
+                                  "RESPMGRCONFIGS\n"
+                                  "  RESPMGRCONFIG RESPMGRCFGID \"cfg-1\" DESCRIPTION \"site\"\n"
+                                  "    DEFAULTMANAGER NODE IP 10.0.0.1 \"mgr-a\" ID \"id-a\"\n"
+                                  "    SECONDARYMANAGERS\n"
+                                  "      SECONDARYMANAGER NODE IP 10.0.0.2 \"mgr-b\" ID \"id-b\"\n"
+                                  "    ACTIONALLOWMANAGERS\n"
+                                  "      ACTIONALLOWMANAGER NODE DEC \"vax\"\n");
+    Result r = node({"--json", "policy", "check", file});
+    ASSERT_EQ(r.status, 0) << r;
+    Json j = Json::Parse(r.out);
+    EXPECT_TRUE(j["valid"].Bool());
+    ASSERT_EQ(j["configurations"].Size(), 1u);
+    const Json& cfg = j["configurations"][0];
+    EXPECT_EQ(cfg["id"].Str(), "cfg-1");
+    EXPECT_EQ(cfg["description"].Str(), "site");
+    EXPECT_EQ(cfg["default_manager"]["name"].Str(), "mgr-a");
+    EXPECT_EQ(cfg["default_manager"]["ip"].Str(), "10.0.0.1");
+    EXPECT_EQ(cfg["default_manager"]["core_id"].Str(), "id-a");
+    EXPECT_EQ(cfg["secondary_managers"][0]["core_id"].Str(), "id-b");
+    EXPECT_TRUE(cfg["action_allowed_managers"][0]["core_id"].IsNull());
+    EXPECT_EQ(cfg["action_allowed_managers"][0]["name"].Str(), "vax");
+
+    Result text = node({"policy", "check", file});
+    ASSERT_EQ(text.status, 0) << text;
+    EXPECT_NE(text.out.find(file + ": valid, 1 manager configuration\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.out.find("default manager  mgr-a (10.0.0.1) id id-a"), std::string::npos)
+        << text;
+    EXPECT_NE(text.out.find("vax without id"), std::string::npos) << text;
+
+    Result empty = node({"policy", "check", kPolicies + "edge/empty.dat"});
+    EXPECT_EQ(empty.status, 0) << empty;
+    EXPECT_NE(empty.out.find("valid, 0 manager configurations"), std::string::npos) << empty;
+}
+
+TEST(CliPolicy, SyntaxErrorsNameLineTokenAndCode) {
+    Node node;
+    std::string file = kPolicies + "errors/err_secondary.dat";
+    Result r = node({"policy", "check", file});
+    EXPECT_EQ(r.status, 1) << r;
+    EXPECT_TRUE(r.out.empty()) << r;
+    EXPECT_NE(r.err.find("[sec.core 6] Could not read policy data file '" + file +
+                         "'. Syntax error in line 6 near '0x0A000002' (error code: 6)."),
+              std::string::npos)
+        << r;
+    Result json = node({"--json", "policy", "check", file});
+    EXPECT_EQ(json.status, 1) << json;
+    Json j = Json::Parse(json.out);
+    EXPECT_FALSE(j["valid"].Bool());
+    EXPECT_EQ(j["error"]["line"].Number(), 6);
+    EXPECT_EQ(j["error"]["token"].Str(), "0x0A000002");
+    EXPECT_EQ(j["error"]["code"].Number(), 6);
+    EXPECT_EQ(j["error"]["meaning"].Str(), "secondary managers");
+
+    // Of two errors the last is reported.
+    Result two = node({"--json", "policy", "check", kPolicies + "edge/two_errors.dat"});
+    EXPECT_EQ(two.status, 1) << two;
+    EXPECT_EQ(Json::Parse(two.out)["error"]["line"].Number(), 7);
+}
+
+TEST(CliPolicy, SeveralFilesAreAllCheckedAndAnyFailureFails) {
+    Node node;
+    std::string good = kPolicies + "edge/node_without_id.dat";
+    std::string bad = kPolicies + "errors/err_status_vars.dat";
+    std::string missing = node.File("missing.dat");
+    Result r = node({"--json", "policy", "check", good, bad, missing});
+    EXPECT_EQ(r.status, 1) << r;
+    Json j = Json::Parse(r.out);
+    ASSERT_EQ(j.Size(), 3u);
+    EXPECT_TRUE(j[0]["valid"].Bool());
+    EXPECT_FALSE(j[1]["valid"].Bool());
+    EXPECT_EQ(j[1]["error"]["code"].Number(), 14);
+    EXPECT_FALSE(j[2]["valid"].Bool());
+    EXPECT_EQ(j[2]["error"].Str(), "no such file");
+    EXPECT_NE(r.err.find("Could not read policy data file '" + missing + "'. No such file."),
+              std::string::npos)
+        << r;
+}
+
+// A node with this node's id, an authorization manager, mappings and one enabled policy.
+class AuthzNode : public Node {
+  public:
+    AuthzNode() {
+        Set("sec.core", "CORE_ID", kSelf);
+        Set("sec.core.auth", "MANAGER_ID", kManager);
+        Set("sec.core.auth.mapping.manager", "app.admin", "255");
+        Set("sec.core.auth.mapping.default", "app.agent", "12");
+        Set("sec.core.auth.mapping.secondary", "app.agent", "3");
+        Set("sec.core.auth.mapping.actionallow", "app.actions", "64");
+        Write("node/data/policies/mgrconf/site.xml",
+              "<header><policy><name>site</name><status>enabled</status><files><data>"
+              "<file_name>site.dat</file_name></data></files></policy></header>");
+        Write("node/data/policies/mgrconf/site.dat",
+              "RESPMGRCONFIGS RESPMGRCONFIG DESCRIPTION \"site\"\n"
+              "  DEFAULTMANAGER NODE IP 10.0.0.1 \"a\" ID \"" +
+                  kDefault +
+                  "\"\n"
+                  "  SECONDARYMANAGERS SECONDARYMANAGER NODE IP 10.0.0.2 \"b\" ID \"" +
+                  kSecondary +
+                  "\"\n"
+                  "  ACTIONALLOWMANAGERS ACTIONALLOWMANAGER NODE IP 10.0.0.3 \"c\" ID \"" +
+                  kSecondary + "\"\n");
+        Write("node/data/policies/mgrconf/off.xml",
+              "<header><policy><name>off</name><status>Disabled</status><files><data>"
+              "<file_name>off.dat</file_name></data></files></policy></header>");
+    }
+    void Set(const std::string& ns, const std::string& key, const std::string& value) {
+        Result r = (*this)({"config", "set", ns, key, value});
+        ASSERT_EQ(r.status, 0) << r;
+    }
+    const std::string kSelf = "5f0c6a8e-1b2d-4c3e-8f9a-0b1c2d3e4f50";
+    const std::string kManager = "2a7d4c1e-9b8f-4e6d-a5c3-1f2e3d4c5b6a";
+    const std::string kDefault = "11111111-1111-1111-1111-111111111111";
+    const std::string kSecondary = "22222222-2222-2222-2222-222222222222";
+};
+
+TEST(CliAuthz, RightsAndChecksFollowRolesAndMappings) {
+    AuthzNode node;
+    Result manager = node({"authz", "rights", node.kManager, "app.admin"});
+    ASSERT_EQ(manager.status, 0) << manager;
+    EXPECT_EQ(manager.out, "0xff\n");
+    Result json = node({"--json", "authz", "rights", node.kSecondary, "app.agent"});
+    ASSERT_EQ(json.status, 0) << json;
+    Json j = Json::Parse(json.out);
+    EXPECT_EQ(j["rights"].Number(), 3);
+    EXPECT_EQ(j["rights_hex"].Str(), "0x3");
+    // The secondary manager is also action-allowed: both roles' rights are there.
+    EXPECT_EQ(node({"authz", "rights", node.kSecondary, "app.actions"}).out, "0x40\n");
+    EXPECT_EQ(node({"authz", "rights", node.kDefault, "app.agent"}).out, "0xc\n");
+    EXPECT_EQ(node({"authz", "rights", "nobody", "app.agent"}).out, "0x0\n");
+
+    Result all = node({"authz", "check", node.kDefault, "app.agent", "12"});
+    EXPECT_EQ(all.status, 0) << all;
+    EXPECT_EQ(all.out, "allowed\n");
+    Result partly = node({"authz", "check", node.kDefault, "app.agent", "0x6"});
+    EXPECT_EQ(partly.status, 1) << partly;
+    EXPECT_EQ(partly.out, "denied\n");
+    EXPECT_TRUE(partly.err.empty()) << partly;
+    Result any = node({"--json", "authz", "check", node.kDefault, "app.agent", "0x6", "--any"});
+    EXPECT_EQ(any.status, 0) << any;
+    Json a = Json::Parse(any.out);
+    EXPECT_TRUE(a["allowed"].Bool());
+    EXPECT_EQ(a["mode"].Str(), "any");
+    // The node itself may do anything, mapped or not.
+    EXPECT_EQ(node({"authz", "check", node.kSelf, "no.such.consumer", "0xffffffff"}).status, 0);
+}
+
+TEST(CliAuthz, DumpShowsTablesRolesAndPolicyProblems) {
+    AuthzNode node;
+    node.Write("node/data/policies/mgrconf/broken.xml", "<header><policy>");
+    Result r = node({"--json", "authz", "dump"});
+    ASSERT_EQ(r.status, 0) << r;
+    Json j = Json::Parse(r.out);
+    EXPECT_EQ(j["policy_directory"].Str(), node.Home() + "/data/policies/mgrconf");
+    std::map<std::string, std::pair<long long, std::string>> entities;
+    for (size_t i = 0; i < j["entities"].Size(); ++i) {
+        const Json& e = j["entities"][i];
+        entities[e["entity"].Str()] = {e["rights"].Number(), e["roles"].Str()};
+    }
+    ASSERT_EQ(entities.size(), 4u) << r.out;
+    EXPECT_EQ(entities[node.kSelf].first, 0xffffffffLL);
+    EXPECT_EQ(entities[node.kSelf].second, "this node");
+    EXPECT_EQ(entities[node.kManager].second, "authorization manager");
+    EXPECT_EQ(entities[node.kDefault].first, 0x10);
+    EXPECT_EQ(entities[node.kSecondary].first, 0x60);
+    EXPECT_EQ(entities[node.kSecondary].second, "secondary manager, action-allowed manager");
+    bool found = false;
+    for (size_t i = 0; i < j["consumer_rights"].Size(); ++i) {
+        const Json& c = j["consumer_rights"][i];
+        if (c["entity"].Str() == node.kSecondary && c["consumer"].Str() == "app.agent") {
+            EXPECT_EQ(c["rights"].Number(), 3);
+            found = true;
+        }
+    }
+    EXPECT_TRUE(found) << r.out;
+    ASSERT_EQ(j["problems"].Size(), 1u) << r.out;
+    EXPECT_NE(j["problems"][0].Str().find("broken.xml"), std::string::npos) << r.out;
+    // The dump does not leak the trace lines it catches onto standard error.
+    EXPECT_TRUE(r.err.empty()) << r;
+
+    Result text = node({"authz", "dump"});
+    ASSERT_EQ(text.status, 0) << text;
+    EXPECT_NE(text.out.find("Entities (4):"), std::string::npos) << text;
+    // One line per entity and consumer, in columns.
+    size_t line = text.out.find("  " + node.kManager + "  app.admin ");
+    ASSERT_NE(line, std::string::npos) << text;
+    std::string row = text.out.substr(line, text.out.find('\n', line) - line);
+    EXPECT_EQ(row.substr(row.size() - 6), "  0xff") << row;
+    EXPECT_NE(text.out.find("Problems while reading the policies:"), std::string::npos) << text;
+}
+
+TEST(CliAuthz, DumpPassesOnTheTraceLinesThatWereAskedFor) {
+    AuthzNode node;
+    Result r = node({"--trace", "sec.core.auth=9", "authz", "dump"});
+    ASSERT_EQ(r.status, 0) << r;
+    EXPECT_NE(r.err.find("Added right 0x1 to internal entity '" + node.kManager), std::string::npos)
+        << r;
+    // The dump's own lines were not asked for.
+    EXPECT_EQ(r.err.find("Starting dump"), std::string::npos) << r;
+    Result all = node({"--trace", "sec.core.auth=0x19", "authz", "dump"});
+    EXPECT_NE(all.err.find("Starting dump"), std::string::npos) << all;
+}
+
+TEST(CliAuthz, EmptyNodeHasNoEntitiesAndNoProblems) {
+    Node node;
+    Result r = node({"--json", "authz", "dump"});
+    ASSERT_EQ(r.status, 0) << r;
+    Json j = Json::Parse(r.out);
+    EXPECT_EQ(j["entities"].Size(), 0u);
+    EXPECT_EQ(j["problems"].Size(), 0u);
+    Result check = node({"authz", "check", "x", "y", "0"});
+    EXPECT_EQ(check.status, 1) << check;
+}
+
+}  // namespace
+}  // namespace qmsec_cli

@@ -1,0 +1,412 @@
+// cert and keystore: certificates in files and in the node's key store.
+#include <cstdlib>
+#include <set>
+
+#include "Cli.h"
+#include "Io.h"
+#include "Names.h"
+#include "Pki.h"
+#include "QmSecCore/Key.h"
+#include "QmSecCore/KeyStore.h"
+#include "QmSecCore/Signature.h"
+#include "QmSecCore/StringCollection.h"
+#include "QmSecCore/X509Certificate.h"
+#include "QmXpl/DirLister_t.h"
+#include "QmXpl/Dir_t.h"
+#include "QmXpl/File_t.h"
+
+namespace qmsec {
+
+using QmSecCore::Key;
+using QmSecCore::KeyStore;
+using QmSecCore::X509Certificate;
+using QmXplArray::CharArray_t;
+using QmXplStr::String_t;
+
+namespace {
+
+// What a person wants to know about a certificate, as JSON members and text lines.
+struct CertFacts {
+    JsonValue json = JsonValue::Object();
+    std::string text;
+    bool brief = false;  // the text leaves out the whole names, the serial and self-signing
+    void Add(const std::string& key, const std::string& label, JsonValue value,
+             const std::string& shown, bool detail = false) {
+        json.Set(key, std::move(value));
+        if (brief && detail) return;
+        text += "  " + label + std::string(label.size() < 13 ? 13 - label.size() : 1, ' ') + shown +
+                "\n";
+    }
+};
+
+CertFacts Describe(const X509Certificate& cert, bool brief = false) {
+    CertFacts f;
+    f.brief = brief;
+    std::string subjectCn = cert.GetSubjectCN().ToUtf8();
+    std::string issuerCn = cert.GetIssuerCN().ToUtf8();
+    std::string subjectDn = cert.GetSubjectDN().ToUtf8();
+    std::string issuerDn = cert.GetIssuerDN().ToUtf8();
+    bool valid = cert.CheckValidity();
+    bool selfSigned = subjectDn == issuerDn && cert.Verify(cert.GetPublicKey());
+    f.Add("subject_cn", "subject CN", subjectCn, subjectCn);
+    f.Add("subject", "subject", subjectDn, subjectDn, true);
+    f.Add("issuer_cn", "issuer CN", issuerCn, issuerCn);
+    f.Add("issuer", "issuer", issuerDn, issuerDn, true);
+    std::string serial = cert.GetSerial().ToUtf8();
+    f.Add("serial", "serial", serial, serial, true);
+    std::string from = cert.GetNotBefore().ToUtf8(), until = cert.GetNotAfter().ToUtf8();
+    f.Add("not_before", "valid from", from, from);
+    f.Add("not_after", "valid until", until, until);
+    f.Add("valid_now", "valid now", valid, valid ? "yes" : "no");
+    f.Add("self_signed", "self-signed", selfSigned, selfSigned ? "yes" : "no", true);
+    std::string fingerprint = cert.GetFingerprint().ToUtf8();
+    f.Add("fingerprint", "fingerprint", fingerprint, fingerprint + " (SHA-1)");
+    return f;
+}
+
+X509Certificate ReadCertificate(const std::string& path) {
+    return X509Certificate(ReadSmallFile(path));
+}
+
+int CertShow(Invocation& call) {
+    X509Certificate cert = ReadCertificate(call.Arg(0));
+    CertFacts facts = Describe(cert);
+    facts.json.Set("file", call.Arg(0));
+    PrintResult(call, facts.json, call.Arg(0) + "\n" + facts.text);
+    return kExitOk;
+}
+
+// The node's key store. Opening it reads the node-specific key, which takes the key provider's
+// secret; when that fails the reason is told in the store's terms, with the library's messages.
+KeyStore OpenStore() {
+    try {
+        return KeyStore();
+    } catch (const QmXplMsg::Exception_t& e) {
+        Fail(
+            "Could not open the key store '" +
+                QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("sec/ks")).ToUtf8() +
+                "'.",
+            e.GetMessageList());
+    }
+}
+
+// Every alias with a private key but no certificate: the store lists only certificate aliases,
+// so these are found through the store's key files (alias + "_key.dat") and confirmed by it.
+std::vector<std::string> KeyOnlyAliases(const KeyStore& store) {
+    std::vector<std::string> aliases;
+    String_t dir = QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("sec/ks"));
+    if (!QmXplIo::File_t(dir).IsDirectory()) return aliases;
+    QmXplIo::DirLister_t lister(dir, QmXplIo::Filter_t(String_t("_key.dat")));
+    String_t name;
+    while (lister.Next(name)) {
+        String_t alias = name.Left(name.GetLength() - 8);
+        if (store.IsPrivateKeyEntry(alias) && !store.IsCertEntry(alias))
+            aliases.push_back(alias.ToUtf8());
+    }
+    return aliases;
+}
+
+int KeystoreList(Invocation& call) {
+    KeyStore store = OpenStore();
+    QmSecCore::StringCollection aliases;
+    store.Aliases(aliases);
+    JsonValue json = JsonValue::Array();
+    std::string text;
+    QmXplMsg::MessageList_t problems;
+    int count = 0;
+    for (aliases.MoveFirst(); !aliases.IsAtEnd(); aliases.Next()) {
+        String_t alias = aliases.GetCurrent();
+        bool trusted = store.IsTrustedCertEntry(alias);
+        bool key = store.IsPrivateKeyEntry(alias);
+        JsonValue entry = JsonValue::Object();
+        entry.Set("alias", alias);
+        JsonValue kinds = JsonValue::Array();
+        kinds.Push(trusted ? "trusted_certificate" : "certificate");
+        if (key) kinds.Push("private_key");
+        entry.Set("entries", std::move(kinds));
+        text += alias.ToUtf8() + ": " + (trusted ? "trusted certificate" : "certificate") +
+                (key ? ", private key" : "") + "\n";
+        try {
+            X509Certificate cert;
+            store.GetCertificate(alias, cert);
+            CertFacts facts = Describe(cert, true);
+            entry.Set("certificate", std::move(facts.json));
+            text += facts.text;
+        } catch (const QmXplMsg::Exception_t& e) {
+            // One damaged entry must not hide the others.
+            entry.Set("certificate", JsonValue());
+            entry.Set("problem",
+                      e.GetMessageList().Format(QmXplMsg::kFormatNumber | QmXplMsg::kFormatOneLine |
+                                                QmXplMsg::kFormatDetails));
+            text += "  (the certificate cannot be read)\n";
+            problems.Add(e.GetMessageList());
+        }
+        json.Push(std::move(entry));
+        ++count;
+    }
+    for (const auto& alias : KeyOnlyAliases(store)) {
+        JsonValue kinds = JsonValue::Array();
+        kinds.Push("private_key");
+        json.Push(JsonValue::Object()
+                      .Set("alias", alias)
+                      .Set("entries", std::move(kinds))
+                      .Set("certificate", JsonValue()));
+        text += alias + ": private key (without certificate)\n";
+        ++count;
+    }
+    text += std::to_string(count) + (count == 1 ? " entry\n" : " entries\n");
+    PrintResult(call, json, text);
+    if (!problems.IsEmpty()) throw QmXplMsg::RuntimeException_t(problems);
+    return kExitOk;
+}
+
+// Whether key is the private key of cert's public key: a signature made with the one must
+// verify with the other. Installing a mismatched pair would make every signature of the node
+// fail to verify.
+bool KeyMatches(const Key& key, const X509Certificate& cert) {
+    QmSecCore::Signature signer(QmSecCore::Signature::eSHA1);
+    signer.InitSign(key);
+    signer.Update("qmsec key check");
+    QmXplArray::CharArray_t signature;
+    signer.Sign(signature);
+    QmSecCore::Signature verifier(QmSecCore::Signature::eSHA1);
+    verifier.InitVerify(cert.GetPublicKey());
+    verifier.Update("qmsec key check");
+    return verifier.Verify(signature);
+}
+
+int KeystoreInstall(Invocation& call) {
+    const std::string& alias = call.Arg(0);
+    CheckAlias(alias, "alias");
+    std::optional<std::string> certFile = call.Value("--cert");
+    if (!certFile) call.Usage("--cert FILE is needed");
+    X509Certificate cert = ReadCertificate(*certFile);
+    bool trusted = call.Has("--trusted"), replace = call.Has("--replace");
+    KeyStore store = OpenStore();
+    Key key;
+    if (auto keyFile = call.Value("--key")) {
+        CharArray_t pem = ReadSmallFile(*keyFile, 64 * 1024);
+        try {
+            key = Key(Key::eRSAPrivateKey, pem);
+        } catch (...) {
+            pem.Wipe();
+            throw;
+        }
+        pem.Wipe();
+        if (!KeyMatches(key, cert))
+            Fail("The private key in '" + *keyFile + "' does not belong to the certificate in '" +
+                 *certFile + "'.");
+    }
+    // Checked here, before anything is written: the store would otherwise install the
+    // certificate and then refuse a key that is already there.
+    if (!replace && (store.IsCertEntry(String_t(alias)) ||
+                     (!key.IsNull() && store.IsPrivateKeyEntry(String_t(alias)))))
+        Fail("The key store has an entry '" + alias + "' already; give --replace to replace it.");
+    if (key.IsNull()) {
+        store.InstallCertificate(String_t(alias), cert, replace, trusted);
+    } else {
+        store.InstallCertificate(String_t(alias), cert, key, replace, trusted);
+    }
+    std::string fingerprint = cert.GetFingerprint().ToUtf8();
+    JsonValue json = JsonValue::Object();
+    json.Set("alias", alias)
+        .Set("trusted", trusted)
+        .Set("private_key", !key.IsNull())
+        .Set("subject_cn", cert.GetSubjectCN())
+        .Set("fingerprint", fingerprint);
+    PrintResult(call, json,
+                "Installed " + std::string(trusted ? "trusted certificate" : "certificate") +
+                    (key.IsNull() ? "" : " and private key") + " as '" + alias + "' (" +
+                    fingerprint + ")\n");
+    return kExitOk;
+}
+
+int KeystoreExport(Invocation& call) {
+    const std::string& alias = call.Arg(0);
+    CheckAlias(alias, "alias");
+    KeyStore store = OpenStore();
+    X509Certificate cert;
+    store.GetCertificate(String_t(alias), cert);
+    CharArray_t pem;
+    cert.GetEncoded(pem);
+    Sink sink(call.Value("--out"), 0644, false);
+    sink.Write(pem, pem.GetSize());
+    sink.Commit();
+    return kExitOk;
+}
+
+int KeystoreRemove(Invocation& call) {
+    const std::string& alias = call.Arg(0);
+    CheckAlias(alias, "alias");
+    call.AtMostOne({"--cert", "--key"});
+    bool certOnly = call.Has("--cert"), keyOnly = call.Has("--key");
+    KeyStore store = OpenStore();
+    bool hasCert = store.IsCertEntry(String_t(alias));
+    bool hasKey = store.IsPrivateKeyEntry(String_t(alias));
+    if (!hasCert && !hasKey) Fail("The key store has no entry '" + alias + "'.");
+    if (certOnly && !hasCert) Fail("The key store has no certificate '" + alias + "'.");
+    if (keyOnly && !hasKey) Fail("The key store has no private key '" + alias + "'.");
+    bool removeCert = hasCert && !keyOnly, removeKey = hasKey && !certOnly;
+    if (removeKey) store.RemovePrivateKey(String_t(alias));
+    if (removeCert) store.RemoveCertificate(String_t(alias));
+    JsonValue json = JsonValue::Object();
+    json.Set("alias", alias)
+        .Set("certificate_removed", removeCert)
+        .Set("private_key_removed", removeKey);
+    std::string what = removeCert && removeKey ? "certificate and private key"
+                       : removeCert            ? "certificate"
+                                               : "private key";
+    PrintResult(call, json, "Removed the " + what + " of '" + alias + "'\n");
+    return kExitOk;
+}
+
+int NumberOption(const Invocation& call, const std::string& option, int low, int high,
+                 int fallback) {
+    std::optional<std::string> value = call.Value(option);
+    if (!value) return fallback;
+    char* end = nullptr;
+    long n = std::strtol(value->c_str(), &end, 10);
+    if (value->empty() || *end || n < low || n > high)
+        call.Usage(option + " wants a number from " + std::to_string(low) + " to " +
+                   std::to_string(high) + ", not '" + *value + "'");
+    return static_cast<int>(n);
+}
+
+int KeystoreGenkey(Invocation& call) {
+    const std::string& alias = call.Arg(0);
+    CheckAlias(alias, "alias");
+    CertificateRequest request;
+    request.commonName = call.Value("--cn").value_or(alias);
+    if (request.commonName.empty()) call.Usage("the common name must not be empty");
+    request.days = NumberOption(call, "--days", 1, 36500, 365);
+    request.bits = NumberOption(call, "--bits", 1024, 8192, 2048);
+    request.ca = call.Has("--ca");
+    bool trusted = call.Has("--trusted"), replace = call.Has("--replace");
+
+    KeyStore store = OpenStore();
+    if (!replace &&
+        (store.IsCertEntry(String_t(alias)) || store.IsPrivateKeyEntry(String_t(alias))))
+        Fail("The key store has an entry '" + alias + "' already; give --replace to replace it.");
+    if (auto issuer = call.Value("--issuer")) {
+        CheckAlias(*issuer, "issuer alias");
+        if (!store.IsCertEntry(String_t(*issuer)) || !store.IsPrivateKeyEntry(String_t(*issuer)))
+            Fail("The key store has no certificate and private key '" + *issuer +
+                 "' to issue the certificate with.");
+        X509Certificate issuerCert;
+        store.GetCertificate(String_t(*issuer), issuerCert);
+        if (!issuerCert.CheckValidity())
+            Fail("The certificate of the issuer '" + *issuer + "' is not valid now.");
+        Key issuerKey;
+        store.GetPrivateKey(String_t(*issuer), issuerKey);
+        CharArray_t pem;
+        issuerCert.GetEncoded(pem);
+        request.issuerCertPem.assign(pem.GetData(), static_cast<size_t>(pem.GetSize()));
+        issuerKey.GetEncoded(pem);
+        request.issuerKeyPem.assign(pem.GetData(), static_cast<size_t>(pem.GetSize()));
+        pem.Wipe();
+    }
+
+    KeyAndCertificate made;
+    CreateKeyAndCertificate(request, made);
+    X509Certificate cert(made.certPem.data(), static_cast<int>(made.certPem.size()));
+    Key key(Key::eRSAPrivateKey, made.keyPem.data(), static_cast<int>(made.keyPem.size()));
+    store.InstallCertificate(String_t(alias), cert, key, replace, trusted);
+
+    CertFacts facts = Describe(cert);
+    facts.json.Set("alias", alias).Set("trusted", trusted);
+    PrintResult(
+        call, facts.json,
+        "Created a " + std::to_string(request.bits) + "-bit RSA key and a " +
+            (call.Has("--issuer") ? "certificate issued by '" + *call.Value("--issuer") + "'"
+                                  : std::string("self-signed CA certificate")) +
+            ", installed as '" + alias + "'" + (trusted ? " (trusted)" : "") + "\n" + facts.text);
+    return kExitOk;
+}
+
+}  // namespace
+
+void AddCertCommands(CommandTable& table) {
+    table.Add({"cert show",
+               "FILE",
+               1,
+               1,
+               {},
+               "show a certificate file",
+               "Shows the certificate in FILE (PEM; '-' for the standard input): subject and\n"
+               "issuer, serial number, validity, whether it is self-signed, and its SHA-1\n"
+               "fingerprint, the text by which the key store compares certificates.",
+               true,
+               CertShow});
+    table.Add({"keystore list",
+               "",
+               0,
+               0,
+               {},
+               "list the key store's entries",
+               "Lists every entry of the node's key store ($QMXPL_HOME/data/sec/ks): alias, kind\n"
+               "(certificate or trusted certificate, private key), subject and issuer, validity\n"
+               "and fingerprint. An entry whose certificate cannot be read is shown as such and\n"
+               "makes the command fail after the listing.",
+               true,
+               KeystoreList});
+    table.Add(
+        {"keystore install",
+         "ALIAS --cert FILE [--key FILE] [--trusted] [--replace]",
+         1,
+         1,
+         {{"--cert", "", "FILE", "the certificate (PEM)"},
+          {"--key", "", "FILE", "its RSA private key (PEM, unencrypted), stored encrypted"},
+          {"--trusted", "", "", "install as a trusted certificate (a signer or issuer to trust)"},
+          {"--replace", "", "", "replace an entry of the same alias"}},
+         "install a certificate, and its private key",
+         "Installs the certificate in FILE under ALIAS, with --key also its private key,\n"
+         "which must belong to it. Signers and their issuers are found by common name, so\n"
+         "the alias is normally the certificate's CN. An existing entry is kept unless\n"
+         "--replace is given.",
+         true,
+         KeystoreInstall});
+    table.Add({"keystore export",
+               "ALIAS [-o FILE]",
+               1,
+               1,
+               {{"--out", "-o", "FILE", "write to FILE instead of the standard output"}},
+               "write a certificate of the key store as PEM",
+               "Writes the certificate stored under ALIAS as PEM text. Private keys never leave\n"
+               "the store.",
+               false,
+               KeystoreExport});
+    table.Add({"keystore remove",
+               "ALIAS [--cert|--key]",
+               1,
+               1,
+               {{"--cert", "", "", "remove only the certificate"},
+                {"--key", "", "", "remove only the private key"}},
+               "remove an entry",
+               "Removes the certificate and the private key stored under ALIAS, or only the one\n"
+               "named. Fails when there is nothing to remove.",
+               true,
+               KeystoreRemove});
+    table.Add(
+        {"keystore genkey",
+         "ALIAS [--cn CN] [--issuer ALIAS] [--days N] [--bits N] [--ca] [--trusted] [--replace]",
+         1,
+         1,
+         {{"--cn", "", "CN", "the subject's common name (default: ALIAS)"},
+          {"--issuer", "", "ALIAS",
+           "issue with this entry's key and certificate (default: self-signed)"},
+          {"--days", "", "N", "validity from now, 1 to 36500 days (default 365)"},
+          {"--bits", "", "N", "RSA key size, 1024 to 8192 (default 2048)"},
+          {"--ca", "", "",
+           "an issued certificate that may issue others (self-signed ones always may)"},
+          {"--trusted", "", "", "install the certificate as trusted"},
+          {"--replace", "", "", "replace an entry of the same alias"}},
+         "create a key and a certificate in the key store",
+         "Creates a new RSA key and a certificate for it with the subject CN, self-signed (a\n"
+         "CA certificate) or issued by the key-store entry --issuer, which needs a private\n"
+         "key and a certificate valid now. Both are installed under ALIAS; the key never\n"
+         "leaves the store.",
+         true,
+         KeystoreGenkey});
+}
+
+}  // namespace qmsec
