@@ -24,11 +24,6 @@ using QmXplArray::CharArray_t;
 using QmXplMsg::IllegalArgumentError_t;
 using namespace qmsec_test;
 
-std::string RandomBytes(std::mt19937& rng, size_t n) {
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(rng());
-    return s;
-}
 // Feeds the pieces, then DoFinal; returns everything written.
 std::string Transform(const Base64& codec, const std::vector<std::string>& pieces) {
     CharArray_t out;

@@ -14,6 +14,7 @@
 #include "QmXpl/IOException_t.h"
 #include "QmXpl/Message_t.h"
 #include "SecretKeyCipher.h"
+#include "support/Bytes.h"
 #include "support/Command.h"
 #include "support/Kat.h"
 #include "support/TempDir.h"
@@ -28,16 +29,6 @@ using QmXplArray::CharArray_t;
 using QmXplMsg::IllegalArgumentError_t;
 using namespace qmsec_test;
 
-std::string Str(const CharArray_t& a, int offset = 0, int length = -1) {
-    if (length < 0) length = a.GetSize() - offset;
-    return std::string(a.GetData() + offset, static_cast<size_t>(length));
-}
-CharArray_t Arr(const std::string& s) { return CharArray_t(s.data(), static_cast<int>(s.size())); }
-std::string RandomBytes(std::mt19937& rng, size_t n) {
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(rng());
-    return s;
-}
 Key SecretKey(const std::string& bytes) { return Key(Key::eSecretKey, Arr(bytes)); }
 
 template <class E, class F>

@@ -19,6 +19,7 @@
 #include "QmSecCore/SecCoreException.h"
 #include "QmSecCore/X509Certificate.h"
 #include "QmXpl/IOException_t.h"
+#include "support/Bytes.h"
 #include "support/Certificates.h"
 #include "support/Command.h"
 #include "support/Kat.h"
@@ -37,16 +38,6 @@ using QmXplArray::CharArray_t;
 using QmXplMsg::IllegalArgumentError_t;
 using namespace qmsec_test;
 
-std::string Str(const CharArray_t& a, int offset = 0, int length = -1) {
-    if (length < 0) length = a.GetSize() - offset;
-    return std::string(a.GetData() + offset, static_cast<size_t>(length));
-}
-CharArray_t Arr(const std::string& s) { return CharArray_t(s.data(), static_cast<int>(s.size())); }
-std::string RandomBytes(std::mt19937& rng, size_t n) {
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(rng());
-    return s;
-}
 std::string BigEndian(uint32_t v) {
     return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
             static_cast<char>(v)};

@@ -23,11 +23,6 @@ using QmXplArray::CharArray_t;
 using QmXplMsg::IllegalArgumentError_t;
 using namespace qmsec_test;
 
-std::string RandomBytes(std::mt19937& rng, size_t n) {
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(rng());
-    return s;
-}
 struct Rsa : ::testing::Test {
     Key priv1024{Key::eRSAPrivateKey, Arr(TestRsaKey(1024).privatePem)};
     Key pub1024{Key::eRSAPublicKey, Arr(TestRsaKey(1024).publicPem)};

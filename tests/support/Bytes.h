@@ -1,6 +1,7 @@
 // Small conversions and checks every test program needs.
 #pragma once
 
+#include <random>
 #include <string>
 
 #include "QmXpl/CharArray_t.h"
@@ -8,14 +9,18 @@
 
 namespace qmsec_test {
 
-inline std::string Str(const QmXplArray::CharArray_t& a) {
-    return std::string(a.GetData(), static_cast<size_t>(a.GetSize()));
-}
-inline std::string Str(const QmXplArray::CharArray_t& a, int offset, int length) {
+// The bytes of a from offset on: length of them, or all the rest when length is negative.
+inline std::string Str(const QmXplArray::CharArray_t& a, int offset = 0, int length = -1) {
+    if (length < 0) length = a.GetSize() - offset;
     return std::string(a.GetData() + offset, static_cast<size_t>(length));
 }
 inline QmXplArray::CharArray_t Arr(const std::string& s) {
     return QmXplArray::CharArray_t(s.data(), static_cast<int>(s.size()));
+}
+inline std::string RandomBytes(std::mt19937& rng, size_t n) {
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(rng());
+    return s;
 }
 
 // The catalog number of an exception's first message.
