@@ -126,8 +126,8 @@ class QMXPL_API MemoryTraceSink_t : public TraceSink_i {
 class QMXPL_API TraceConfig_t {
   public:
     // Applies "area=mask,..." on top of the current masks (see TraceObj_t). Throws
-    // IllegalArgumentError_t for a malformed spec, changing nothing.
-    static void Configure(const std::string& spec);
+    // IllegalArgumentError_t for malformed settings, changing nothing.
+    static void Configure(const std::string& settings);
     // Sets every mask to 0.
     static void DisableAll();
     // Installs a sink (not owned; null restores the default sink) and returns the previous one

@@ -12,9 +12,9 @@ namespace qmsec_test {
 
 class TraceCapture {
   public:
-    explicit TraceCapture(const std::string& spec = "*=0xffffffff") {
+    explicit TraceCapture(const std::string& settings = "*=0xffffffff") {
         QmXplTrc::TraceConfig_t::DisableAll();
-        QmXplTrc::TraceConfig_t::Configure(spec);
+        QmXplTrc::TraceConfig_t::Configure(settings);
         previous_ = QmXplTrc::TraceConfig_t::SetSink(&sink_);
     }
     ~TraceCapture() {

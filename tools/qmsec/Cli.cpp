@@ -144,22 +144,22 @@ bool CommandTable::IsGroup(const std::string& path) const {
     return false;
 }
 
-std::string CommandTable::UsageLine(const CommandSpec& spec) const {
-    std::string line = "usage: qmsec " + spec.path;
-    if (!spec.synopsis.empty()) line += " " + spec.synopsis;
+std::string CommandTable::UsageLine(const CommandSpec& cmd) const {
+    std::string line = "usage: qmsec " + cmd.path;
+    if (!cmd.synopsis.empty()) line += " " + cmd.synopsis;
     return line;
 }
 
-std::string CommandTable::Help(const CommandSpec& spec) const {
-    std::string out = UsageLine(spec) + "\n\n" + spec.description + "\n";
-    if (!spec.options.empty()) {
+std::string CommandTable::Help(const CommandSpec& cmd) const {
+    std::string out = UsageLine(cmd) + "\n\n" + cmd.description + "\n";
+    if (!cmd.options.empty()) {
         out += "\nOptions:\n";
-        AppendOptionTable(out, spec.options);
+        AppendOptionTable(out, cmd.options);
     }
     out += "\nGlobal options:\n";
     std::vector<OptionSpec> globals;
     for (const auto& o : kGlobalOptions) {
-        if (o.name == "--json" && !spec.json) continue;
+        if (o.name == "--json" && !cmd.json) continue;
         globals.push_back(o);
     }
     AppendOptionTable(out, globals);
@@ -208,7 +208,7 @@ int CommandTable::Main(int argc, char** argv) const {
     bool json = false, help = false, version = false;
     std::vector<std::string> traces;
     std::string path;
-    const CommandSpec* spec = nullptr;
+    const CommandSpec* cmd = nullptr;
     std::vector<std::string> args;
     std::vector<std::pair<std::string, std::string>> options;
     std::string helpCommand = "qmsec";
@@ -223,10 +223,10 @@ int CommandTable::Main(int argc, char** argv) const {
                 continue;
             }
             if (!isOption) {
-                if (!spec) {
+                if (!cmd) {
                     std::string candidate = path.empty() ? token : path + " " + token;
                     if (const CommandSpec* found = Find(candidate); found && !IsGroup(candidate)) {
-                        spec = found;
+                        cmd = found;
                         path = candidate;
                         helpCommand = "qmsec " + path;
                         continue;
@@ -253,18 +253,18 @@ int CommandTable::Main(int argc, char** argv) const {
                     hasValue = true;
                 }
             }
-            if (name == "--version" && !spec) {
+            if (name == "--version" && !cmd) {
                 version = true;
                 continue;
             }
-            const OptionSpec* option = spec ? FindOption(spec->options, name) : nullptr;
+            const OptionSpec* option = cmd ? FindOption(cmd->options, name) : nullptr;
             bool global = false;
             if (!option) {
                 option = FindGlobal(name);
                 global = option != nullptr;
             }
             if (!option) {
-                if (!spec && !help)
+                if (!cmd && !help)
                     throw UsageError("unknown option '" + name + "' (options follow the command)");
                 if (help) continue;
                 throw UsageError("unknown option '" + name + "'");
@@ -297,24 +297,24 @@ int CommandTable::Main(int argc, char** argv) const {
                         QmSecCore::GetVersion());
             return kExitOk;
         }
-        if (help || (path.empty() && !spec)) {
-            std::string text = spec ? Help(*spec) : path.empty() ? ToolHelp() : GroupHelp(path);
+        if (help || (path.empty() && !cmd)) {
+            std::string text = cmd ? Help(*cmd) : path.empty() ? ToolHelp() : GroupHelp(path);
             std::fputs(text.c_str(), help ? stdout : stderr);
             return help ? kExitOk : kExitUsage;
         }
-        if (!spec) {
+        if (!cmd) {
             PrintUsageError("usage: qmsec " + path + " COMMAND [ARGS...]",
                             "'" + path + "' needs a command", helpCommand);
             return kExitUsage;
         }
-        if (static_cast<int>(args.size()) < spec->minArgs)
+        if (static_cast<int>(args.size()) < cmd->minArgs)
             throw UsageError(args.empty() ? "missing arguments"
                                           : "missing arguments after '" + args.back() + "'");
-        if (spec->maxArgs >= 0 && static_cast<int>(args.size()) > spec->maxArgs)
-            throw UsageError("unexpected argument '" + args[static_cast<size_t>(spec->maxArgs)] +
+        if (cmd->maxArgs >= 0 && static_cast<int>(args.size()) > cmd->maxArgs)
+            throw UsageError("unexpected argument '" + args[static_cast<size_t>(cmd->maxArgs)] +
                              "'");
-        if (json && !spec->json)
-            throw UsageError("--json is not available for 'qmsec " + spec->path +
+        if (json && !cmd->json)
+            throw UsageError("--json is not available for 'qmsec " + cmd->path +
                              "', whose output is not structured");
         for (const auto& t : traces) {
             try {
@@ -324,15 +324,15 @@ int CommandTable::Main(int argc, char** argv) const {
             }
         }
 
-        Invocation call(*spec, std::move(args), std::move(options), json);
-        int status = spec->run(call);
+        Invocation call(*cmd, std::move(args), std::move(options), json);
+        int status = cmd->run(call);
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
             std::fprintf(stderr, "qmsec: could not write the standard output\n");
             return kExitFailure;
         }
         return status;
     } catch (const UsageError& e) {
-        std::string usage = spec ? UsageLine(*spec)
+        std::string usage = cmd ? UsageLine(*cmd)
                             : path.empty()
                                 ? "usage: qmsec [--json] [--trace AREA=MASK] COMMAND [ARGS...]"
                                 : "usage: qmsec " + path + " COMMAND [ARGS...]";

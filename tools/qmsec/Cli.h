@@ -57,9 +57,9 @@ struct CommandSpec {
 // One call of a command: its parsed arguments and the global settings.
 class Invocation {
   public:
-    Invocation(const CommandSpec& spec, std::vector<std::string> args,
+    Invocation(const CommandSpec& cmd, std::vector<std::string> args,
                std::vector<std::pair<std::string, std::string>> options, bool json)
-        : spec_(spec), args_(std::move(args)), options_(std::move(options)), json_(json) {}
+        : spec_(cmd), args_(std::move(args)), options_(std::move(options)), json_(json) {}
 
     const CommandSpec& Spec() const noexcept { return spec_; }
     const std::vector<std::string>& Args() const noexcept { return args_; }
@@ -87,7 +87,7 @@ class Invocation {
 // The commands of the tool, registered by each command group at start.
 class CommandTable {
   public:
-    void Add(CommandSpec spec) { commands_.push_back(std::move(spec)); }
+    void Add(CommandSpec cmd) { commands_.push_back(std::move(cmd)); }
     const std::vector<CommandSpec>& All() const noexcept { return commands_; }
     // Runs the tool on argv and returns the exit status; prints results, errors and help.
     int Main(int argc, char** argv) const;
@@ -95,8 +95,8 @@ class CommandTable {
   private:
     const CommandSpec* Find(const std::string& path) const;
     bool IsGroup(const std::string& path) const;
-    std::string UsageLine(const CommandSpec& spec) const;
-    std::string Help(const CommandSpec& spec) const;
+    std::string UsageLine(const CommandSpec& cmd) const;
+    std::string Help(const CommandSpec& cmd) const;
     std::string GroupHelp(const std::string& group) const;
     std::string ToolHelp() const;
     std::vector<CommandSpec> commands_;

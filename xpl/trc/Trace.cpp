@@ -32,14 +32,14 @@ bool Matches(const std::string& pattern, const std::string& area) {
     return pattern == area;
 }
 
-std::vector<Rule> ParseSpec(const std::string& spec) {
+std::vector<Rule> ParseSettings(const std::string& settings) {
     std::vector<Rule> rules;
     size_t pos = 0;
-    while (pos <= spec.size()) {
-        size_t comma = spec.find(',', pos);
+    while (pos <= settings.size()) {
+        size_t comma = settings.find(',', pos);
         std::string item =
-            spec.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-        pos = comma == std::string::npos ? spec.size() + 1 : comma + 1;
+            settings.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        pos = comma == std::string::npos ? settings.size() + 1 : comma + 1;
         // Blanks around items are allowed.
         size_t b = item.find_first_not_of(" \t"), e = item.find_last_not_of(" \t");
         if (b == std::string::npos) continue;
@@ -90,9 +90,9 @@ struct Registry {
     FileSink defaultSink;
 
     Registry() {
-        if (const char* spec = std::getenv("QMXPL_TRACE"); spec && *spec) {
+        if (const char* settings = std::getenv("QMXPL_TRACE"); settings && *settings) {
             try {
-                rules = ParseSpec(spec);
+                rules = ParseSettings(settings);
             } catch (const QmXplMsg::Exception_t& e) {
                 std::fprintf(stderr, "QMXPL_TRACE ignored: %s\n", e.what());
             }
@@ -205,8 +205,8 @@ void MemoryTraceSink_t::Clear() {
     body_->records.clear();
 }
 
-void TraceConfig_t::Configure(const std::string& spec) {
-    std::vector<Rule> parsed = ParseSpec(spec);
+void TraceConfig_t::Configure(const std::string& settings) {
+    std::vector<Rule> parsed = ParseSettings(settings);
     Registry& r = GetRegistry();
     std::lock_guard<std::mutex> lock(r.mutex);
     r.rules.insert(r.rules.end(), parsed.begin(), parsed.end());
