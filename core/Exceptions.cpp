@@ -1,6 +1,3 @@
-#include "QmSecAuth/AuthorizationPolicyException.h"
-#include "QmSecAuth/NotAuthorizedException.h"
-#include "QmSecAuth/SecAuthException.h"
 #include "QmSecCore/AlreadyInstalledException.h"
 #include "QmSecCore/BadPaddingException.h"
 #include "QmSecCore/CertificateParsingException.h"
@@ -10,8 +7,6 @@
 #include "QmSecCore/MessageSignatureException.h"
 #include "QmSecCore/SecCoreException.h"
 #include "QmSecCore/SignatureException.h"
-#include "QmSecSsl/SecSslException.h"
-#include "QmSecSsl/SecSslIOException.h"
 
 // Out-of-line constructors and destructors give every exception class one home for its vtable
 // and type information, so a throw in the library is caught by type in any program.
@@ -28,8 +23,3 @@ QMSEC_DEFINE_EXCEPTION(QmSecCore, InvalidKeyException, SecCoreException)
 QMSEC_DEFINE_EXCEPTION(QmSecCore, AlreadyInstalledException, SecCoreException)
 QMSEC_DEFINE_EXCEPTION(QmSecCore, EntryNotFoundException, SecCoreException)
 QMSEC_DEFINE_EXCEPTION(QmSecCore, KeyStoreException, SecCoreException)
-QMSEC_DEFINE_EXCEPTION(QmSecSsl, SecSslException, QmXplMsg::RuntimeException_t)
-QMSEC_DEFINE_EXCEPTION(QmSecSsl, SecSslIOException, QmXplIo::IOException_t)
-QMSEC_DEFINE_EXCEPTION(QmSecAuth, SecAuthException, QmXplMsg::RuntimeException_t)
-QMSEC_DEFINE_EXCEPTION(QmSecAuth, AuthorizationPolicyException, SecAuthException)
-QMSEC_DEFINE_EXCEPTION(QmSecAuth, NotAuthorizedException, SecAuthException)
