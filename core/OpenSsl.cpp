@@ -2,6 +2,9 @@
 
 #include <openssl/err.h>
 
+#include "KeyImpl.h"
+#include "X509CertificateImpl.h"
+
 #include <atomic>
 #include <mutex>
 
@@ -11,6 +14,17 @@ std::string ErrorText() {
     QmXplArray::CharArray_t text;
     Initializer::GetOpenSslError(text);
     return text.GetData();
+}
+
+std::string ErrorQueueText() {
+    std::string text;
+    char line[256];
+    while (unsigned long code = ERR_get_error()) {
+        ERR_error_string_n(code, line, sizeof line);
+        if (!text.empty()) text += "; ";
+        text += line;
+    }
+    return text;
 }
 
 void DiscardErrors() noexcept { ERR_clear_error(); }
@@ -68,6 +82,17 @@ QmXplArray::CharArray_t Contents(BIO* bio) {
     char* data = nullptr;
     long length = BIO_get_mem_data(bio, &data);
     return QmXplArray::CharArray_t(data, length > 0 ? static_cast<int>(length) : 0);
+}
+
+X509* Get0X509(const X509Certificate& certificate) noexcept {
+    auto* body = static_cast<X509CertificateImpl*>(certificate.operator->());
+    return body ? body->GetX509() : nullptr;
+}
+
+EVP_PKEY* Get0PKey(const Key& key) noexcept { return RSAKey::PKeyOf(key); }
+
+X509Certificate WrapCertificate(X509Ptr certificate) {
+    return X509CertificateImpl::Wrap(certificate.release());
 }
 
 }  // namespace QmSecCore::ossl

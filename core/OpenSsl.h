@@ -4,12 +4,15 @@
 #include <openssl/bio.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/ssl.h>
 #include <openssl/x509.h>
 
 #include <memory>
 #include <string>
 
 #include "Initializer.h"
+#include "QmSecCore/Key.h"
+#include "QmSecCore/X509Certificate.h"
 #include "QmXpl/CharArray_t.h"
 
 namespace QmSecCore::ossl {
@@ -29,6 +32,17 @@ using MdCtx = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, Deleter<EVP_CIPHER_CTX_free>>;
 using EncodeCtx = std::unique_ptr<EVP_ENCODE_CTX, Deleter<EVP_ENCODE_CTX_free>>;
 using X509Ptr = std::unique_ptr<X509, Deleter<X509_free>>;
+using X509Store = std::unique_ptr<X509_STORE, Deleter<X509_STORE_free>>;
+using Ssl = std::unique_ptr<SSL, Deleter<SSL_free>>;
+using SslCtx = std::unique_ptr<SSL_CTX, Deleter<SSL_CTX_free>>;
+using SslSession = std::unique_ptr<SSL_SESSION, Deleter<SSL_SESSION_free>>;
+// Stacks that own their elements.
+inline void FreeX509Stack(STACK_OF(X509) * s) noexcept { sk_X509_pop_free(s, X509_free); }
+inline void FreeNameStack(STACK_OF(X509_NAME) * s) noexcept {
+    sk_X509_NAME_pop_free(s, X509_NAME_free);
+}
+using X509Stack = std::unique_ptr<STACK_OF(X509), Deleter<FreeX509Stack>>;
+using NameStack = std::unique_ptr<STACK_OF(X509_NAME), Deleter<FreeNameStack>>;
 // Memory that OpenSSL allocated for the caller (X509_NAME_oneline, ASN1_STRING_to_UTF8, ...).
 inline void FreeMemory(void* p) noexcept { OPENSSL_free(p); }
 using Text = std::unique_ptr<char, Deleter<FreeMemory>>;
@@ -37,6 +51,10 @@ using Bytes = std::unique_ptr<unsigned char, Deleter<FreeMemory>>;
 // The oldest error of this thread's queue as text, the queue then cleared (see
 // Initializer::GetOpenSslError). The insert of every catalog message ending in "(%1)".
 std::string ErrorText();
+
+// Every error of this thread's queue, oldest first, joined by "; ", the queue then empty. For
+// failures where the first error alone does not explain (a TLS handshake, a PEM file).
+std::string ErrorQueueText();
 
 // Clears this thread's error queue after a failure that is deliberately not reported.
 void DiscardErrors() noexcept;
@@ -59,5 +77,13 @@ Bio MemoryReader(const char* data, int length);
 
 // The bytes written to a memory BIO so far.
 QmXplArray::CharArray_t Contents(BIO* bio);
+
+// The OpenSSL objects behind the library's handles, for the layers built on core. "Get0": the
+// object stays owned by the handle's body and lives as long as a handle on it; null for an empty
+// handle. "Get1": the caller receives a reference of its own.
+X509* Get0X509(const X509Certificate& certificate) noexcept;
+EVP_PKEY* Get0PKey(const Key& key) noexcept;
+// A certificate handle that takes over a reference of its own on certificate.
+X509Certificate WrapCertificate(X509Ptr certificate);
 
 }  // namespace QmSecCore::ossl

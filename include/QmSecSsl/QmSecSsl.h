@@ -3,3 +3,8 @@
 
 #include "QmSecSsl/SecSslException.h"
 #include "QmSecSsl/SecSslIOException.h"
+#include "QmSecSsl/SslClientConnection.h"
+#include "QmSecSsl/SslConnection.h"
+#include "QmSecSsl/SslConnectionInputStream.h"
+#include "QmSecSsl/SslConnectionOutputStream.h"
+#include "QmSecSsl/SslServerConnection.h"

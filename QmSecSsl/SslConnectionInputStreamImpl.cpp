@@ -1,0 +1,43 @@
+#include "SslConnectionInputStreamImpl.h"
+
+#include "QmSecSsl/SecSslIOException.h"
+#include "QmXpl/IOException_t.h"
+#include "Throw.h"
+
+namespace QmSecSsl {
+
+using QmSecCoreTrc::kLevelOperation;
+using QmSecCoreTrc::kSslArea;
+
+SslConnectionInputStreamImpl::SslConnectionInputStreamImpl(SslConnectionImpl* connection)
+    : connection_(connection) {}
+
+int SslConnectionInputStreamImpl::Read(char* buffer, int len) {
+    QMSEC_BLOCK(kSslArea.proc, "SslConnectionInputStreamImpl::Read()");
+    if (!open_) QMSEC_THROW_MSG(kSslArea, SecSslIOException, 143, );
+    int status = 0;
+    int r = connection_->SslOp(SslConnectionImpl::eRead, nullptr, buffer, len, status);
+    if (r > 0) return r;
+    // Only the peer's close_notify ends the stream; anything else cut it short.
+    if (connection_->LastError() == SSL_ERROR_ZERO_RETURN) return -1;
+    open_ = false;
+    QMSEC_THROW_MSG(kSslArea, QmXplIo::EOFException_t, 144, );
+}
+
+int SslConnectionInputStreamImpl::Available() {
+    QMSEC_BLOCK(kSslArea.proc, "SslConnectionInputStreamImpl::Available()");
+    int count = open_ ? connection_->Pending() : 0;
+    QMSEC_TRACE(kSslArea.operation, kLevelOperation,
+                "SslConnectionInputStreamImpl: SSL: Available(): " << count);
+    return count;
+}
+
+void SslConnectionInputStreamImpl::Close() {
+    QMSEC_BLOCK(kSslArea.proc, "SslConnectionInputStreamImpl::Close()");
+    if (!open_) return;
+    QMSEC_TRACE(kSslArea.operation, kLevelOperation,
+                "SslConnectionInputStreamImpl: SSL: Closing Inputstream");
+    open_ = false;
+}
+
+}  // namespace QmSecSsl

@@ -1,0 +1,301 @@
+#include "SslContext.h"
+
+#include <openssl/rand.h>
+
+#include <climits>
+
+#include "QmSecCore/KeyStore.h"
+#include "QmSecCore/StringCollection.h"
+#include "QmSecSsl/SecSslException.h"
+#include "QmXpl/ChangedConfiguration_t.h"
+#include "QmXpl/ConfigNamespace_t.h"
+#include "SslCertificateCache.h"
+#include "SslPolicy.h"
+#include "SslSessionCache.h"
+#include "Throw.h"
+
+namespace QmSecSsl {
+
+namespace ossl = QmSecCore::ossl;
+using QmSecCoreTrc::kLevelOperation;
+using QmSecCoreTrc::kLevelProc;
+using QmSecCoreTrc::kSslArea;
+using QmXplArray::CharArray_t;
+using QmXplStr::String_t;
+
+namespace {
+
+const char* const kCertificates = "sec.cm.certificates";
+// The session id context of every session of the shared context: sessions made with client
+// verification resume only in the context they were made in.
+const unsigned char kSessionIdContext = 0x31;
+
+int SessionKeyIndex() {
+    static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+}  // namespace
+
+SslContext& SslContext::GetInstance() {
+    // Built once, never destroyed: handshakes on other threads and the configuration service's
+    // thread may use it while the process ends.
+    static SslContext* instance = new SslContext();
+    return *instance;
+}
+
+SslContext::SslContext() {
+    QMSEC_BLOCK(kSslArea.proc, "SslContext::SslContext()");
+    try {
+        Build();
+    } catch (const QmXplMsg::Exception_t& e) {
+        QMSEC_TRACE(
+            kSslArea.init, kLevelProc,
+            "Failure while initializing SSL Context object (Exception '" << e.what() << "')");
+    }
+}
+
+void SslContext::Build() {
+    QmSecCore::Initializer::Ensure();
+    QmXplConfig::Configuration_t config =
+        QmXplConfig::ConfigNamespace_t::Open(String_t("sec.core.ssl"));
+
+    ossl::SslCtx ctx(SSL_CTX_new(TLS_method()));
+    if (!ctx) {
+        QMSEC_TRACE(kSslArea.init, kLevelProc,
+                    "Failure while initializing SSL Context object (Exception '"
+                        << ossl::ErrorText() << "')");
+        return;
+    }
+    // TLS 1.2 and 1.3 only. A client may not start a renegotiation: each would cost the server a
+    // private-key operation, without end. The server's own Renegotiate still works.
+    SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
+    SSL_CTX_clear_options(ctx.get(), SSL_OP_ALLOW_CLIENT_RENEGOTIATION);
+    SSL_CTX_set_cipher_list(ctx.get(), policy::FullCipherList());
+    QMSEC_TRACE(kSslArea.init, kLevelProc, "SSL context: Using full keylength ciphers");
+    SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+    QMSEC_TRACE(kSslArea.init, kLevelProc,
+                "SSL context: Setting Client Verification Mode to RequireCertificate");
+    SSL_CTX_sess_set_new_cb(ctx.get(), &SslContext::NewSessionCallback);
+    {
+        QmXplSync::WriteLock_t lock(lock_);
+        ctx_ = std::move(ctx);
+    }
+
+    String_t trustedFile = config.GetValue(String_t("TRUSTED_CERTIFICATES_FILENAME"));
+    try {
+        if (!trustedFile.IsNull() && !trustedFile.IsEmpty()) {
+            std::string name = trustedFile.ToUtf8();
+            LoadTrustedCertificates(CharArray_t(name.c_str(), static_cast<int>(name.size() + 1)));
+        } else {
+            trustedFromKeyStore_ = true;
+            LoadTrustedCertificatesFromKeyStore();
+        }
+    } catch (const QmXplMsg::RuntimeException_t& e) {
+        QMSEC_TRACE(kSslArea.init, kLevelProc, "No valid trusted certificates found. " << e.what());
+    }
+
+    bool caching = policy::ReadSwitch(config, "CERTIFICATE_CACHING", true);
+    {
+        QmXplSync::WriteLock_t lock(lock_);
+        certificateCaching_ = caching;
+    }
+    SetSessionCaching(policy::ReadSwitch(config, "SESSION_CACHING", true));
+    SetSessionTimeout(policy::ReadNumber(config, "SESSION_TIMEOUT", 7200, 1));
+    SetSessionCacheSize(policy::ReadNumber(config, "SESSION_CACHE_SIZE", 100, 1));
+    String_t randomFile = config.GetValue(String_t("RANDOM_FILENAME"));
+    if (!randomFile.IsNull() && !randomFile.IsEmpty())
+        FeedRandomFile(randomFile,
+                       policy::ReadNumber(config, "RANDOM_FILE_BYTES_TO_READ", 1024, 1));
+
+    QmXplConfig::ConfigNamespace_t(String_t(kCertificates)).Register(&handler_);
+}
+
+ossl::Ssl SslContext::NewSsl() {
+    QmXplSync::ReadLock_t lock(lock_);
+    if (!ctx_) return nullptr;
+    ossl::Ssl ssl(SSL_new(ctx_.get()));
+    if (!ssl) return nullptr;
+    if (trust_ && SSL_set1_verify_cert_store(ssl.get(), trust_.get()) != 1) return nullptr;
+    if (caNames_) {
+        STACK_OF(X509_NAME)* names = SSL_dup_CA_list(caNames_.get());
+        if (!names) return nullptr;
+        SSL_set_client_CA_list(ssl.get(), names);
+    }
+    return ssl;
+}
+
+SSL_CTX* SslContext::GetCtx() {
+    QmXplSync::ReadLock_t lock(lock_);
+    return ctx_.get();
+}
+
+bool SslContext::IsCertificateCaching() {
+    QmXplSync::ReadLock_t lock(lock_);
+    return certificateCaching_;
+}
+
+bool SslContext::IsSessionCaching() {
+    QmXplSync::ReadLock_t lock(lock_);
+    return sessionCaching_;
+}
+
+void SslContext::SetSessionCaching(bool enabled) {
+    QmXplSync::WriteLock_t lock(lock_);
+    sessionCaching_ = enabled;
+    if (!ctx_) return;
+    if (enabled) {
+        // The client mode only lets new sessions reach NewSessionCallback; a client looks its
+        // sessions up in SslSessionCache, never in the context's own store.
+        SSL_CTX_set_session_cache_mode(ctx_.get(), SSL_SESS_CACHE_SERVER | SSL_SESS_CACHE_CLIENT);
+        SSL_CTX_set_session_id_context(ctx_.get(), &kSessionIdContext, 1);
+        QMSEC_TRACE(kSslArea.init, kLevelProc, "SSL context: Set SslSessionCaching to: enabled");
+    } else {
+        SSL_CTX_set_session_cache_mode(ctx_.get(), SSL_SESS_CACHE_OFF);
+        SSL_CTX_set_options(ctx_.get(), SSL_OP_NO_TICKET);
+        SSL_CTX_set_num_tickets(ctx_.get(), 0);
+        QMSEC_TRACE(kSslArea.init, kLevelProc, "SSL context: Set SslSessionCaching to: disabled");
+    }
+}
+
+void SslContext::SetSessionTimeout(int seconds) {
+    QmXplSync::WriteLock_t lock(lock_);
+    sessionTimeout_ = seconds;
+    if (ctx_) SSL_CTX_set_timeout(ctx_.get(), seconds);
+    QMSEC_TRACE(kSslArea.init, kLevelProc, "SSL context: Set SslSessionTimeOut to: " << seconds);
+}
+
+void SslContext::SetSessionCacheSize(int entries) {
+    QmXplSync::WriteLock_t lock(lock_);
+    sessionCacheSize_ = entries;
+    if (ctx_) SSL_CTX_sess_set_cache_size(ctx_.get(), entries);
+    QMSEC_TRACE(kSslArea.init, kLevelProc, "SSL context: Set SslSessionCacheSize to: " << entries);
+}
+
+int SslContext::FeedRandomFile(const String_t& fileName, int bytes) {
+    QmXplSync::WriteLock_t lock(lock_);
+    int fed = RAND_load_file(fileName.ToUtf8().c_str(), bytes);
+    if (fed < 0) {
+        ossl::DiscardErrors();
+        fed = 0;
+    }
+    QMSEC_TRACE(kSslArea.operation, kLevelOperation,
+                "SslConnectionImpl: Put " << fed << " bytes into Rand_seed from file " << fileName);
+    return fed;
+}
+
+void SslContext::InstallTrust(ossl::X509Store store, ossl::NameStack names) {
+    // The old anchors are released outside the lock; sessions made before keep their own
+    // reference until they end.
+    QmXplSync::WriteLock_t lock(lock_);
+    std::swap(trust_, store);
+    std::swap(caNames_, names);
+}
+
+void SslContext::LoadTrustedCertificates(const CharArray_t& fileName) {
+    std::string name(fileName.GetData(), strnlen(fileName.GetData(), fileName.GetSize()));
+    trustedFile_ = fileName;
+    trustedFromKeyStore_ = false;
+    ossl::NameStack names(SSL_load_client_CA_file(name.c_str()));
+    if (!names || sk_X509_NAME_num(names.get()) == 0) {
+        ossl::DiscardErrors();
+        QMSEC_THROW_MSG(kSslArea, SecSslException, 147, << name.c_str());
+    }
+    ossl::X509Store store(X509_STORE_new());
+    if (!store) QMSEC_THROW_MSG(kSslArea, SecSslException, 145, );
+    if (X509_STORE_load_file(store.get(), name.c_str()) != 1)
+        QMSEC_THROW_MSG(kSslArea, SecSslException, 148, << ossl::ErrorText());
+    InstallTrust(std::move(store), std::move(names));
+    QMSEC_TRACE(kSslArea.init, kLevelProc,
+                "SSL global context: Using Trusted Certificates from file " << name.c_str());
+}
+
+void SslContext::LoadTrustedCertificatesFromKeyStore() {
+    ossl::X509Store store(X509_STORE_new());
+    ossl::NameStack names(sk_X509_NAME_new_null());
+    if (!store || !names) QMSEC_THROW_MSG(kSslArea, SecSslException, 145, );
+    QmSecCore::KeyStore keyStore;
+    QmSecCore::StringCollection aliases;
+    keyStore.Aliases(aliases);
+    for (aliases.MoveFirst(); !aliases.IsAtEnd(); aliases.Next()) {
+        String_t alias = aliases.GetCurrent();
+        if (!keyStore.IsTrustedCertEntry(alias)) continue;
+        QmSecCore::X509Certificate certificate;
+        keyStore.GetCertificate(alias, certificate);
+        X509* x509 = ossl::Get0X509(certificate);
+        if (X509_STORE_add_cert(store.get(), x509) != 1) ossl::DiscardErrors();  // a duplicate
+        QMSEC_TRACE(kSslArea.operation, kLevelOperation,
+                    "SSLContext: Using certificate with alias '" << certificate.GetSubjectCN()
+                                                                 << "' as trusted certificate");
+        X509_NAME* name = X509_NAME_dup(X509_get_subject_name(x509));
+        if (!name || !sk_X509_NAME_push(names.get(), name)) {
+            X509_NAME_free(name);
+            QMSEC_THROW_MSG(kSslArea, SecSslException, 145, );
+        }
+    }
+    InstallTrust(std::move(store), std::move(names));
+}
+
+void SslContext::ReloadTrustedCertificates() {
+    if (IsTrustedFromKeyStore()) {
+        LoadTrustedCertificatesFromKeyStore();
+        return;
+    }
+    CharArray_t file;
+    {
+        QmXplSync::ReadLock_t lock(lock_);
+        file = trustedFile_;
+    }
+    LoadTrustedCertificates(file);
+}
+
+void SslContext::ForgetServerSessions() {
+    QmXplSync::ReadLock_t lock(lock_);
+    if (!ctx_) return;
+    // Everything in the server's store, and every ticket issued so far (new ticket keys).
+    SSL_CTX_flush_sessions(ctx_.get(), LONG_MAX);
+    unsigned char keys[80];
+    if (RAND_bytes(keys, sizeof keys) != 1 ||
+        SSL_CTX_set_tlsext_ticket_keys(ctx_.get(), keys, sizeof keys) != 1)
+        ossl::DiscardErrors();
+    OPENSSL_cleanse(keys, sizeof keys);
+}
+
+void SslContext::SetSessionKey(SSL* ssl, const CharArray_t* key) {
+    SSL_set_ex_data(ssl, SessionKeyIndex(), const_cast<CharArray_t*>(key));
+}
+
+int SslContext::NewSessionCallback(SSL* ssl, SSL_SESSION* session) {
+    auto* key = static_cast<const CharArray_t*>(SSL_get_ex_data(ssl, SessionKeyIndex()));
+    if (!key || SSL_is_server(ssl) || !SSL_SESSION_is_resumable(session)) return 0;
+    try {
+        SslSessionCache::GetInstance().SetSession(*key, ossl::SslSession(session));
+    } catch (...) {
+        // SetSession took the reference; a failure leaves the connection without a cached session.
+    }
+    return 1;
+}
+
+void SslContext::ConfigChangeHandler::Update(const QmXplConfig::ChangedConfiguration_t& changes) {
+    QMSEC_BLOCK(kSslArea.proc, "SslContext::ConfigChangeHandler::Update()");
+    SslContext& context = GetInstance();
+    if (changes.HasChanged(String_t("CERT_INSTALLED")) ||
+        changes.HasChanged(String_t("LAST_CERT_UPDATE"))) {
+        SslCertificateCache::GetInstance().Invalidate();
+        SslSessionCache::GetInstance().Clear();
+        context.ForgetServerSessions();
+    }
+    if (changes.HasChanged(String_t("LAST_TRUSTED_CERT_UPDATE")) &&
+        context.IsTrustedFromKeyStore()) {
+        SslSessionCache::GetInstance().Clear();
+        context.ForgetServerSessions();
+        try {
+            context.LoadTrustedCertificatesFromKeyStore();
+        } catch (const QmXplMsg::Exception_t& e) {
+            QMSEC_TRACE(kSslArea.init, kLevelProc,
+                        "No valid trusted certificates found. " << e.what());
+        }
+    }
+}
+
+}  // namespace QmSecSsl

@@ -1,0 +1,139 @@
+// Shared by the TLS tests: a node directory whose key store holds a trusted CA, a server and a
+// client identity it issued; both ends of a connection run in one process, one thread each.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <future>
+#include <string>
+
+#include "QmSecSsl/QmSecSsl.h"
+#include "QmXpl/ConfigNamespace_t.h"
+#include "SslConnectionImpl.h"
+#include "SslContext.h"
+#include "core/KeyStoreTestSupport.h"
+#include "support/DuplexPipe.h"
+
+namespace ssl_test {
+
+using qmsec_test::Arr;
+using qmsec_test::CertificateBuilder;
+using qmsec_test::TestCertificate;
+using QmSecSsl::SslClientConnection;
+using QmSecSsl::SslConnection;
+using QmSecSsl::SslServerConnection;
+using QmXplArray::CharArray_t;
+using QmXplIo::Connection_t;
+using QmXplStr::String_t;
+
+inline const TestCertificate& TestCa() {
+    static const TestCertificate ca = CertificateBuilder().CommonName("Test CA").Ca().Build();
+    return ca;
+}
+
+// A leaf issued by the test CA (or self-signed when issuer is null), valid as given.
+inline TestCertificate Leaf(const std::string& cn, const TestCertificate* issuer = &TestCa(),
+                            long from = -3600, long to = 86400, int keyVariant = 0) {
+    CertificateBuilder b;
+    b.CommonName(cn).ValidFromNow(from, to).SubjectKey(
+        qmsec_test::TestRsaKey(2048, keyVariant).privatePem);
+    if (issuer) b.IssuedBy(*issuer);
+    return b.Build();
+}
+
+inline void InstallIdentity(const std::string& alias, const TestCertificate& c) {
+    QmSecCore::KeyStore().InstallCertificate(
+        String_t(alias), QmSecCore::X509Certificate(Arr(c.pem)),
+        QmSecCore::Key(QmSecCore::Key::eRSAPrivateKey, Arr(c.privateKeyPem)), true, false);
+}
+
+// TLS versions the tests run with.
+struct Version {
+    const char* name;
+    int version;
+};
+inline std::string VersionName(const testing::TestParamInfo<Version>& info) {
+    return info.param.name;
+}
+inline const Version kVersions[] = {{"TLS12", TLS1_2_VERSION}, {"TLS13", TLS1_3_VERSION}};
+
+// A node whose store holds "ca" (trusted), "server" and "client"; the shared context is limited to
+// the test's TLS version. Build it before the context is first used (it reads the trust then).
+class SslNode {
+  public:
+    explicit SslNode(int version) {
+        QmSecCore::KeyStore().InstallCertificate(
+            String_t("ca"), QmSecCore::X509Certificate(Arr(TestCa().pem)), true, true);
+        InstallIdentity("server", Leaf("server"));
+        InstallIdentity("client", Leaf("client"));
+        SSL_CTX_set_max_proto_version(QmSecSsl::SslContext::GetInstance().GetCtx(), version);
+    }
+    const keystore_test::StoreHome& Home() const { return home_; }
+
+  private:
+    keystore_test::StoreHome home_;
+};
+
+inline SslServerConnection::Options ServerOptions(const char* alias = "server") {
+    SslServerConnection::Options o;
+    o.SetOwnCertificate(String_t(alias));
+    return o;
+}
+inline SslClientConnection::Options ClientOptions(const char* alias = "client") {
+    SslClientConnection::Options o;
+    o.SetOwnCertificate(String_t(alias));
+    return o;
+}
+
+// Runs server(transport) on a thread of its own while client(transport) runs here, over a fresh
+// duplex pair; rethrows what either end threw (the client's first). The server's transport is
+// closed when it throws, so that the client never waits for an answer that cannot come.
+inline void RunPair(const std::function<void(Connection_t&)>& server,
+                    const std::function<void(Connection_t&)>& client,
+                    qmsec_test::PipeShape shape = {}) {
+    auto [serverEnd, clientEnd] = qmsec_test::MakeDuplexPair(shape);
+    auto serverDone = std::async(std::launch::async, [&, end = serverEnd]() mutable {
+        try {
+            server(end);
+        } catch (...) {
+            end.Close();
+            throw;
+        }
+    });
+    std::exception_ptr clientFailure;
+    try {
+        client(clientEnd);
+    } catch (...) {
+        clientFailure = std::current_exception();
+        clientEnd.Close();
+    }
+    try {
+        serverDone.get();
+    } catch (const std::exception& e) {
+        if (!clientFailure) throw;
+        ADD_FAILURE() << "the server failed too: " << e.what();
+    }
+    if (clientFailure) std::rethrow_exception(clientFailure);
+}
+
+inline SSL* SslOf(const SslConnection& c) { return c->GetSsl(); }
+
+// Writes all of data, then closes the output stream.
+inline void Send(const SslConnection& c, const std::string& data) {
+    QmXplIo::OutputStream_t out = c.GetOutputStream();
+    out.Write(data.data(), static_cast<int>(data.size()));
+    out.Close();
+}
+
+// Reads until the peer's close_notify.
+inline std::string ReceiveAll(const SslConnection& c) {
+    QmXplIo::InputStream_t in = c.GetInputStream();
+    std::string data;
+    char buffer[16384];
+    for (int n; (n = in.Read(buffer, sizeof buffer)) >= 0;)
+        data.append(buffer, static_cast<size_t>(n));
+    return data;
+}
+
+}  // namespace ssl_test

@@ -1,0 +1,105 @@
+// A child process for tests that need a live peer (the openssl command as a TLS server or
+// client): started with arguments, its standard output read line by line with a time limit,
+// killed and reaped when the object goes.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace qmsec_test {
+
+class Process {
+  public:
+    // Runs argv[0] (looked up in PATH) with input as its standard input (then closed).
+    explicit Process(const std::vector<std::string>& argv, const std::string& input = "") {
+        int in[2], out[2];
+        if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe failed");
+        pid_ = fork();
+        if (pid_ < 0) throw std::runtime_error("fork failed");
+        if (pid_ == 0) {
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            dup2(out[1], 2);
+            close(in[1]);
+            close(out[0]);
+            std::vector<char*> args;
+            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            execvp(args[0], args.data());
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        out_ = out[0];
+        if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
+            // the child went early; its output tells why
+        }
+        close(in[1]);
+    }
+    ~Process() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) close(out_);
+    }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    // Reads output until a line contains needle; returns that line ("" at the end or after
+    // timeoutMs).
+    std::string WaitForLine(const std::string& needle, int timeoutMs = 10000) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            for (size_t nl; (nl = output_.find('\n', scanned_)) != std::string::npos;) {
+                std::string line = output_.substr(scanned_, nl - scanned_);
+                scanned_ = nl + 1;
+                if (line.find(needle) != std::string::npos) return line;
+            }
+            if (!ReadSome(deadline)) return "";
+        }
+    }
+    // Everything the process writes until it exits (or timeoutMs passes); then its exit status
+    // (-1 when it was killed at the time limit).
+    int Finish(int timeoutMs = 20000) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (ReadSome(deadline)) {
+        }
+        int status = 0;
+        if (std::chrono::steady_clock::now() >= deadline) kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    const std::string& Output() const { return output_; }
+
+  private:
+    bool ReadSome(std::chrono::steady_clock::time_point deadline) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+        if (left <= 0) return false;
+        pollfd p{out_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left)) <= 0) return false;
+        char buffer[4096];
+        ssize_t n = read(out_, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        output_.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string output_;
+    size_t scanned_ = 0;
+};
+
+}  // namespace qmsec_test
