@@ -28,35 +28,6 @@ class SslConnectionTest : public testing::TestWithParam<Version> {
 };
 INSTANTIATE_TEST_SUITE_P(Versions, SslConnectionTest, testing::ValuesIn(kVersions), VersionName);
 
-// Waits until the configuration service has delivered a change of "sec.cm.certificates" to every
-// handler registered before this one (they are called in the order of registration).
-class ChangeWaiter : public QmXplConfig::ConfigChangeHandler_i {
-  public:
-    ChangeWaiter() { ns_.Register(this); }
-    ~ChangeWaiter() override { ns_.Unregister(this); }
-    void Update(const QmXplConfig::ChangedConfiguration_t&) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++seen_;
-        cv_.notify_all();
-    }
-    // Sets key to a new value and waits for its delivery.
-    void Change(const char* key) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        int before = seen_;
-        lock.unlock();
-        ns_.SetValue(String_t(key), String_t(std::to_string(++counter_)));
-        lock.lock();
-        ASSERT_TRUE(cv_.wait_for(lock, std::chrono::seconds(10), [&] { return seen_ > before; }));
-    }
-
-  private:
-    QmXplConfig::ConfigNamespace_t ns_{String_t("sec.cm.certificates")};
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    int seen_ = 0;
-    int counter_ = 0;
-};
-
 TEST_P(SslConnectionTest, CarriesRandomDataBothWaysOverEveryTransportShape) {
     struct Case {
         PipeShape shape;

@@ -4,11 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <string>
 
 #include "QmSecSsl/QmSecSsl.h"
+#include "QmXpl/ChangedConfiguration_t.h"
+#include "QmXpl/ConfigChangeHandler_i.h"
 #include "QmXpl/ConfigNamespace_t.h"
 #include "SslConnectionImpl.h"
 #include "SslContext.h"
@@ -62,7 +68,12 @@ inline const Version kVersions[] = {{"TLS12", TLS1_2_VERSION}, {"TLS13", TLS1_3_
 // the test's TLS version. Build it before the context is first used (it reads the trust then).
 class SslNode {
   public:
-    explicit SslNode(int version) {
+    // configIni: the node's configuration file, in place before the context reads it.
+    explicit SslNode(int version, const std::string& configIni = "") {
+        if (!configIni.empty()) {
+            std::filesystem::create_directories(home_.Root() + "/conf");
+            std::ofstream(home_.Root() + "/conf/config.ini") << configIni;
+        }
         QmSecCore::KeyStore().InstallCertificate(
             String_t("ca"), QmSecCore::X509Certificate(Arr(TestCa().pem)), true, true);
         InstallIdentity("server", Leaf("server"));
@@ -116,6 +127,35 @@ inline void RunPair(const std::function<void(Connection_t&)>& server,
     }
     if (clientFailure) std::rethrow_exception(clientFailure);
 }
+
+// Waits until the configuration service has delivered a change of "sec.cm.certificates" to every
+// handler registered before this one (they are called in the order of registration).
+class ChangeWaiter : public QmXplConfig::ConfigChangeHandler_i {
+  public:
+    ChangeWaiter() { ns_.Register(this); }
+    ~ChangeWaiter() override { ns_.Unregister(this); }
+    void Update(const QmXplConfig::ChangedConfiguration_t&) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++seen_;
+        cv_.notify_all();
+    }
+    // Sets key to a new value and waits for its delivery.
+    void Change(const char* key) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        int before = seen_;
+        lock.unlock();
+        ns_.SetValue(String_t(key), String_t(std::to_string(++counter_)));
+        lock.lock();
+        ASSERT_TRUE(cv_.wait_for(lock, std::chrono::seconds(10), [&] { return seen_ > before; }));
+    }
+
+  private:
+    QmXplConfig::ConfigNamespace_t ns_{String_t("sec.cm.certificates")};
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    int seen_ = 0;
+    int counter_ = 0;
+};
 
 inline SSL* SslOf(const SslConnection& c) { return c->GetSsl(); }
 
