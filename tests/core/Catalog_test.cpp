@@ -154,6 +154,7 @@ const char* const kExpected = R"(0 W XORBufferedInputStream is already closed.
 174 W Could not change file access permissions for directory '%1'.
 175 W Alias '%1' is not valid for a key store entry.
 176 W Password must not be empty.
+177 E Policy data file '%1' (as defined in policy header file '%2') does not lie in the policy directory.
 )";
 
 using QmSecCore::detail::CatalogEntries;
