@@ -18,6 +18,7 @@
 #include "QmSecCore/Cipher.h"
 #include "QmSecCore/Crypt.h"
 #include "QmSecCore/EntryNotFoundException.h"
+#include "QmSecCore/InvalidKeyException.h"
 #include "QmSecCore/KeyStore.h"
 #include "QmSecCore/KeyStoreException.h"
 #include "QmSecIo/CipherInputStream.h"
@@ -208,12 +209,17 @@ KeyStoreImpl::FileVersion KeyStoreImpl::VersionOf(const std::string& path) noexc
     return v;
 }
 
+// The alias is the start of a file name in the store directory: "", "." and ".." give
+// "_cert.pem", "._cert.pem" and ".._cert.pem", and a backslash is an ordinary character here, so
+// all of them stay inside the directory, and other components sharing the store may have
+// written them. Only what cannot be part of a file name is refused. A null string has no text
+// to name a file (and an index record could not give it back).
 bool KeyStoreImpl::IsValidAlias(const String_t& alias) noexcept {
+    if (alias.IsNull()) return false;
     const std::u16string& s = alias.Str();
-    if (s.empty() || s == u"." || s == u"..") return false;
     for (size_t i = 0; i < s.size(); ++i) {
         char16_t c = s[i];
-        if (c == u'/' || c == u'\\' || c == u'\0') return false;
+        if (c == u'/' || c == u'\0') return false;
         // A lone surrogate has no UTF-8 form: on the file system it would become U+FFFD, and two
         // different aliases would share one file.
         if (c >= 0xD800 && c <= 0xDBFF) {
@@ -599,10 +605,9 @@ namespace {
 // The unencrypted DER PKCS #8 form of an RSA private key, made before anything is stored so
 // that a key that cannot be stored leaves the store as it was.
 CharArray_t EncodePrivateKey(const Key& key) {
-    if (key.GetType() != Key::eRSAPrivateKey)
-        QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 79, );
+    if (key.GetType() != Key::eRSAPrivateKey) QMSEC_THROW_MSG(kCoreArea, InvalidKeyException, 79, );
     EVP_PKEY* pkey = RSAKey::PKeyOf(key);
-    if (!pkey) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 79, );
+    if (!pkey) QMSEC_THROW_MSG(kCoreArea, InvalidKeyException, 79, );
     // A secure-heap buffer, wiped when it is freed.
     ossl::Bio bio(BIO_new(BIO_s_secmem()));
     if (!bio) QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 34, );

@@ -166,6 +166,25 @@ TEST(CliConfig, BadNamesAndValuesFailWithTheLayersMessage) {
     EXPECT_EQ(node({"config", "list", "app", "--json"}).out, "{}\n");
 }
 
+TEST(CliConfig, MappingValuesThatAreNotDecimalAreSetWithAWarning) {
+    Node node;
+    const std::string ns = "sec.core.auth.mapping.secondary";
+    const std::pair<std::string, std::string> counted[] = {
+        {"0x10", "0"}, {"12abc", "12"}, {"", "0"}, {"99999999999", "4294967295"}};
+    for (const auto& [value, rights] : counted) {
+        Result set = node({"config", "set", ns, "svc", value});
+        EXPECT_EQ(set.status, 0) << set;
+        EXPECT_EQ(set.err, "qmsec: warning: '" + value +
+                               "' is not a decimal number of at most 32 bits; the authorizer "
+                               "counts it as " +
+                               rights + " rights.\n");
+        EXPECT_EQ(node({"config", "get", ns, "svc"}).out, value + "\n");  // set all the same
+    }
+    for (const char* value : {"12", "0", "4294967295"})
+        EXPECT_EQ(node({"config", "set", ns, "svc", value}).err, "") << value;
+    EXPECT_EQ(node({"config", "set", "app", "svc", "0x10"}).err, "");  // not a mapping namespace
+}
+
 TEST(CliUuid, GeneratesDistinctIdsOfTheRightForm) {
     Node node;
     Result r = node({"uuid", "-n", "500"});

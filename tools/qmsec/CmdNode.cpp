@@ -1,4 +1,5 @@
 // init, config and uuid: setting a node up and looking at its configuration.
+#include <cstdio>
 #include <cstdlib>
 
 #include "Cli.h"
@@ -88,8 +89,31 @@ int ConfigGet(Invocation& call) {
     return kExitOk;
 }
 
+// The authorizer reads a value of its mapping namespaces as a decimal rights mask: its leading
+// digits, capped at 32 bits, and 0 without any. A value it would read otherwise than written
+// (0x10, 12abc) is set all the same, with a warning that says what it counts as.
+void WarnOfMappingValue(const std::string& ns, const std::string& value) {
+    if (ns.rfind("sec.core.auth.mapping.", 0) != 0) return;
+    unsigned long long rights = 0;
+    bool capped = false;
+    size_t digits = 0;
+    for (; digits < value.size() && value[digits] >= '0' && value[digits] <= '9'; ++digits) {
+        rights = rights * 10 + static_cast<unsigned>(value[digits] - '0');
+        if (rights > 0xFFFFFFFFull) {
+            rights = 0xFFFFFFFFull;
+            capped = true;
+        }
+    }
+    if (digits > 0 && digits == value.size() && !capped) return;
+    std::fprintf(stderr,
+                 "qmsec: warning: '%s' is not a decimal number of at most 32 bits; the authorizer "
+                 "counts it as %llu rights.\n",
+                 value.c_str(), rights);
+}
+
 int ConfigSet(Invocation& call) {
     Namespace(call).SetValue(String_t(call.Arg(1)), String_t(call.Arg(2)));
+    WarnOfMappingValue(call.Arg(0), call.Arg(2));
     return kExitOk;
 }
 
@@ -172,7 +196,9 @@ void AddNodeCommands(CommandTable& table) {
                {kGroup},
                "set a configuration value",
                "Sets KEY to VALUE in the namespace NAMESPACE. The file is rewritten in one step,\n"
-               "keeping every other line and comment; running programs see the change.",
+               "keeping every other line and comment; running programs see the change. In the\n"
+               "mapping namespaces sec.core.auth.mapping.* a value is a decimal rights mask; one\n"
+               "that is not (0x10, 12abc) is set with a warning of what it counts as.",
                false,
                ConfigSet});
     table.Add({"config unset",
