@@ -32,16 +32,19 @@ TEST_P(SslConnectionTest, CarriesRandomDataBothWaysOverEveryTransportShape) {
     struct Case {
         PipeShape shape;
         size_t size;
+        bool socket = false;
     } cases[] = {{{}, 0},
                  {{}, 1},
                  {{}, 16385},
                  {{}, 1 << 20},
                  {{1, false}, 3000},
-                 {{INT_MAX, true}, 1 << 20}};
+                 {{INT_MAX, true}, 1 << 20},
+                 {{}, 1 << 20, true}};
     std::mt19937 rng(7);
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "size " << c.size << " maxRead " << c.shape.maxRead
-                                        << " random " << c.shape.randomShort);
+        SCOPED_TRACE(testing::Message()
+                     << "size " << c.size << " maxRead " << c.shape.maxRead << " random "
+                     << c.shape.randomShort << " socket " << c.socket);
         std::string up = RandomBytes(rng, c.size), down = RandomBytes(rng, c.size / 2 + 3);
         std::string atServer, atClient, serverPeer, clientPeer, serverOwn;
         RunPair(
@@ -61,7 +64,7 @@ TEST_P(SslConnectionTest, CarriesRandomDataBothWaysOverEveryTransportShape) {
                 EXPECT_EQ(SSL_version(SslOf(cl)), GetParam().version);
                 cl.Close();
             },
-            c.shape);
+            c.socket ? SocketPair() : qmsec_test::MakeDuplexPair(c.shape));
         EXPECT_TRUE(atServer == up);
         EXPECT_TRUE(atClient == down);
         EXPECT_EQ(serverPeer, "client");

@@ -45,9 +45,21 @@ int Handshake(const SslServerConnection::Options& server,
 
 TEST(SslContextTest, ReadsItsConfigurationOnceWithWarningsForBadValues) {
     qmsec_test::TraceCapture trace("sec.core.ssl=0xffffffff");
+    qmsec_test::TempDir dir;
+    std::string random = dir.Write("random", std::string(5000, 'r'));
     SslNode node(TLS1_3_VERSION,
                  "[sec.core.ssl]\nSESSION_TIMEOUT=abc\nSESSION_CACHE_SIZE=12x\n"
-                 "SESSION_CACHING=disabled\nCERTIFICATE_CACHING=maybe\n");
+                 "SESSION_CACHING=disabled\nCERTIFICATE_CACHING=maybe\nENCRYPTION_LEVEL=none\n"
+                 "RANDOM_FILENAME=" +
+                     random + "\n");
+    EXPECT_TRUE(
+        trace.Contains("SslConnectionImpl: Put 1024 bytes into Rand_seed from file " + random));
+    SslServerConnection::Options options;
+    EXPECT_EQ(options.GetImpl().GetEncryptionLevel(), 1);  // from the configuration
+    options.SetEncryptionLevel(SslConnection::EncryptionLevel(0));
+    EXPECT_EQ(options.GetImpl().GetEncryptionLevel(), 1);
+    options.SetEncryptionLevel(SslConnection::eEncryptionFull);
+    EXPECT_EQ(options.GetImpl().GetEncryptionLevel(), 3);  // no longer read
     SSL_CTX* ctx = SslContext::GetInstance().GetCtx();
     EXPECT_EQ(SSL_CTX_get_timeout(ctx), 7200);
     EXPECT_EQ(SSL_CTX_sess_get_cache_size(ctx), 12);
@@ -77,6 +89,19 @@ TEST(SslContextTest, TrustFromAFileStaysWhenTheKeyStoreAnnouncesNewAnchors) {
     ChangeWaiter().Change("LAST_TRUSTED_CERT_UPDATE");  // names the key store's anchors: no effect
     EXPECT_EQ(Handshake(ServerOptions(), ClientOptions()), 113);
     SslConnection::SetTrustedCertificatesFilename(Arr(dir.Write("ca.pem", TestCa().pem)));
+    EXPECT_EQ(Handshake(ServerOptions(), ClientOptions()), 0);
+}
+
+TEST(SslContextTest, AnnouncedTrustChangesReachTheNextConnection) {
+    SslNode node(TLS1_2_VERSION);
+    ChangeWaiter waiter;
+    QmSecCore::KeyStore().RemoveCertificate(String_t("ca"));
+    EXPECT_EQ(Handshake(ServerOptions(), ClientOptions()), 0);  // nothing announced yet
+    waiter.Change("LAST_TRUSTED_CERT_UPDATE");
+    EXPECT_EQ(Handshake(ServerOptions(), ClientOptions()), 113);
+    QmSecCore::KeyStore().InstallCertificate(
+        String_t("ca"), QmSecCore::X509Certificate(Arr(TestCa().pem)), true, true);
+    waiter.Change("LAST_TRUSTED_CERT_UPDATE");
     EXPECT_EQ(Handshake(ServerOptions(), ClientOptions()), 0);
 }
 

@@ -16,6 +16,8 @@
 #include "QmXpl/ChangedConfiguration_t.h"
 #include "QmXpl/ConfigChangeHandler_i.h"
 #include "QmXpl/ConfigNamespace_t.h"
+#include "QmXpl/ServerSocket_t.h"
+#include "QmXpl/Socket_t.h"
 #include "SslConnectionImpl.h"
 #include "SslContext.h"
 #include "core/KeyStoreTestSupport.h"
@@ -102,8 +104,8 @@ inline SslClientConnection::Options ClientOptions(const char* alias = "client") 
 // closed when it throws, so that the client never waits for an answer that cannot come.
 inline void RunPair(const std::function<void(Connection_t&)>& server,
                     const std::function<void(Connection_t&)>& client,
-                    qmsec_test::PipeShape shape = {}) {
-    auto [serverEnd, clientEnd] = qmsec_test::MakeDuplexPair(shape);
+                    std::pair<Connection_t, Connection_t> ends) {
+    auto [serverEnd, clientEnd] = ends;
     auto serverDone = std::async(std::launch::async, [&, end = serverEnd]() mutable {
         try {
             server(end);
@@ -156,6 +158,21 @@ class ChangeWaiter : public QmXplConfig::ConfigChangeHandler_i {
     int seen_ = 0;
     int counter_ = 0;
 };
+
+inline void RunPair(const std::function<void(Connection_t&)>& server,
+                    const std::function<void(Connection_t&)>& client,
+                    qmsec_test::PipeShape shape = {}) {
+    RunPair(server, client, qmsec_test::MakeDuplexPair(shape));
+}
+
+// Two ends of a loopback TCP connection (server end first).
+inline std::pair<Connection_t, Connection_t> SocketPair() {
+    QmXplNet::ServerSocket_t listener(0, String_t("127.0.0.1"));
+    QmXplNet::Socket_t client(String_t("127.0.0.1"), listener.GetLocalPort());
+    QmXplNet::Socket_t server = listener.Accept();
+    listener.Close();
+    return {server, client};
+}
 
 inline SSL* SslOf(const SslConnection& c) { return c->GetSsl(); }
 
