@@ -229,7 +229,7 @@ int KeystoreExport(Invocation& call) {
     store.GetCertificate(String_t(alias), cert);
     CharArray_t pem;
     cert.GetEncoded(pem);
-    Sink sink(call.Value("--out"), 0644, false);
+    Sink sink(call.Value("--out"), Sink::Content::kPlain, false);
     sink.Write(pem, pem.GetSize());
     sink.Commit();
     return kExitOk;

@@ -81,7 +81,7 @@ void Pump(Source& source, const QmXplIo::OutputStream_t& out, const char* label)
 int Base64(Invocation& call) {
     bool decode = call.Has("--decode");
     Source source(call.Args().empty() ? "-" : call.Arg(0));
-    Sink sink(call.Value("--out"), 0644, false);
+    Sink sink(call.Value("--out"), Sink::Content::kPlain, false);
     QmSecCore::Base64 codec(decode ? QmSecCore::Base64::eDecode : QmSecCore::Base64::eEncode);
     Pump(source, QmSecIo::Base64OutputStream(sink.Stream(), codec),
          decode ? "base64 -d" : "base64");
@@ -91,7 +91,10 @@ int Base64(Invocation& call) {
 int Crypt(Invocation& call, Cipher::OpMode mode) {
     Key::Algorithm algorithm = SymmetricAlgorithm(call);
     Source source(call.Args().empty() ? "-" : call.Arg(0));
-    Sink sink(call.Value("--out"), 0600, mode == Cipher::eEncrypt);
+    // What is decrypted is as secret as the password; what is encrypted may be shown to anyone.
+    Sink sink(call.Value("--out"),
+              mode == Cipher::eDecrypt ? Sink::Content::kSecret : Sink::Content::kPlain,
+              mode == Cipher::eEncrypt);
     CharArray_t password = ReadPassword(call, mode == Cipher::eEncrypt);
     Key key(password, algorithm);
     password.Wipe();

@@ -1,0 +1,84 @@
+// -o FILE: what an existing name becomes, and the mode of what is written.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "cli/CliRunner.h"
+
+namespace qmsec_cli {
+namespace {
+
+// Run as root (as CI does), a rename over "-o /dev/null" replaced the system's device with a
+// plain file. A copy of the device, a FIFO and a link stand for what an operator may name.
+TEST(CliOutput, DevicesAndPipesAreWrittenAndLinksFollowed) {
+    Node node;
+    const std::string device = node.File("null"), fifo = node.File("fifo");
+    const std::string file = node.Write("file", "old"), link = node.File("link");
+    ASSERT_EQ(mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+    ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
+
+    std::string piped;
+    std::thread reader([&] { piped = qmsec_test::ReadFile(fifo); });
+    for (const std::string& target : {device, fifo, link}) {
+        Result r = node({"base64", "-o", target}, "abc");
+        EXPECT_EQ(r.status, 0) << target << "\n" << r;
+    }
+    reader.join();
+
+    struct stat st {};
+    ASSERT_EQ(lstat(device.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(st.st_rdev, makedev(1, 3));
+    ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(piped, "YWJj\n");
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(node.Read("file"), "YWJj\n");
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// A new file takes the umask, unless it holds what was decrypted; a replaced file keeps its mode.
+TEST(CliOutput, NewFilesTakeTheUmaskAndDecryptedOnesAreTheOwnersAlone) {
+    Node node;
+    node.Write("plain", "secret text");
+    ASSERT_EQ(node.Shell("PW=pw \"$QMSEC\" encrypt --password-env PW plain -o enc").status, 0);
+    struct Case {
+        const char* umask;
+        const char* command;
+        int fresh;  // mode of a new file
+    } cases[] = {
+        {"000", "base64 plain", 0666},
+        {"077", "base64 plain", 0600},
+        {"000", "encrypt --password-env PW plain", 0666},
+        {"000", "decrypt --password-env PW enc", 0600},
+        {"022", "decrypt --password-env PW enc", 0600},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string fresh = "out" + std::to_string(n++), kept = fresh + ".kept";
+        node.Write(kept, "old");
+        ASSERT_EQ(chmod(node.File(kept).c_str(), 0604), 0);
+        for (const std::string& out : {fresh, kept}) {
+            Result r = node.Shell(std::string("umask ") + c.umask + " && PW=pw \"$QMSEC\" " +
+                                  c.command + " -o " + out);
+            ASSERT_EQ(r.status, 0) << c.command << "\n" << r;
+        }
+        struct stat st {};
+        ASSERT_EQ(stat(node.File(fresh).c_str(), &st), 0);
+        EXPECT_EQ(static_cast<int>(st.st_mode & 07777), c.fresh) << c.umask << " " << c.command;
+        ASSERT_EQ(stat(node.File(kept).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0604u) << c.umask << " " << c.command;
+    }
+    EXPECT_EQ(node.Read("out3"), "secret text");
+}
+
+}  // namespace
+}  // namespace qmsec_cli
