@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <utility>
 
 #include "cli/CliRunner.h"
 #include "cli/MiniJson.h"
@@ -64,6 +65,47 @@ TEST(CliInit, CreatesCoreIdAndProtectedSecretOnce) {
     ASSERT_EQ(text.status, 0) << text;
     EXPECT_NE(text.out.find("Core id         " + j["core_id"].Str() + " (kept)"), std::string::npos)
         << text;
+}
+
+// A umask of 0 must not leave directories that anyone may write, nor 077 ones that nobody else
+// may pass; the two "sec" directories hold secrets and are their owner's alone.
+TEST(CliInit, NodeDirectoriesGetTheirModesWhateverTheUmask) {
+    for (const char* mask : {"000", "077"}) {
+        Node node;
+        Result r = node.Shell(std::string("umask ") + mask +
+                              " && \"$QMSEC\" init && \"$QMSEC\" config set a K v --group g");
+        ASSERT_EQ(r.status, 0) << r;
+        for (auto [dir, mode] : {std::pair{"", 0755},
+                                 {"/conf", 0755},
+                                 {"/conf/g", 0755},
+                                 {"/conf/sec", 0700},
+                                 {"/data", 0755},
+                                 {"/data/sec", 0700},
+                                 {"/data/policies", 0755},
+                                 {"/data/policies/mgrconf", 0755}})
+            EXPECT_EQ(Mode(node.Home() + dir), mode) << "umask " << mask << " " << dir;
+    }
+}
+
+// Whoever may rename entries of the key store or the policy directory could put their own keys,
+// trusted certificates or policies there: such a directory is refused, not used.
+TEST(CliInit, DirectoriesOthersMayWriteAreRefused) {
+    Node node;
+    ASSERT_EQ(node({"init"}).status, 0);
+    ASSERT_EQ(node({"keystore", "genkey", "a", "--bits", "1024"}).status, 0);
+    const std::string store = node.Home() + "/data/sec/ks";
+    const std::string policies = node.Home() + "/data/policies/mgrconf";
+    for (int mode : {0770, 0707}) {
+        ASSERT_EQ(chmod(store.c_str(), static_cast<mode_t>(mode)), 0);
+        Result r = node({"keystore", "list"});
+        EXPECT_EQ(r.status, 1) << r;
+        EXPECT_NE(r.err.find("[sec.core 178]"), std::string::npos) << r;
+    }
+    ASSERT_EQ(chmod(store.c_str(), 0700), 0);
+    EXPECT_EQ(node({"keystore", "list"}).status, 0);
+    ASSERT_EQ(chmod(policies.c_str(), 0777), 0);
+    Result dump = node({"authz", "dump"});
+    EXPECT_NE(dump.out.find("may be changed by others than its owner"), std::string::npos) << dump;
 }
 
 TEST(CliInit, TwoNodesGetDifferentSecretsAndIds) {

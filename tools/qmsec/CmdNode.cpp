@@ -31,7 +31,10 @@ int Init(Invocation& call) {
     std::optional<std::string> wanted = call.Value("--core-id");
     if (wanted) CheckAlias(*wanted, "core id");
 
+    // Secrets live under the two "sec" directories: nobody else may even list them.
     MakeDirectory(Dir_t::Path(Dir_t::eConf), 0755);
+    MakeDirectory(Dir_t::Path(Dir_t::eConf, String_t("sec")), 0700);
+    MakeDirectory(Dir_t::Path(Dir_t::eData, String_t("sec")), 0700);
     MakeDirectory(Dir_t::Path(Dir_t::eData, String_t("policies/mgrconf")), 0755);
 
     // The secret first: without it the key store cannot protect a private key, and it is never

@@ -200,13 +200,16 @@ void CheckValue(const String_t& key, const String_t& value) {
                       "' has blanks at an end, which would not read back");
 }
 
-// Creates dir and every missing directory above it (mode 0755).
+// Creates dir and every missing directory above it, each with mode 0755 whatever the umask.
 void MakeDirectories(const std::string& dir) {
     for (size_t pos = 1; pos <= dir.size(); ++pos) {
         if (pos != dir.size() && dir[pos] != '/') continue;
         std::string prefix = dir.substr(0, pos);
-        if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST)
-            ThrowIo(errno, "Could not create directory '" + prefix + "'");
+        if (mkdir(prefix.c_str(), 0700) != 0) {
+            if (errno != EEXIST) ThrowIo(errno, "Could not create directory '" + prefix + "'");
+        } else if (chmod(prefix.c_str(), 0755) != 0) {
+            ThrowIo(errno, "Could not set the permissions of directory '" + prefix + "'");
+        }
     }
 }
 
