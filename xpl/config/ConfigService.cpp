@@ -270,6 +270,12 @@ class Service {
         std::string path;
         FileSig sig;
         std::shared_ptr<const detail::ParsedConfig> data;
+        // Whether data is what this path held at some time (absent counts: an empty file). A
+        // file that cannot be read then keeps that, the last good state, and never becomes
+        // an empty configuration.
+        bool good = false;
+        // Why the file could not be read while there was nothing good of it; empty otherwise.
+        std::string error;
     };
     struct Watch {
         std::string dir;
@@ -354,21 +360,27 @@ void Service::LoadFileLocked(FileEntry& file) {
     std::string text;
     struct stat st {};
     int err = ReadFileText(file.path, text, st);
-    if (err == 0) {
-        file.sig = SigOf(st);
-    } else {
-        // Remember what the file looks like, so that the check for changes does not read an
-        // unreadable file again every second.
-        file.sig = StatSig(file.path);
-        if (err != ENOENT && err != ENOTDIR) {
-            QMXPL_CONFIG_TRACE(kTraceProblem,
-                               "Could not read configuration file '" + file.path +
-                                   "', using an empty configuration: " +
-                                   (err == EFBIG    ? std::string("larger than 4 MiB")
-                                    : err == EINVAL ? std::string("not a regular file")
-                                                    : std::string(std::strerror(err))));
+    // Remember what the file looks like, so that the check for changes does not read an
+    // unreadable file again every second.
+    file.sig = err == 0 ? SigOf(st) : StatSig(file.path);
+    if (err != 0 && err != ENOENT && err != ENOTDIR) {
+        std::string why = "Could not read configuration file '" + file.path + "': " +
+                          (err == EFBIG    ? std::string("larger than 4 MiB")
+                           : err == EINVAL ? std::string("not a regular file")
+                                           : std::string(std::strerror(err)));
+        // A file caught while an editor rewrites it, or made unreadable by mistake, must not
+        // take a running program's configuration away: the last good one stays in force.
+        if (file.good) {
+            QMXPL_CONFIG_TRACE(kTraceProblem, why + "; keeping the configuration read before");
+            return;
         }
+        QMXPL_CONFIG_TRACE(kTraceProblem, why);
+        file.error = why;
+        file.data = std::make_shared<const detail::ParsedConfig>();
+        return;
     }
+    file.good = true;
+    file.error.clear();
     file.data =
         std::make_shared<const detail::ParsedConfig>(detail::ParseConfigText(text, file.path));
     QMXPL_CONFIG_TRACE(kTraceActivity, "Read configuration file '" + file.path + "' (" +
@@ -380,11 +392,16 @@ std::shared_ptr<const ConfigData_t> Service::BuildLocked(const NamespaceState_t&
     const detail::ConfigSection* own = nullptr;
     if (!state.groupUtf8.empty()) {
         auto it = files_.find(state.groupUtf8);
-        if (it != files_.end()) own = it->second.data->Find(state.nameUtf8);
+        if (it != files_.end()) {
+            own = it->second.data->Find(state.nameUtf8);
+            data->error = it->second.error;
+        }
     }
     const detail::ConfigSection* fallback = nullptr;
-    if (auto it = files_.find(std::string()); it != files_.end())
+    if (auto it = files_.find(std::string()); it != files_.end()) {
         fallback = it->second.data->Find(state.nameUtf8);
+        if (data->error.empty()) data->error = it->second.error;
+    }
     if (own) {
         for (const auto& [key, value] : own->entries) data->Add(String_t(key), String_t(value));
     }
@@ -480,6 +497,7 @@ void Service::ReloadAll() {
         ResolveHomeLocked();
         for (auto& [group, file] : files_) {
             file.path = FilePathLocked(group);
+            file.good = false;  // what was read before came from another home
             LoadFileLocked(file);
         }
         RefreshStatesLocked(nullptr);
