@@ -1,6 +1,7 @@
 // digest, base64, encrypt and decrypt: the primitives over files of any length.
 #include "Cli.h"
 #include "Io.h"
+#include "Names.h"
 #include "QmSecCore/Base64.h"
 #include "QmSecCore/Cipher.h"
 #include "QmSecCore/Key.h"
@@ -57,7 +58,7 @@ int Digest(Invocation& call) {
         int length = digest.Digest(out);
         std::string hex = Hex(out.GetData(), length);
         json.Push(JsonValue::Object().Set("file", file).Set("algorithm", name).Set("digest", hex));
-        text += hex + "  " + file + "\n";
+        text += DigestLine(hex, file);
     }
     PrintResult(call, json, text);
     if (!errors.IsEmpty()) throw QmXplMsg::RuntimeException_t(errors);

@@ -83,9 +83,10 @@ int Verify(Invocation& call) {
         .Set("verified", ok)
         .Set("signer", signer)
         .Set("certificate_included", signature.ContainsCertificate());
-    PrintResult(
-        call, json,
-        ok ? "Verified OK: '" + call.Arg(0) + "' was signed by '" + signer + "'\n" : std::string());
+    PrintResult(call, json,
+                ok ? "Verified OK: '" + Printable(call.Arg(0)) + "' was signed by '" +
+                         Printable(signer) + "'\n"
+                   : std::string());
     if (!ok)
         Fail("The signature '" + *sigFile + "' does not match '" + call.Arg(0) +
              "': the file or the signature has been changed.");
