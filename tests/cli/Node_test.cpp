@@ -205,7 +205,18 @@ TEST(CliConfig, BadNamesAndValuesFailWithTheLayersMessage) {
     EXPECT_EQ(badValue.status, 1) << badValue;
     Result badGroup = node({"config", "get", "app", "K", "--group", "../x"});
     EXPECT_EQ(badGroup.status, 1) << badGroup;
+    // Bytes that are not UTF-8 would be stored as U+FFFD: something else than was given.
+    Result notUtf8 = node({"config", "set", "app", "K", "caf\xe9"});
+    EXPECT_EQ(notUtf8.status, 2) << notUtf8;
+    // conf/sec holds the node's secret, not a resource group's file.
+    Result reserved = node({"config", "set", "app", "K", "v", "--group", "sec"});
+    EXPECT_EQ(reserved.status, 1) << reserved;
     EXPECT_EQ(node({"config", "list", "app", "--json"}).out, "{}\n");
+    // A file that cannot be read is an error, not an empty configuration.
+    node.Write("node/conf/config.ini", "[app]\nK=v\n#" + std::string(5 << 20, 'x') + "\n");
+    Result big = node({"config", "get", "app", "K"});
+    EXPECT_EQ(big.status, 1) << big;
+    EXPECT_NE(big.err.find("larger than 4 MiB"), std::string::npos) << big;
 }
 
 TEST(CliUuid, GeneratesDistinctIdsOfTheRightForm) {

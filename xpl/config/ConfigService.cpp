@@ -172,11 +172,12 @@ void CheckNamespaceName(const String_t& name) {
         ThrowArgument("'" + name.ToUtf8() + "' is not a usable configuration namespace name");
 }
 
-// A group names a directory under conf/: it must not lead anywhere else.
+// A group names a directory under conf/: it must not lead anywhere else, nor be one that holds
+// something else ("sec" holds the node's secrets, and is its owner's alone).
 void CheckGroupName(const String_t& group) {
     const std::string g = group.ToUtf8();
     if (HasControl(group) || HasOuterBlanks(group) || g.find('/') != std::string::npos ||
-        g == "." || g == ".." || group.FindOneOf(String_t("[]")) != String_t::npos) {
+        g == "." || g == ".." || g == "sec" || group.FindOneOf(String_t("[]")) != String_t::npos) {
         ThrowArgument("'" + g + "' is not a usable resource group name");
     }
 }
