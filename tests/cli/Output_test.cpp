@@ -5,9 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "cli/CliRunner.h"
+#include "support/Fifo.h"
 
 namespace qmsec_cli {
 namespace {
@@ -19,17 +18,14 @@ TEST(CliOutput, DevicesAndPipesAreWrittenAndLinksFollowed) {
     const std::string device = node.File("null"), fifo = node.File("fifo");
     const std::string file = node.Write("file", "old"), link = node.File("link");
     ASSERT_EQ(mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     ASSERT_EQ(chmod(file.c_str(), 0640), 0);
     ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
 
-    std::string piped;
-    std::thread reader([&] { piped = qmsec_test::ReadFile(fifo); });
+    qmsec_test::FifoWithReader reader(fifo);
     for (const std::string& target : {device, fifo, link}) {
         Result r = node({"base64", "-o", target}, "abc");
         EXPECT_EQ(r.status, 0) << target << "\n" << r;
     }
-    reader.join();
 
     struct stat st {};
     ASSERT_EQ(lstat(device.c_str(), &st), 0);
@@ -37,7 +33,7 @@ TEST(CliOutput, DevicesAndPipesAreWrittenAndLinksFollowed) {
     EXPECT_EQ(st.st_rdev, makedev(1, 3));
     ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_EQ(piped, "YWJj\n");
+    EXPECT_EQ(reader.Drain(), "YWJj\n");
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(node.Read("file"), "YWJj\n");

@@ -8,12 +8,12 @@
 #include <unistd.h>
 
 #include <string>
-#include <thread>
 
 #include "QmXpl/AtomicFileOutputStream_t.h"
 #include "QmXpl/BufferedOutputStream_t.h"
 #include "QmXpl/File_t.h"
 #include "QmXpl/IOException_t.h"
+#include "support/Fifo.h"
 #include "xpl/IoTestUtil.h"
 
 using namespace QmXplIo;
@@ -184,7 +184,6 @@ TEST(AtomicFileOutputStreamTest, DevicesAndPipesAreWrittenInPlaceAndLinksFollowe
     const std::string link = dir / "link", dangling = dir / "dangling";
     // A copy of /dev/null (1,3).
     ASSERT_EQ(mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     ASSERT_TRUE(iotest::WriteFile(file, "old", 0640));
     ASSERT_EQ(symlink("file", link.c_str()), 0);
     ASSERT_EQ(symlink("created", dangling.c_str()), 0);
@@ -196,14 +195,12 @@ TEST(AtomicFileOutputStreamTest, DevicesAndPipesAreWrittenInPlaceAndLinksFollowe
     ASSERT_EQ(symlink(file.c_str(), trap.c_str()), 0);
     ASSERT_EQ(lchown(trap.c_str(), 12345, 12345), 0);
 
-    std::string piped;
-    std::thread reader([&] { piped = iotest::ReadFile(fifo); });
+    qmsec_test::FifoWithReader reader(fifo);
     for (const std::string& target : {device, fifo, link, dangling}) {
         AtomicFileOutputStream_t out(String_t(target), 0644, AtomicFileOutputStream_t::eCreateMode);
         out.Write("data", 4);
         out.Close();
     }
-    reader.join();
     EXPECT_THROW(AtomicFileOutputStream_t(String_t(trap)), IOException_t);
 
     struct stat st {};
@@ -212,7 +209,7 @@ TEST(AtomicFileOutputStreamTest, DevicesAndPipesAreWrittenInPlaceAndLinksFollowe
     EXPECT_EQ(st.st_rdev, makedev(1, 3));
     ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_EQ(piped, "data");
+    EXPECT_EQ(reader.Drain(), "data");
     for (const std::string& l : {link, dangling, trap}) {
         ASSERT_EQ(lstat(l.c_str(), &st), 0);
         EXPECT_TRUE(S_ISLNK(st.st_mode)) << l;
