@@ -88,8 +88,9 @@ int CreateTemporary(std::string& temp, const std::string& target, mode_t mode) {
 AtomicFile::AtomicFile(const std::string& path, mode_t mode, Mode rule)
     : path_(path), target_(FollowLinks(path)) {
     struct stat st {};
-    if (stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        if (S_ISDIR(st.st_mode)) Fail(EISDIR, "Could not write", path);
+    // A directory under the name is left to the rename, which refuses it when the data is
+    // complete, as it always did.
+    if (stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
         do {
             fd_ = open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
         } while (fd_ < 0 && errno == EINTR);
