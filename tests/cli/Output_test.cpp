@@ -1,12 +1,11 @@
 // -o FILE: what an existing name becomes, and the mode of what is written.
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "cli/CliRunner.h"
-#include "support/Fifo.h"
+#include "support/SpecialFiles.h"
 
 namespace qmsec_cli {
 namespace {
@@ -17,7 +16,7 @@ TEST(CliOutput, DevicesAndPipesAreWrittenAndLinksFollowed) {
     Node node;
     const std::string device = node.File("null"), fifo = node.File("fifo");
     const std::string file = node.Write("file", "old"), link = node.File("link");
-    ASSERT_EQ(mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    ASSERT_TRUE(qmsec_test::MakeNullDevice(device));
     ASSERT_EQ(chmod(file.c_str(), 0640), 0);
     ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
 
@@ -27,16 +26,13 @@ TEST(CliOutput, DevicesAndPipesAreWrittenAndLinksFollowed) {
         EXPECT_EQ(r.status, 0) << target << "\n" << r;
     }
 
-    struct stat st {};
-    ASSERT_EQ(lstat(device.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode));
-    EXPECT_EQ(st.st_rdev, makedev(1, 3));
-    ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    using qmsec_test::KindOf;
+    EXPECT_EQ(KindOf(device), "null device");
+    EXPECT_EQ(KindOf(fifo), "fifo");
     EXPECT_EQ(reader.Drain(), "YWJj\n");
-    ASSERT_EQ(lstat(link.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(KindOf(link), "link");
     EXPECT_EQ(node.Read("file"), "YWJj\n");
+    struct stat st {};
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 }

@@ -2,7 +2,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,7 +12,7 @@
 #include "QmXpl/BufferedOutputStream_t.h"
 #include "QmXpl/File_t.h"
 #include "QmXpl/IOException_t.h"
-#include "support/Fifo.h"
+#include "support/SpecialFiles.h"
 #include "xpl/IoTestUtil.h"
 
 using namespace QmXplIo;
@@ -183,7 +182,7 @@ TEST(AtomicFileOutputStreamTest, DevicesAndPipesAreWrittenInPlaceAndLinksFollowe
     const std::string device = dir / "null", fifo = dir / "fifo", file = dir / "file";
     const std::string link = dir / "link", dangling = dir / "dangling";
     // A copy of /dev/null (1,3).
-    ASSERT_EQ(mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    ASSERT_TRUE(qmsec_test::MakeNullDevice(device));
     ASSERT_TRUE(iotest::WriteFile(file, "old", 0640));
     ASSERT_EQ(symlink("file", link.c_str()), 0);
     ASSERT_EQ(symlink("created", dangling.c_str()), 0);
@@ -203,17 +202,11 @@ TEST(AtomicFileOutputStreamTest, DevicesAndPipesAreWrittenInPlaceAndLinksFollowe
     }
     EXPECT_THROW(AtomicFileOutputStream_t(String_t(trap)), IOException_t);
 
-    struct stat st {};
-    ASSERT_EQ(lstat(device.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode));
-    EXPECT_EQ(st.st_rdev, makedev(1, 3));
-    ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    using qmsec_test::KindOf;
+    EXPECT_EQ(KindOf(device), "null device");
+    EXPECT_EQ(KindOf(fifo), "fifo");
     EXPECT_EQ(reader.Drain(), "data");
-    for (const std::string& l : {link, dangling, trap}) {
-        ASSERT_EQ(lstat(l.c_str(), &st), 0);
-        EXPECT_TRUE(S_ISLNK(st.st_mode)) << l;
-    }
+    for (const std::string& l : {link, dangling, trap}) EXPECT_EQ(KindOf(l), "link") << l;
     EXPECT_EQ(iotest::ReadFile(file), "data");
     EXPECT_EQ(iotest::PermissionsOf(file), 0640);
     EXPECT_EQ(iotest::ReadFile(dir / "created"), "data");

@@ -51,20 +51,12 @@ std::string Printable(const std::string& name) {
 }
 
 std::string DigestLine(const std::string& hex, const std::string& file) {
-    if (file.find_first_of("\\\n\r") == std::string::npos) return hex + "  " + file + "\n";
     std::string name;
     for (char c : file) {
-        if (c == '\\') {
-            name += "\\\\";
-        } else if (c == '\n') {
-            name += "\\n";
-        } else if (c == '\r') {
-            name += "\\r";
-        } else {
-            name.push_back(c);
-        }
+        const char* escaped = c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
+        name += escaped ? std::string(escaped) : std::string(1, c);
     }
-    return "\\" + hex + "  " + name + "\n";
+    return (name == file ? "" : "\\") + hex + "  " + name + "\n";
 }
 
 bool IsUtf8(const std::string& text) {
