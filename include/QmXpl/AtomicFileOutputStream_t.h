@@ -29,8 +29,9 @@ class QMXPL_API AtomicFileOutputStream_t : public OutputStream_t {
         // files whose mode is part of their protection (keys, the key store's index).
         eExactMode = 0,
         // As a plain open with O_CREAT gives them: a new file gets the mode less the process's
-        // umask, a replaced file keeps its mode (and its owner and group, where the process may
-        // set them). For output that a user names, such as a command's -o FILE.
+        // umask, a replaced file keeps its permission bits (set-id bits go with the old content)
+        // and its owner and group, where the process may set them. For output that a user
+        // names, such as a command's -o FILE.
         eCreateMode = 1,
     };
 

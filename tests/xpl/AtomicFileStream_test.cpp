@@ -173,6 +173,11 @@ TEST(AtomicFileOutputStreamTest, CreateModeTakesTheUmaskAndAReplacedFileKeepsIts
     ASSERT_EQ(stat(owned.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 12345u);  // root rewriting a user's file leaves it the user's
     EXPECT_EQ(st.st_gid, 12345u);
+    // A set-id bit belonged to the program that was there, not to what replaces it.
+    ASSERT_EQ(chmod(owned.c_str(), 06750), 0);
+    AtomicFileOutputStream_t out(String_t(owned), 0666, AtomicFileOutputStream_t::eCreateMode);
+    out.Close();
+    EXPECT_EQ(iotest::PermissionsOf(owned), 0750);
 }
 
 // Only a regular file is replaced by a rename: renaming over a device or a FIFO would put a plain

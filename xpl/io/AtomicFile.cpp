@@ -116,13 +116,13 @@ void AtomicFile::OpenTemporary(mode_t mode, Mode rule) {
     struct stat old {};
     bool replacing = !exact && stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     if (replacing) {
-        // Owner first: a change of owner clears the set-id bits that the mode then restores. A
-        // process that may not give the file away leaves it its own.
+        // A process that may not give the file away leaves it its own.
         struct stat now {};
         if (fstat(fd_, &now) == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid))
             (void)!fchown(fd_, old.st_uid, old.st_gid);
     }
-    if ((exact || replacing) && fchmod(fd_, exact ? mode : old.st_mode & 07777) != 0) {
+    // The set-id and sticky bits of a replaced file belonged to its old content, not the new.
+    if ((exact || replacing) && fchmod(fd_, exact ? mode : old.st_mode & 0777) != 0) {
         int err = errno;
         std::string temp = temp_;
         Abandon();

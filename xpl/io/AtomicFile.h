@@ -28,8 +28,8 @@ class AtomicFile {
         // for files whose mode is part of their protection.
         kExact,
         // As an open(2) with O_CREAT would give them: a new file gets the mode less the umask, a
-        // replaced file keeps its mode (and its owner and group, where the process may set
-        // them).
+        // replaced file keeps its permission bits (not set-id bits, which belonged to the old
+        // content) and its owner and group, where the process may set them.
         kCreate,
     };
 
