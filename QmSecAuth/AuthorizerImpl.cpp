@@ -229,6 +229,11 @@ class Rebuild {
                             << " Directory " << dir << " does not exist.");
             return;
         }
+        // Whoever may add files to the directory could grant rights of their choosing.
+        if (QmXplIo::File_t(dir).IsWritableByOthers()) {
+            Fail(CatalogMessage(178) << dir);
+            return;
+        }
         std::vector<String_t> names;
         try {
             QmXplIo::DirLister_t lister(dir, QmXplIo::Filter_t(String_t(".xml")));

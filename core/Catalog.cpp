@@ -190,6 +190,8 @@ constexpr CatalogEntry kEntries[] = {
     {177, CatalogKind::kError,
      "Policy data file '%1' (as defined in policy header file '%2') does not lie in the policy "
      "directory."},
+    {178, CatalogKind::kWarning,
+     "The directory '%1' may be changed by others than its owner, so it is not used."},
 };
 
 Severity_t SeverityOf(CatalogKind kind) {

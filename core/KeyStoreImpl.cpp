@@ -77,6 +77,13 @@ QmXplMsg::Message_t SystemError(int err, const std::string& what) {
     return QmXplMsg::CreateSystemError_t(err, String_t(what));
 }
 
+// Anyone who may rename entries of the store's directory may put a key or certificate of their
+// own in place of the node's, or a trusted certificate beside them: such a store is not used.
+void RefuseSharedDirectory(const String_t& dir) {
+    if (File_t(dir).IsWritableByOthers())
+        QMSEC_THROW_MSG(kCoreArea, KeyStoreException, 178, << dir);
+}
+
 using Pkcs8 = std::unique_ptr<PKCS8_PRIV_KEY_INFO, ossl::Deleter<PKCS8_PRIV_KEY_INFO_free>>;
 
 }  // namespace
@@ -242,6 +249,7 @@ String_t KeyStoreImpl::PathOf(const String_t& fileName) const { return dir_ + "/
 
 void KeyStoreImpl::ReadIndexFile() {
     QMSEC_BLOCK(kCoreArea.proc, "KeyStoreImpl:ReadIndexFile()");
+    RefuseSharedDirectory(dir_);
     FileVersion version = VersionOf(indexFs_);
     if (!version.exists) {
         QMSEC_TRACE(kCoreArea.operation, kLevelOperation, "KeyStoreImpl: no index file found");
@@ -391,6 +399,8 @@ bool KeyStoreImpl::Lookup(const EntryMap& map, const String_t& alias, Entry& out
 void KeyStoreImpl::CreateStoreDirectory() {
     File_t dir(dir_);
     if (dir.IsDirectory()) return;
+    // The store's parent ("sec") holds nothing but the store: as private as the store itself.
+    File_t(dir.GetParent()).Mkdirs(kDirectoryMode);
     if (!dir.Mkdirs(kDirectoryMode)) QMSEC_THROW_MSG(kCoreArea, KeyStoreException, 22, << dir_);
     // Mkdirs leaves the mode to the umask; the store's directory is its owner's alone.
     try {

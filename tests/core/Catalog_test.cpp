@@ -155,6 +155,7 @@ const char* const kExpected = R"(0 W XORBufferedInputStream is already closed.
 175 W Alias '%1' is not valid for a key store entry.
 176 W Password must not be empty.
 177 E Policy data file '%1' (as defined in policy header file '%2') does not lie in the policy directory.
+178 W The directory '%1' may be changed by others than its owner, so it is not used.
 )";
 
 using QmSecCore::detail::CatalogEntries;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "QmXpl/DirLister_t.h"
 #include "QmXpl/File_t.h"
@@ -141,13 +142,22 @@ TEST(FileTest, MkdirsCreatesEveryMissingParent) {
     EXPECT_TRUE(nested.Mkdirs());
     EXPECT_TRUE(nested.IsDirectory());
     EXPECT_TRUE(nested.Mkdirs());  // already there
-    {
-        iotest::UmaskScope scope(022);
-        File_t store{String_t(dir / "x/y/ks")};
-        EXPECT_TRUE(store.Mkdirs(0700));
-        EXPECT_EQ(iotest::PermissionsOf(dir / "x/y/ks"), 0700);  // the directory itself
-        EXPECT_EQ(iotest::PermissionsOf(dir / "x/y"), 0755);     // parents: 0777 less the umask
+    // Exact modes whatever the umask: the directory itself as asked, parents 0755.
+    for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
+        iotest::UmaskScope scope(mask);
+        const std::string top = dir / ("x" + std::to_string(mask));
+        EXPECT_TRUE(File_t(String_t(top + "/y/ks")).Mkdirs(0700));
+        EXPECT_EQ(iotest::PermissionsOf(top + "/y/ks"), 0700) << "umask " << mask;
+        EXPECT_EQ(iotest::PermissionsOf(top + "/y"), 0755) << "umask " << mask;
+        EXPECT_EQ(iotest::PermissionsOf(top), 0755) << "umask " << mask;
     }
+    // Who else may change a directory's entries.
+    for (auto [mode, open] : {std::pair{0755, false}, std::pair{0775, true}, std::pair{0757, true},
+                              std::pair{01777, false}, std::pair{0700, false}}) {
+        ASSERT_EQ(chmod((dir / "a").c_str(), static_cast<mode_t>(mode)), 0);
+        EXPECT_EQ(File_t(String_t(dir / "a")).IsWritableByOthers(), open) << std::oct << mode;
+    }
+    EXPECT_FALSE(File_t(String_t(dir / "missing")).IsWritableByOthers());
     // A file in the way: false, and nothing is created below it.
     ASSERT_TRUE(iotest::WriteFile(dir / "file", "f"));
     EXPECT_FALSE(File_t(String_t(dir / "file/sub")).Mkdirs());

@@ -32,7 +32,10 @@ int Init(Invocation& call) {
     std::optional<std::string> wanted = call.Value("--core-id");
     if (wanted) CheckAlias(*wanted, "core id");
 
+    // Secrets live under the two "sec" directories: nobody else may even list them.
     MakeDirectory(Dir_t::Path(Dir_t::eConf), 0755);
+    MakeDirectory(Dir_t::Path(Dir_t::eConf, String_t("sec")), 0700);
+    MakeDirectory(Dir_t::Path(Dir_t::eData, String_t("sec")), 0700);
     MakeDirectory(Dir_t::Path(Dir_t::eData, String_t("policies/mgrconf")), 0755);
 
     // The secret first: without it the key store cannot protect a private key, and it is never
@@ -68,9 +71,10 @@ int Init(Invocation& call) {
         .Set("core_id_set", coreIdSet)
         .Set("provider_secret", secretPath)
         .Set("provider_secret_created", secretCreated);
-    std::string text = "Node directory  " + home.ToUtf8() + "\n" + "Core id         " + coreId +
-                       (coreIdSet ? " (set)" : " (kept)") + "\n" + "Key provider    " +
-                       secretPath.ToUtf8() + (secretCreated ? " (created)" : " (kept)") + "\n";
+    std::string text = "Node directory  " + Printable(home.ToUtf8()) + "\n" + "Core id         " +
+                       Printable(coreId) + (coreIdSet ? " (set)" : " (kept)") + "\n" +
+                       "Key provider    " + Printable(secretPath.ToUtf8()) +
+                       (secretCreated ? " (created)" : " (kept)") + "\n";
     PrintResult(call, json, text);
     return kExitOk;
 }
@@ -85,7 +89,7 @@ int ConfigGet(Invocation& call) {
         Fail("The namespace '" + call.Arg(0) + "' has no key '" + call.Arg(1) + "'.");
     JsonValue json = JsonValue::Object();
     json.Set("namespace", call.Arg(0)).Set("key", call.Arg(1)).Set("value", value);
-    PrintResult(call, json, value.ToUtf8() + "\n");
+    PrintResult(call, json, Printable(value.ToUtf8()) + "\n");
     return kExitOk;
 }
 
@@ -112,6 +116,11 @@ void WarnOfMappingValue(const std::string& ns, const std::string& value) {
 }
 
 int ConfigSet(Invocation& call) {
+    // The layer would store U+FFFD in place of each malformed sequence: not what was given.
+    for (size_t i = 0; i < call.Args().size(); ++i) {
+        if (!IsUtf8(call.Arg(i)))
+            call.Usage("'" + Printable(call.Arg(i)) + "' is not valid UTF-8 text");
+    }
     Namespace(call).SetValue(String_t(call.Arg(1)), String_t(call.Arg(2)));
     WarnOfMappingValue(call.Arg(0), call.Arg(2));
     return kExitOk;
@@ -133,7 +142,7 @@ int ConfigList(Invocation& call) {
         String_t name, value;
         if (!config.GetAttr(i, name, value)) continue;
         json.Set(name.ToUtf8(), value);
-        text += name.ToUtf8() + "=" + value.ToUtf8() + "\n";
+        text += Printable(name.ToUtf8()) + "=" + Printable(value.ToUtf8()) + "\n";
     }
     PrintResult(call, json, text);
     return kExitOk;
