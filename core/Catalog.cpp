@@ -187,6 +187,13 @@ constexpr CatalogEntry kEntries[] = {
     {174, CatalogKind::kWarning, "Could not change file access permissions for directory '%1'."},
     {175, CatalogKind::kWarning, "Alias '%1' is not valid for a key store entry."},
     {176, CatalogKind::kWarning, "Password must not be empty."},
+    {182, CatalogKind::kWarning,
+     "Node specific key file '%1' is missing, but the key store holds private keys encrypted "
+     "under it."},
+    {183, CatalogKind::kWarning,
+     "Node specific key file '%1' cannot be decrypted with the key of the key provider."},
+    {184, CatalogKind::kWarning,
+     "The private key for alias '%1' does not belong to the certificate's public key."},
 };
 
 Severity_t SeverityOf(CatalogKind kind) {

@@ -155,6 +155,9 @@ const char* const kExpected = R"(0 W XORBufferedInputStream is already closed.
 174 W Could not change file access permissions for directory '%1'.
 175 W Alias '%1' is not valid for a key store entry.
 176 W Password must not be empty.
+182 W Node specific key file '%1' is missing, but the key store holds private keys encrypted under it.
+183 W Node specific key file '%1' cannot be decrypted with the key of the key provider.
+184 W The private key for alias '%1' does not belong to the certificate's public key.
 )";
 
 using QmSecCore::detail::CatalogEntries;
