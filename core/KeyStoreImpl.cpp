@@ -467,10 +467,12 @@ bool KeyStoreImpl::ReadNodeKey() {
     try {
         Crypt().Decrypt(text, key);
     } catch (const BadPaddingException& e) {
-        // Said in the store's terms: the provider's key is not the one the file was made with
-        // (another node's secret, a secret made anew), or the file is damaged.
-        QMSEC_THROW(kCoreArea, KeyStoreException,
-                    (detail::CatalogMessage(183) << nodeKeyPath_).AddDetails(e.GetMessageList()));
+        // Said in the store's terms, and only so: the provider's key is not the one the file
+        // was made with (another node's secret, a secret made anew), or the file is damaged; a
+        // padding error would send the operator after the wrong thing.
+        QMSEC_TRACE(kCoreArea.operation, kLevelOperation,
+                    "KeyStoreImpl: node specific key file does not decrypt: " << e);
+        QMSEC_THROW_MSG(kCoreArea, KeyStoreException, 183, << nodeKeyPath_);
     }
     if (key.GetSize() != kNodeKeyLength)
         QMSEC_THROW_MSG(kCoreArea, KeyStoreException, 183, << nodeKeyPath_);
