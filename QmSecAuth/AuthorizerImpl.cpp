@@ -9,6 +9,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "PolicyDataContext.h"
@@ -59,30 +61,26 @@ constexpr int kMaxHeaderBytes = 1 << 20;         // 1 MiB, read whole before par
 constexpr long long kMaxDataBytes = 64LL << 20;  // 64 MiB
 const char* const kNoCoreId = PBLIB_NO_ID;
 
-// The consumer map's keys are the concatenation entity + consumer. A lookup compares the pair
-// with the stored keys unit by unit, so IsAllowed never builds the concatenated key.
-struct KeyPair {
-    const std::u16string& entity;
-    const std::u16string& consumer;
-};
+// The consumer map is keyed by the pair (entity, consumer), never by the two texts run
+// together: joined, the entity "ab" with the consumer "c" and the entity "a" with the consumer
+// "bc" would be one entry, and an entity that is unknown or empty would receive the rights of
+// any entity whose id its consumer name happens to continue. Lookups compare a pair of
+// references, so IsAllowed copies neither text.
+using ConsumerKey = std::pair<String_t, String_t>;
 
-int ComparePair(const std::u16string& key, const KeyPair& pair) {
-    size_t n = key.size(), a = pair.entity.size(), b = pair.consumer.size();
-    for (size_t i = 0; i < n && i < a + b; ++i) {
-        char16_t other = i < a ? pair.entity[i] : pair.consumer[i - a];
-        if (key[i] != other) return key[i] < other ? -1 : 1;
-    }
-    return n == a + b ? 0 : (n < a + b ? -1 : 1);
-}
+struct KeyRef {
+    const String_t& entity;
+    const String_t& consumer;
+};
 
 struct KeyLess {
     using is_transparent = void;
-    bool operator()(const String_t& x, const String_t& y) const { return x < y; }
-    bool operator()(const String_t& x, const KeyPair& y) const {
-        return ComparePair(x.Str(), y) < 0;
-    }
-    bool operator()(const KeyPair& x, const String_t& y) const {
-        return ComparePair(y.Str(), x) > 0;
+    using Tied = std::tuple<const String_t&, const String_t&>;
+    static Tied Tie(const ConsumerKey& k) { return {k.first, k.second}; }
+    static Tied Tie(const KeyRef& k) { return {k.entity, k.consumer}; }
+    template <class X, class Y>
+    bool operator()(const X& x, const Y& y) const {
+        return Tie(x) < Tie(y);
     }
 };
 
@@ -99,7 +97,7 @@ const ConfigNamespace_t g_mapDefault{String_t("sec.core.auth.mapping.default")};
 struct State {
     QmXplSync::RwLock_t lock;  // over the two maps and the local id
     std::map<String_t, unsigned int> internal;
-    std::map<String_t, unsigned int, KeyLess> consumer;
+    std::map<ConsumerKey, unsigned int, KeyLess> consumer;
     // This node's core id as the configuration holds it in memory, kept here so that IsAllowed
     // answers for the node itself under the lock it takes anyway.
     String_t localId;
@@ -464,7 +462,7 @@ class Rebuild {
             String_t name, value;
             if (!config.GetAttr(i, name, value) || name.IsEmpty()) continue;
             unsigned int rights = DecimalRights(value);
-            s_.consumer[entity + name] |= rights;
+            s_.consumer[ConsumerKey(entity, name)] |= rights;
             QMSEC_TRACE(kAuthArea.operation, kDecisions,
                         NumToStr(rights, "Added rights 0x%x to consumer entity '")
                             << entity << "' for namespace '" << name << "'.");
@@ -485,10 +483,11 @@ class Rebuild {
                         static_cast<long long>(s_.internal.size()), " (%d internal entities)"));
         QMSEC_TRACE(kAuthArea.operation, kDumps, "*** Starting dump of consumer rights map... '");
         for (const auto& entry : s_.consumer) {
-            const String_t& key = entry.first;
+            const ConsumerKey& key = entry.first;
             const unsigned int rights = entry.second;
             QMSEC_TRACE(kAuthArea.operation, kDumps,
-                        "Consumer entitiy '" << key << NumToStr(rights, "' has rights 0x%x"));
+                        "Consumer entitiy '" << key.first << key.second
+                                             << NumToStr(rights, "' has rights 0x%x"));
         }
         QMSEC_TRACE(kAuthArea.operation, kDumps,
                     "*** End of consumer rights map dump"
@@ -601,7 +600,7 @@ bool AuthorizerImpl::IsAllowed(const String_t& entity, const String_t& consumer,
     {
         QmXplSync::ReadLock_t lock(s.lock);
         if (!s.localId.IsNull() && entity == s.localId) return true;
-        auto it = s.consumer.find(KeyPair{entity.Str(), consumer.Str()});
+        auto it = s.consumer.find(KeyRef{entity, consumer});
         if (it == s.consumer.end()) {
             allowed = false;
         } else if (mode == Authorizer::CHECK_ANY) {
@@ -626,7 +625,7 @@ unsigned int AuthorizerImpl::GetRights(const String_t& entity, const String_t& c
     bool found;
     {
         QmXplSync::ReadLock_t lock(s.lock);
-        auto it = s.consumer.find(KeyPair{entity.Str(), consumer.Str()});
+        auto it = s.consumer.find(KeyRef{entity, consumer});
         found = it != s.consumer.end();
         if (found) rights = it->second;
     }

@@ -192,6 +192,13 @@ constexpr CatalogEntry kEntries[] = {
      "directory."},
     {178, CatalogKind::kWarning,
      "The directory '%1' may be changed by others than its owner, so it is not used."},
+    {182, CatalogKind::kWarning,
+     "Node specific key file '%1' is missing, but the key store holds private keys encrypted "
+     "under it."},
+    {183, CatalogKind::kWarning,
+     "Node specific key file '%1' cannot be decrypted with the key of the key provider."},
+    {184, CatalogKind::kWarning,
+     "The private key for alias '%1' does not belong to the certificate's public key."},
 };
 
 Severity_t SeverityOf(CatalogKind kind) {

@@ -1,5 +1,6 @@
 #include "QmSecCore/KeyStoreImpl.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
@@ -9,12 +10,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <optional>
 #include <vector>
 
 #include "KeyImpl.h"
 #include "OpenSsl.h"
 #include "QmSecCore/AlreadyInstalledException.h"
+#include "QmSecCore/BadPaddingException.h"
 #include "QmSecCore/Cipher.h"
 #include "QmSecCore/Crypt.h"
 #include "QmSecCore/EntryNotFoundException.h"
@@ -35,6 +38,7 @@
 #include "QmXpl/UTF8_t.h"
 #include "Throw.h"
 #include "Trace.h"
+#include "X509CertificateImpl.h"
 
 namespace QmSecCore {
 
@@ -430,6 +434,14 @@ void KeyStoreImpl::EnsureNodeKey() {
         QMSEC_TRACE(kCoreArea.operation, kLevelOperation,
                     "KeyStoreImpl: node specific key file missing, writing the known key again");
     } else {
+        // Every key file the index lists is encrypted under the key that was in the file; a new
+        // one would make them all unreadable for good. The file has to come back instead.
+        bool keysStored;
+        {
+            ReadLock_t read(lock_);
+            keysStored = !keys_.empty();
+        }
+        if (keysStored) QMSEC_THROW_MSG(kCoreArea, KeyStoreException, 182, << nodeKeyPath_);
         key.Resize(kNodeKeyLength);
         unsigned char* bytes = reinterpret_cast<unsigned char*>(key.GetData());
         if (RAND_bytes(bytes, kNodeKeyLength) != 1) {
@@ -467,9 +479,21 @@ bool KeyStoreImpl::ReadNodeKey() {
     if (!ReadDataFromFile(nodeKeyPath_, text) || text.IsEmpty())
         QMSEC_THROW_MSG(kCoreArea, KeyStoreException, 21, << nodeKeyPath_);
     CharArray_t key;
-    Crypt().Decrypt(text, key);
+    Wiper wipeKey{key};
+    try {
+        Crypt().Decrypt(text, key);
+    } catch (const BadPaddingException& e) {
+        // Said in the store's terms, and only so: the provider's key is not the one the file
+        // was made with (another node's secret, a secret made anew), or the file is damaged; a
+        // padding error would send the operator after the wrong thing.
+        QMSEC_TRACE(kCoreArea.operation, kLevelOperation,
+                    "KeyStoreImpl: node specific key file does not decrypt: " << e);
+        QMSEC_THROW_MSG(kCoreArea, KeyStoreException, 183, << nodeKeyPath_);
+    }
+    if (key.GetSize() != kNodeKeyLength)
+        QMSEC_THROW_MSG(kCoreArea, KeyStoreException, 183, << nodeKeyPath_);
     nodeKey_.Wipe();
-    nodeKey_ = std::move(key);
+    nodeKey_.Copy(key);
     nodeKeyVersion_ = version;
     QMSEC_TRACE(kCoreArea.operation, kLevelOperation,
                 "KeyStoreImpl: read node specific key file '" << nodeKeyPath_ << "'");
@@ -479,7 +503,11 @@ bool KeyStoreImpl::ReadNodeKey() {
 // A copy of the node key for one use (the caller wipes it), read when needed.
 CharArray_t KeyStoreImpl::NodeKey() {
     MutexLock_t lock(nodeKeyMutex_);
-    if (!ReadNodeKey() && nodeKey_.IsEmpty()) QMSEC_THROW_MSG(kCoreArea, KeyStoreException, 29, );
+    if (!ReadNodeKey() && nodeKey_.IsEmpty()) {
+        QMSEC_THROW(
+            kCoreArea, KeyStoreException,
+            detail::CatalogMessage(29).AddDetail(detail::CatalogMessage(21) << nodeKeyPath_));
+    }
     return nodeKey_;
 }
 
@@ -626,7 +654,53 @@ CharArray_t EncodePrivateKey(const Key& key) {
     return ossl::Contents(bio.get());
 }
 
+// The public key of the certificate and the private key must be one pair: stored together they
+// are what the node signs and proves itself with, and a key of another certificate would make
+// all of that fail (or, worse, pass for the wrong certificate).
+void CheckKeyOfCertificate(const String_t& alias, const X509Certificate& cert, const Key& key) {
+    EVP_PKEY* certificateKey = X509_get0_pubkey(X509CertificateImpl::Of(cert).GetX509());
+    if (!certificateKey || EVP_PKEY_eq(certificateKey, RSAKey::PKeyOf(key)) != 1) {
+        QMSEC_TRACE(kCoreArea.operation, kLevelOperation,
+                    "KeyStoreImpl: key and certificate differ: " << ossl::ErrorText());
+        QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 184, << alias);
+    }
+}
+
+// A temporary that AtomicFile leaves beside its target while it writes: "." + name +
+// ".tmp-XXXXXX".
+bool IsTemporaryName(const char* name) {
+    size_t n = std::strlen(name);
+    constexpr size_t kTail = sizeof(".tmp-XXXXXX") - 1;
+    return name[0] == '.' && n > kTail + 1 && std::strncmp(name + n - kTail, ".tmp-", 5) == 0;
+}
+
 }  // namespace
+
+// Called with the store lock held. Every file of the store is written under that lock, so a
+// temporary found now belongs to a writer that died before it could finish or remove it.
+void KeyStoreImpl::RemoveTemporaries() {
+    DIR* dir = ::opendir(dirFs_.c_str());
+    if (!dir) return;
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(dir)) {
+        if (IsTemporaryName(e->d_name)) names.emplace_back(e->d_name);
+    }
+    ::closedir(dir);
+    for (const std::string& name : names) {
+        int rc = ::unlink((dirFs_ + "/" + name).c_str());
+        QMSEC_TRACE(kCoreArea.operation, kLevelOperation,
+                    "KeyStoreImpl: removing the temporary '" << name << "' of an unfinished write"
+                                                             << (rc == 0 ? "" : " failed"));
+    }
+}
+
+// The start of every install, with the store lock held: the index as it is now, and the node key
+// (made with the first install).
+void KeyStoreImpl::BeginChange() {
+    RemoveTemporaries();
+    ReadIndexFile();
+    EnsureNodeKey();
+}
 
 void KeyStoreImpl::InstallCertificate(const String_t& alias, const X509Certificate& cert,
                                       bool replace, bool trusted) {
@@ -637,9 +711,26 @@ void KeyStoreImpl::InstallCertificate(const String_t& alias, const X509Certifica
     ReadIndexFile();
     CreateStoreDirectory();
     StoreLock lock(lockFs_);
-    EnsureNodeKey();
-    ReadIndexFile();
-    StoreCertificate(alias, pem, replace, trusted);
+    BeginChange();
+    Entry entry;
+    if (!replace && Lookup(certificates_, alias, entry))
+        QMSEC_THROW_MSG(kCoreArea, AlreadyInstalledException, 31, << alias);
+    if (Lookup(keys_, alias, entry)) {
+        // A new certificate for a stored key (a renewal) must be of that key. A key that cannot
+        // be read cannot be compared; its alias is not held hostage by it.
+        Key stored;
+        bool readable = true;
+        try {
+            GetPrivateKey(alias, stored);
+        } catch (const Exception_t& e) {
+            readable = false;
+            QMSEC_TRACE(kCoreArea.operation, kLevelOperation,
+                        "KeyStoreImpl: the stored key of alias '"
+                            << alias << "' cannot be compared with the certificate: " << e);
+        }
+        if (readable) CheckKeyOfCertificate(alias, cert, stored);
+    }
+    StoreCertificate(alias, pem, trusted);
 }
 
 void KeyStoreImpl::InstallCertificate(const String_t& alias, const X509Certificate& cert,
@@ -650,22 +741,80 @@ void KeyStoreImpl::InstallCertificate(const String_t& alias, const X509Certifica
     cert.GetEncoded(pem);
     CharArray_t der = EncodePrivateKey(privateKey);
     Wiper wipeDer{der};
+    CheckKeyOfCertificate(alias, cert, privateKey);
     ReadIndexFile();
     CreateStoreDirectory();
     StoreLock lock(lockFs_);
-    EnsureNodeKey();
-    ReadIndexFile();
-    StoreCertificate(alias, pem, replace, trusted);
-    InstallPrivateKey(alias, der, replace);
+    BeginChange();
+    // Every check before the first write: a refused install changes nothing.
+    Previous previous;
+    previous.hadCertificate = Lookup(certificates_, alias, previous.certificate);
+    previous.hadKey = Lookup(keys_, alias, previous.key);
+    if (!replace && previous.hadCertificate)
+        QMSEC_THROW_MSG(kCoreArea, AlreadyInstalledException, 31, << alias);
+    if (!replace && previous.hadKey)
+        QMSEC_THROW_MSG(kCoreArea, AlreadyInstalledException, 33, << alias);
+    if (previous.hadCertificate &&
+        !ReadDataFromFile(PathOf(previous.certificate.fileName), previous.pem)) {
+        previous.pem = CharArray_t();
+    }
+    try {
+        // The old key leaves the index before the new certificate arrives, and the new key
+        // joins it last: whenever this process stops, the alias lists no certificate beside a
+        // key that is not its own.
+        if (previous.hadKey) {
+            {
+                WriteLock_t write(lock_);
+                keys_.erase(alias);
+            }
+            WriteIndexFile();
+        }
+        StoreCertificate(alias, pem, trusted);
+        InstallPrivateKey(alias, der);
+    } catch (...) {
+        Restore(alias, previous);
+        throw;
+    }
 }
 
-void KeyStoreImpl::StoreCertificate(const String_t& alias, const CharArray_t& pem, bool replace,
-                                    bool trusted) {
+// After an install of a certificate with its key failed: the alias as it was before, as far as
+// the store allows. The previous key file was never touched (a key file is replaced only when
+// complete), so listing it again brings it back; the previous certificate is written back, or
+// the new one removed. The caller reports the install's own failure, not this one's.
+void KeyStoreImpl::Restore(const String_t& alias, const Previous& previous) noexcept {
+    try {
+        String_t certificateFile = alias + kCertificateSuffix;
+        bool certificateBack = previous.hadCertificate && !previous.pem.IsEmpty();
+        if (certificateBack)
+            File_t::WriteAtomically(PathOf(certificateFile), previous.pem, kFileMode);
+        {
+            WriteLock_t write(lock_);
+            if (certificateBack) {
+                certificates_[alias] = previous.certificate;
+            } else {
+                certificates_.erase(alias);
+            }
+            if (previous.hadKey) keys_[alias] = previous.key;
+        }
+        WriteIndexFile();
+        if (!certificateBack) ::unlink(Fs(PathOf(certificateFile)).c_str());
+        QMSEC_TRACE(kCoreArea.operation, kLevelOperation,
+                    "KeyStoreImpl: install of alias '" << alias << "' undone");
+    } catch (const Exception_t& e) {
+        QMSEC_TRACE(kCoreArea.operation, kLevelOperation,
+                    "KeyStoreImpl: could not undo the install of alias '" << alias << "': " << e);
+    } catch (...) {
+        QMSEC_TRACE(kCoreArea.operation, kLevelOperation,
+                    "KeyStoreImpl: could not undo the install of alias '" << alias << "'");
+    }
+}
+
+// Called with the store lock held and the checks done. Any file of the alias that the index
+// does not list (left by an install that was killed) is replaced.
+void KeyStoreImpl::StoreCertificate(const String_t& alias, const CharArray_t& pem, bool trusted) {
     QMSEC_BLOCK(kCoreArea.proc, "KeyStoreImpl:StoreCertificate()");
     String_t fileName = alias + kCertificateSuffix;
     String_t path = PathOf(fileName);
-    if (!replace && File_t(path).Exists())
-        QMSEC_THROW_MSG(kCoreArea, AlreadyInstalledException, 31, << alias);
     try {
         File_t::WriteAtomically(path, pem, kFileMode);
     } catch (const Exception_t& e) {
@@ -675,13 +824,10 @@ void KeyStoreImpl::StoreCertificate(const String_t& alias, const CharArray_t& pe
     AddItem(alias, fileName, trusted ? eTrustedCertificate : eCertificate);
 }
 
-void KeyStoreImpl::InstallPrivateKey(const String_t& alias, const CharArray_t& encodedKey,
-                                     bool replace) {
+void KeyStoreImpl::InstallPrivateKey(const String_t& alias, const CharArray_t& encodedKey) {
     QMSEC_BLOCK(kCoreArea.proc, "KeyStoreImpl:InstallPrivateKey()");
     String_t fileName = alias + kKeySuffix;
     String_t path = PathOf(fileName);
-    if (!replace && File_t(path).Exists())
-        QMSEC_THROW_MSG(kCoreArea, AlreadyInstalledException, 33, << alias);
     CharArray_t nodeKey = NodeKey();
     Wiper wipeNodeKey{nodeKey};
     Cipher cipher(Cipher::eEncrypt, Key(Key::eSecretKey, nodeKey), Key::eDES3);
@@ -723,12 +869,20 @@ void KeyStoreImpl::Remove(const String_t& alias, bool certificate) {
         return;
     }
     StoreLock lock(lockFs_);
+    RemoveTemporaries();
     ReadIndexFile();
     EntryMap& map = certificate ? certificates_ : keys_;
     Entry entry;
     if (!Lookup(map, alias, entry)) {
+        // The index is what is installed; a file it does not list was left by an install that
+        // was killed half way, and goes with the alias.
+        String_t path = PathOf(alias + (certificate ? kCertificateSuffix : kKeySuffix));
+        bool removed = ::unlink(Fs(path).c_str()) == 0;
         QMSEC_TRACE(kCoreArea.operation, kLevelOperation,
-                    "KeyStoreImpl: no entry for alias '" << alias << "', nothing to remove");
+                    "KeyStoreImpl: no entry for alias '"
+                        << alias << "'"
+                        << (removed ? ", removed the file of an unfinished install"
+                                    : ", nothing to remove"));
         return;
     }
     String_t path = PathOf(entry.fileName);

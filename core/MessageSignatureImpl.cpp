@@ -1,6 +1,7 @@
 #include "MessageSignatureImpl.h"
 
 #include <cstdint>
+#include <string>
 
 #include "QmSecCore/CertificateParsingException.h"
 #include "QmSecCore/MessageSignatureException.h"
@@ -86,6 +87,15 @@ MessageSignatureImpl& MessageSignatureImpl::Of(const MessageSignature& signature
 }
 
 void MessageSignatureImpl::Parse(const char* encoded, int length) {
+    // Text longer than any real signature is refused unread: decoding it first would let a
+    // peer make the receiver hold three quarters of whatever it sends.
+    if (length > MessageSignature::kMaxEncodedLength) {
+        QMSEC_THROW(
+            kCoreArea, MessageSignatureException,
+            detail::CatalogMessage(45).AddDetail(QmXplMsg::CreateWarn_t(String_t(
+                "The encoded signature has " + std::to_string(length) + " bytes; no more than " +
+                std::to_string(MessageSignature::kMaxEncodedLength) + " are accepted."))));
+    }
     // The record is decoded whole first: its size then bounds every length it announces, so
     // that no announced length makes the parser allocate more than the text could carry.
     CharArray_t record;

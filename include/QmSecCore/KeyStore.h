@@ -43,7 +43,9 @@ class KeyStoreImpl;
 class QMSEC_API KeyStore : public Object {
   public:
     // The store in the node's default directory. Reads the node key (when the store has one)
-    // and the index; throws what reading them throws.
+    // and the index; throws what reading them throws: KeyStoreException 183 when the node key
+    // file does not decrypt under the key provider's key (another node's provider, a secret
+    // made anew, a damaged file).
     KeyStore();
     // The store under baseDir instead of the node's installation directory (<baseDir>/data/
     // sec/ks); an empty or null baseDir is the default directory.
@@ -62,8 +64,9 @@ class QMSEC_API KeyStore : public Object {
     X509Certificate& GetCertificate(const QmXplStr::String_t& alias, X509Certificate& out) const;
     // Reads and decrypts the alias's private key into out (an RSA private key) and returns out.
     // EntryNotFoundException 27 when the alias has no private key (or its file is gone);
-    // KeyStoreException 28 when the file cannot be opened, 29 without a node key, 21 when the
-    // node key file is empty; BadPaddingException 76 or KeyStoreException 30 when the file does
+    // KeyStoreException 28 when the file cannot be opened, 29 without a node key (with 21
+    // naming the missing file as details), 21 when the node key file is empty, 183 when it does
+    // not decrypt; BadPaddingException 76 or KeyStoreException 30 when the file does
     // not decrypt to a key under this node's key (a file from another node, a damaged file).
     Key& GetPrivateKey(const QmXplStr::String_t& alias, Key& out) const;
     // Whether the alias has a certificate entry, plain or trusted.
@@ -73,26 +76,37 @@ class QMSEC_API KeyStore : public Object {
     // Whether the alias has a private-key entry.
     bool IsPrivateKeyEntry(const QmXplStr::String_t& alias) const;
 
-    // Stores cert under alias, as a trusted certificate when trusted is set. Without replace, an
-    // existing certificate file for the alias throws AlreadyInstalledException 31; with it the
-    // file and the entry are replaced (a change of trusted changes the entry). The first
-    // installation creates the directory and the node key. KeyStoreException 22 when the
-    // directory cannot be created, 174 when its permissions cannot be set, 24 when the index or
-    // node key cannot be written, 32 when the certificate file cannot be written; the
-    // IllegalStateError_t of Crypt without a key provider when the node key must be made.
+    // Stores cert under alias, as a trusted certificate when trusted is set. Without replace, a
+    // certificate entry of the alias throws AlreadyInstalledException 31; with it the file and
+    // the entry are replaced (a change of trusted changes the entry); when the alias has a
+    // private key, cert must be that key's certificate (else IllegalArgumentError_t 184, unless
+    // the stored key cannot be read to compare). The index is what is
+    // installed: a file of the alias that it does not list (left by an install that was killed)
+    // is replaced, and temporaries of killed writers are removed. The first installation
+    // creates the directory and the node key; a node key file that has gone while the index
+    // lists private keys is never made anew (those keys would become unreadable), but throws
+    // KeyStoreException 182 naming it. KeyStoreException 22 when the directory cannot be
+    // created, 174 when its permissions cannot be set, 24 when the index or node key cannot be
+    // written, 32 when the certificate file cannot be written; the IllegalStateError_t of Crypt
+    // without a key provider when the node key must be made.
     void InstallCertificate(const QmXplStr::String_t& alias, const X509Certificate& cert,
                             bool replace, bool trusted) const;
-    // The same, then privateKey (an RSA private key, else InvalidKeyException 79 before
-    // anything is stored) under the same alias with the same replace rule: an existing key file
-    // without replace throws AlreadyInstalledException 33 after the certificate has been
-    // stored. KeyStoreException 28 / 32 when the key file cannot be created / written.
+    // The same, with privateKey under the same alias. Everything is checked before anything is
+    // written: privateKey must be an RSA private key (else InvalidKeyException 79) whose
+    // public half is the certificate's public key (else IllegalArgumentError_t 184), and
+    // without replace neither a certificate entry (31) nor a key entry (33) of the alias may
+    // exist. KeyStoreException 28 / 32 when the key file cannot be created / written: the alias
+    // is then put back as it was (its previous certificate and key, or nothing). Whenever the
+    // process stops, the alias never lists a certificate beside a key that is not its own.
     void InstallCertificate(const QmXplStr::String_t& alias, const X509Certificate& cert,
                             const Key& privateKey, bool replace, bool trusted) const;
-    // Deletes the alias's certificate file and entry; nothing when the alias has none.
+    // Deletes the alias's certificate file and entry. Without an entry, only a certificate file
+    // of the alias that the index does not list (left by a killed install) is deleted.
     // KeyStoreException 25 when the entry's file was already gone (the entry is removed all the
     // same), 36 when the file cannot be deleted.
     void RemoveCertificate(const QmXplStr::String_t& alias) const;
-    // Deletes the alias's private-key file and entry; nothing when the alias has none.
+    // Deletes the alias's private-key file and entry. Without an entry, only a key file of the
+    // alias that the index does not list (left by a killed install) is deleted.
     // KeyStoreException 27 when the entry's file was already gone (the entry is removed all the
     // same), 37 when the file cannot be deleted.
     void RemovePrivateKey(const QmXplStr::String_t& alias) const;

@@ -92,10 +92,22 @@ class KeyStoreImpl : public ObjectImpl {
     QmXplArray::CharArray_t NodeKey();
     bool ReadDataFromFile(const QmXplStr::String_t& path, QmXplArray::CharArray_t& out) const;
 
+    // What an alias held before an install of a certificate with its key.
+    struct Previous {
+        bool hadCertificate = false;
+        bool hadKey = false;
+        Entry certificate;
+        Entry key;
+        QmXplArray::CharArray_t pem;  // the certificate file's bytes
+    };
+
+    void RemoveTemporaries();
+    void BeginChange();
     void StoreCertificate(const QmXplStr::String_t& alias, const QmXplArray::CharArray_t& pem,
-                          bool replace, bool trusted);
+                          bool trusted);
     void InstallPrivateKey(const QmXplStr::String_t& alias,
-                           const QmXplArray::CharArray_t& encodedKey, bool replace);
+                           const QmXplArray::CharArray_t& encodedKey);
+    void Restore(const QmXplStr::String_t& alias, const Previous& previous) noexcept;
     void Remove(const QmXplStr::String_t& alias, bool certificate);
     bool Lookup(const EntryMap& map, const QmXplStr::String_t& alias, Entry& out);
 

@@ -24,13 +24,17 @@ class MessageSignatureImpl;
 //     with a common name: the name as modified UTF-8 behind its 16-bit byte count.
 class QMSEC_API MessageSignature : public Object {
   public:
+    // The longest encoded form accepted: far beyond an RSA signature of the largest key with a
+    // certificate of any real size, and refused before any of it is decoded.
+    static constexpr int kMaxEncodedLength = 256 * 1024;
+
     // An empty handle.
     MessageSignature() noexcept = default;
-    // Parses the encoded form. MessageSignatureException 45 when the text is not Base64, the
-    // record ends early, a length is not greater than 0 or announces more bytes than the rest
-    // of the record holds (refused before anything is allocated for it), or the certificate does
-    // not parse; the cause, where there is one, is attached as details. Bytes after the record
-    // are ignored.
+    // Parses the encoded form. MessageSignatureException 45 when the text is longer than
+    // kMaxEncodedLength (before any of it is decoded), is not Base64, the record ends early, a
+    // length is not greater than 0 or announces more bytes than the rest of the record holds
+    // (refused before anything is allocated for it), or the certificate does not parse; the
+    // cause, where there is one, is attached as details. Bytes after the record are ignored.
     explicit MessageSignature(const QmXplArray::CharArray_t& encoded);
     ~MessageSignature() override;
 

@@ -175,17 +175,29 @@ TEST(AuthorizerTest, PoliciesGiveRolesAndRightsFromSeveralRolesAreOred) {
     EXPECT_TRUE(capture.Contains("*** End of internal rights map dump (5 internal entities)"));
 }
 
-TEST(AuthorizerTest, ConsumerKeysAreConcatenations) {
+TEST(AuthorizerTest, ConsumerRightsBelongToTheEntityAndConsumerPair) {
+    // Joined texts would make every row below share the one entry of ("ab", "c").
     NodeHome home;
-    home.Config("[sec.core.auth]\nMANAGER_ID=ab\n[sec.core.auth.mapping.manager]\nc=5\n");
+    home.Config("[sec.core.auth]\nMANAGER_ID=ab\n[sec.core.auth.mapping.manager]\nc=5\nbc=8\n");
     home.Start();
     Authorizer a;
-    EXPECT_EQ(a.GetRights(String_t("ab"), String_t("c")), 5u);
-    EXPECT_EQ(a.GetRights(String_t("a"), String_t("bc")), 5u);
-    EXPECT_EQ(a.GetRights(String_t(""), String_t("abc")), 5u);
-    EXPECT_TRUE(a.IsAllowed(String_t("a"), String_t("bc"), 4u, Authorizer::CHECK_ALL));
-    EXPECT_EQ(a.GetRights(String_t("ab"), String_t("cd")), 0u);
-    EXPECT_EQ(a.GetRights(String_t("ab"), String_t("")), 0u);
+    const struct {
+        const char* entity;
+        const char* consumer;
+        unsigned int rights;
+    } cases[] = {
+        {"ab", "c", 5u}, {"ab", "bc", 8u}, {"a", "bc", 0u}, {"a", "bbc", 0u},
+        {"", "abc", 0u}, {"", "ab", 0u},   {"abc", "", 0u}, {"ab", "", 0u},
+    };
+    for (const auto& c : cases) {
+        String_t entity(c.entity), consumer(c.consumer);
+        EXPECT_EQ(a.GetRights(entity, consumer), c.rights) << c.entity << " / " << c.consumer;
+        EXPECT_EQ(a.IsAllowed(entity, consumer, 1u, Authorizer::CHECK_ANY), (c.rights & 1u) != 0)
+            << c.entity << " / " << c.consumer;
+        // An empty entity never holds rights, not even the empty request.
+        String_t joined(std::string(c.entity) + c.consumer);
+        EXPECT_FALSE(a.IsAllowed(String_t(""), joined, 0u, Authorizer::CHECK_ALL)) << c.consumer;
+    }
 }
 
 TEST(AuthorizerTest, BadPolicyFilesNeverStopTheScanOrReachTheCaller) {

@@ -205,6 +205,17 @@ TEST(CliKeystore, RemoveTakesWhatIsNamedAndRefusesWhatIsNotThere) {
     EXPECT_NE(exportGone.err.find("[sec.core 25] No certificate for alias 'b' is installed."),
               std::string::npos)
         << exportGone;
+    // Files that an install killed half way left: not listed, but removed with their alias.
+    node.Write("node/data/sec/ks/c_cert.pem", "left\n");
+    node.Write("node/data/sec/ks/c_key.dat", "left\n");
+    EXPECT_EQ(node.Ok({"keystore", "list"}).out, "0 entries\n");
+    Result left = node.Ok({"keystore", "remove", "c"});
+    EXPECT_NE(left.out.find("Removed the files that an unfinished install left for 'c'"),
+              std::string::npos)
+        << left;
+    EXPECT_FALSE(std::filesystem::exists(node.StoreDir() + "/c_cert.pem"));
+    EXPECT_FALSE(std::filesystem::exists(node.StoreDir() + "/c_key.dat"));
+    EXPECT_EQ(node({"keystore", "remove", "c"}).status, 1);
 }
 
 TEST(CliKeystore, ADamagedEntryIsShownAndFailsTheListing) {
@@ -236,11 +247,29 @@ TEST(CliKeystore, PrivateKeysNeedTheKeyProvidersSecret) {
               std::string::npos)
         << r;
     EXPECT_NE(r.err.find("Run 'qmsec init' to create it."), std::string::npos) << r;
-    // A new secret cannot read what the old one protected.
-    node.Ok({"init"});
-    Result other = node({"keystore", "genkey", "leaf", "--issuer", "ca", "--bits", "1024"});
-    EXPECT_EQ(other.status, 1) << other;
-    EXPECT_NE(other.err.find("[sec.core 76]"), std::string::npos) << other;
+    // A new secret could not read what the old one protected: init makes none for this store.
+    Result init = node({"init"});
+    EXPECT_EQ(init.status, 1) << init;
+    EXPECT_NE(init.err.find("restore the secret from a backup"), std::string::npos) << init;
+    EXPECT_FALSE(std::filesystem::exists(secret));
+    // Another secret (another node's) is reported as one that does not open the node key, by
+    // init and by every command that opens the store; not as a padding error.
+    node.Write("node/conf/sec/provider.key", std::string(32, 'x'));
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"init"},
+          {"keystore", "genkey", "leaf", "--issuer", "ca", "--bits", "1024"}}) {
+        Result other = node(args);
+        EXPECT_EQ(other.status, 1) << other;
+        EXPECT_NE(other.err.find("[sec.core 183] Node specific key file '" + node.StoreDir() +
+                                 "/nsk.dat' cannot be decrypted"),
+                  std::string::npos)
+            << other;
+        EXPECT_EQ(other.err.find("Incorrect padding"), std::string::npos) << other;
+        if (args[0] == "init") {
+            EXPECT_NE(other.err.find("does not open the key store's node key"), std::string::npos);
+        }
+    }
     // The old secret back, and all is well.
     ASSERT_EQ(std::remove(secret.c_str()), 0);
     node.Write("node/conf/sec/provider.key", saved);

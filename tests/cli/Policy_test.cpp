@@ -91,6 +91,43 @@ TEST(CliPolicy, SeveralFilesAreAllCheckedAndAnyFailureFails) {
         << r;
 }
 
+TEST(CliPolicy, OnlyTheFormThatIsPrintedIsBuilt) {
+    // Memory that a file of many managers adds to a run, with text and with --json: the text run
+    // must not pay for the JSON it does not print.
+    Node node;
+    auto policy = [&](const std::string& name, int managers) {
+        std::string text =
+            "RESPMGRCONFIGS\nRESPMGRCONFIG RESPMGRCFGID \"c\" DESCRIPTION \"big\"\n"
+            "DEFAULTMANAGER NODE IP 10.1.0.1 \"d\" ID \"d\"\nSECONDARYMANAGERS\n";
+        for (int i = 0; i < managers; ++i) {
+            text += "SECONDARYMANAGER NODE IP 10.0.0.1 \"m\" ID \"" + std::to_string(i) + "\"\n";
+        }
+        return node.Write(name, text +
+                                    "ACTIONALLOWMANAGERS\nACTIONALLOWMANAGER NODE IP 10.1.0.2 "
+                                    "\"a\" ID \"a\"\n");
+    };
+    std::string small = policy("small.dat", 1), large = policy("large.dat", 20000);
+    long growth[2];
+    for (bool json : {false, true}) {
+        std::vector<std::string> args = {"policy", "check"};
+        if (json) args.insert(args.begin(), "--json");
+        args.push_back(small);
+        Result a = node(args);
+        args.back() = large;
+        Result b = node(args);
+        ASSERT_EQ(a.status, 0) << a;
+        ASSERT_EQ(b.status, 0) << b;
+        EXPECT_NE(b.out.find(json ? "\"core_id\": \"19999\"" : "m (10.0.0.1) id 19999"),
+                  std::string::npos);
+        growth[json] = b.maxRssKiB - a.maxRssKiB;
+    }
+    // Sanitizers keep freed memory and add their own, so the sizes say nothing there.
+    if (std::string(QMSEC_SANITIZE).empty()) {
+        EXPECT_LT(growth[0] * 4, growth[1])
+            << growth[0] << " KiB with text, " << growth[1] << " KiB with JSON";
+    }
+}
+
 // A node with this node's id, an authorization manager, mappings and one enabled policy.
 class AuthzNode : public Node {
   public:

@@ -156,6 +156,9 @@ const char* const kExpected = R"(0 W XORBufferedInputStream is already closed.
 176 W Password must not be empty.
 177 E Policy data file '%1' (as defined in policy header file '%2') does not lie in the policy directory.
 178 W The directory '%1' may be changed by others than its owner, so it is not used.
+182 W Node specific key file '%1' is missing, but the key store holds private keys encrypted under it.
+183 W Node specific key file '%1' cannot be decrypted with the key of the key provider.
+184 W The private key for alias '%1' does not belong to the certificate's public key.
 )";
 
 using QmSecCore::detail::CatalogEntries;

@@ -1,6 +1,8 @@
 // The key store shared between threads and processes: installers racing on one directory keep
 // every entry and one node key, a reader process sees each change at its next call, and a writer
-// killed at random moments leaves a store that loads with every install that had returned.
+// killed at random moments leaves a store that loads with every install that had returned, never
+// lists a certificate beside another certificate's key, and leaves no file that blocks the next
+// install.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -205,10 +207,26 @@ TEST(KeyStoreConcurrentTest, ReaderProcessSeesEachChangeAtItsNextCall) {
     close(toWriter[0]);
 }
 
+// Whether key is the private key of cert: what it signs, cert's public key verifies.
+bool IsKeyOf(const Key& key, const X509Certificate& cert) {
+    QmSecCore::Signature verifier;
+    verifier.InitVerify(cert.GetPublicKey());
+    CharArray_t data(Arr("compare")), signature(Arr(SignatureOf(key)));
+    verifier.Update(data);
+    return verifier.Verify(signature);
+}
+
 TEST(KeyStoreConcurrentTest, WriterKilledAtRandomMomentsLosesNoReturnedInstall) {
     StoreHome home;
     X509Certificate cert = Cert(0);
     (void)PrivateKey();
+    // The alias "replaced" changes between two certificates, each with its own key.
+    qmsec_test::TestCertificate other = qmsec_test::CertificateBuilder()
+                                            .CommonName("other")
+                                            .SubjectKey(qmsec_test::TestRsaKey(2048, 1).privatePem)
+                                            .Build();
+    X509Certificate otherCert(Arr(other.pem));
+    Key otherKey(Key::eRSAPrivateKey, Arr(other.privateKeyPem));
     std::string expectedSignature = SignatureOf(PrivateKey());
     unsigned seed = static_cast<unsigned>(std::random_device()());
     SCOPED_TRACE("seed " + std::to_string(seed));
@@ -222,14 +240,17 @@ TEST(KeyStoreConcurrentTest, WriterKilledAtRandomMomentsLosesNoReturnedInstall) 
             KeyStore ks;
             Key key = PrivateKey();
             for (int i = 0;; ++i) {
-                // New aliases with and without keys, and replacements of earlier ones.
+                // New aliases with and without keys, and between them replacements of one
+                // alias by the one pair and the other in turn.
                 std::string alias = "r" + std::to_string(round) + "-" + std::to_string(i);
-                if (i % 3 == 0) {
+                if (i % 4 == 0) {
                     ks.InstallCertificate(String_t(alias), cert, key, false, false);
-                } else if (i % 3 == 1) {
+                } else if (i % 4 == 2) {
                     ks.InstallCertificate(String_t(alias), cert, false, true);
+                } else if ((round / 2 + i / 2) % 2 == 0) {
+                    ks.InstallCertificate(String_t("replaced"), cert, key, true, true);
                 } else {
-                    ks.InstallCertificate(String_t("replaced"), cert, key, true, i % 2 == 0);
+                    ks.InstallCertificate(String_t("replaced"), otherCert, otherKey, true, false);
                 }
                 if (write(reports[1], &i, sizeof i) != sizeof i) _exit(3);
             }
@@ -243,7 +264,7 @@ TEST(KeyStoreConcurrentTest, WriterKilledAtRandomMomentsLosesNoReturnedInstall) 
             ASSERT_EQ(read(reports[0], &i, sizeof i), static_cast<ssize_t>(sizeof i));
             returned.push_back(i);
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
         ASSERT_EQ(kill(writer, SIGKILL), 0);
         EXPECT_EQ(Wait(writer), 128 + SIGKILL);
         while (read(reports[0], &i, sizeof i) == sizeof i) returned.push_back(i);
@@ -255,24 +276,33 @@ TEST(KeyStoreConcurrentTest, WriterKilledAtRandomMomentsLosesNoReturnedInstall) 
         std::vector<std::string> aliases = AliasesOf(ks);
         for (int n : returned) {
             std::string alias = "r" + std::to_string(round) + "-" + std::to_string(n);
-            if (n % 3 == 2) continue;
+            if (n % 2 == 1) continue;
             ASSERT_TRUE(ks.IsCertEntry(String_t(alias))) << alias;
             X509Certificate back;
             EXPECT_EQ(ks.GetCertificate(String_t(alias), back).GetFingerprint(),
                       cert.GetFingerprint());
-            if (n % 3 == 0) {
+            if (n % 4 == 0) {
                 Key key;
                 EXPECT_EQ(SignatureOf(ks.GetPrivateKey(String_t(alias), key)), expectedSignature)
                     << alias;
             }
         }
-        if (ks.IsPrivateKeyEntry(String_t("replaced"))) {
-            // Whichever version the kill left, it is whole.
+        if (ks.IsPrivateKeyEntry(String_t("replaced")) && ks.IsCertEntry(String_t("replaced"))) {
+            // Whichever version the kill left, it is whole, and the key is the certificate's.
             Key key;
-            EXPECT_EQ(SignatureOf(ks.GetPrivateKey(String_t("replaced"), key)), expectedSignature);
             X509Certificate back;
-            ks.GetCertificate(String_t("replaced"), back);
+            ks.GetPrivateKey(String_t("replaced"), key);
+            EXPECT_TRUE(IsKeyOf(key, ks.GetCertificate(String_t("replaced"), back)))
+                << "round " << round;
         }
+        // What the killed install left blocks no install of its alias, and its temporaries go
+        // with the next change.
+        int next = returned.empty() ? 0 : returned.back() + 1;
+        String_t unfinished("r" + std::to_string(round) + "-" + std::to_string(next));
+        bool listed = ks.IsCertEntry(unfinished) || ks.IsPrivateKeyEntry(unfinished);
+        ks.InstallCertificate(unfinished, cert, PrivateKey(), listed, false);
+        for (auto& e : std::filesystem::directory_iterator(home.StoreDir()))
+            EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
         if (HasFatalFailure()) return;
     }
     std::printf("%d installs returned before 100 kills\n", installs);

@@ -210,6 +210,10 @@ TEST(KeyStoreIndexTest, LaterRecordsReplaceEarlierOnesAndAnyOrderLoads) {
                              CertRecord("b", 2) + KeyRecord("a"));
     home.Write("a_cert.pem", TestCert(0).pem);
     home.Write("b_cert.pem", TestCert(1).pem);
+    // Keys are listed, so the store has its node key.
+    CharArray_t nodeKeyText;
+    QmSecCore::Crypt().Encrypt(Arr("0123456789ABCDEFGHIJKLMN"), nodeKeyText);
+    home.Write("nsk.dat", Str(nodeKeyText));
     KeyStore ks;
     EXPECT_EQ(AliasesOf(ks), (std::vector<std::string>{"a", "b"}));
     EXPECT_TRUE(ks.IsTrustedCertEntry(String_t("b")));

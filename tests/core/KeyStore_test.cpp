@@ -131,13 +131,6 @@ TEST(KeyStoreTest, ReplaceRuleForCertificates) {
     ks.InstallCertificate(String_t("a"), Cert(1), true, false);
     EXPECT_FALSE(ks.IsTrustedCertEntry(String_t("a")));
     EXPECT_EQ(home.Read("ks.dat"), CertRecord("a", 1));
-
-    // The file decides, not the entry: a stray file of the alias refuses an install too.
-    home.Write("stray_cert.pem", Pem(Cert(0)));
-    EXPECT_EQ(ThrownNumber<AlreadyInstalledException>(
-                  [&] { ks.InstallCertificate(String_t("stray"), Cert(1), false, false); }),
-              31);
-    EXPECT_FALSE(ks.IsCertEntry(String_t("stray")));
 }
 
 TEST(KeyStoreTest, PrivateKeyRoundTripsAndIsEncrypted) {
@@ -166,24 +159,91 @@ TEST(KeyStoreTest, PrivateKeyRoundTripsAndIsEncrypted) {
     EXPECT_TRUE(AliasesOf(ks).empty());
 }
 
-TEST(KeyStoreTest, KeyFileWithoutReplaceStoresCertificateThenRefusesKey) {
+// A second certificate with a key of its own.
+const qmsec_test::TestCertificate& OtherPair() {
+    static const qmsec_test::TestCertificate made =
+        qmsec_test::CertificateBuilder()
+            .CommonName("other")
+            .SubjectKey(qmsec_test::TestRsaKey(2048, 1).privatePem)
+            .Build();
+    return made;
+}
+
+TEST(KeyStoreTest, CertificateWithKeyIsCheckedWholeBeforeAnythingIsWritten) {
     StoreHome home;
     KeyStore ks;
-    ks.InstallCertificate(String_t("k"), Cert(0), PrivateKey(), false, false);
-    ks.RemoveCertificate(String_t("k"));
-    std::string keyFile = home.Read("k_key.dat");
-    EXPECT_EQ(ThrownNumber<AlreadyInstalledException>([&] {
-                  ks.InstallCertificate(String_t("k"), Cert(1), PrivateKey(), false, true);
+    ks.InstallCertificate(String_t("both"), Cert(0), PrivateKey(), false, false);
+    ks.InstallCertificate(String_t("key"), Cert(0), PrivateKey(), false, false);
+    ks.RemoveCertificate(String_t("key"));
+    ks.InstallCertificate(String_t("cert"), Cert(0), false, false);
+    Key ours = PrivateKey(), otherKey(Key::eRSAPrivateKey, Arr(OtherPair().privateKeyPem));
+    const struct {
+        const char* alias;
+        const Key& key;
+        bool replace;
+        int number;
+    } cases[] = {
+        {"key", ours, false, 33},      {"cert", ours, false, 31},     {"both", ours, false, 31},
+        {"new", otherKey, false, 184}, {"both", otherKey, true, 184},
+    };
+    for (const auto& c : cases) {
+        std::string before = home.Read("ks.dat");
+        std::set<std::string> files;
+        for (auto& e : fs::directory_iterator(home.StoreDir())) files.insert(e.path().filename());
+        int number = -1;
+        try {
+            ks.InstallCertificate(String_t(c.alias), Cert(1), c.key, c.replace, true);
+        } catch (const QmXplMsg::Exception_t& e) {
+            number = qmsec_test::MessageNumber(e);
+        }
+        EXPECT_EQ(number, c.number) << c.alias;
+        EXPECT_EQ(home.Read("ks.dat"), before) << c.alias;
+        std::set<std::string> after;
+        for (auto& e : fs::directory_iterator(home.StoreDir())) after.insert(e.path().filename());
+        EXPECT_EQ(after, files) << c.alias;
+    }
+    // A certificate alone must be of the key the alias holds.
+    EXPECT_EQ(ThrownNumber<IllegalArgumentError_t>([&] {
+                  ks.InstallCertificate(String_t("both"), X509Certificate(Arr(OtherPair().pem)),
+                                        true, false);
               }),
-              33);
-    EXPECT_TRUE(ks.IsTrustedCertEntry(String_t("k")));
-    EXPECT_EQ(home.Read("k_cert.pem"), Pem(Cert(1)));
-    EXPECT_EQ(home.Read("k_key.dat"), keyFile);
-    // With replace both are written anew (a fresh vector: the file changes).
-    ks.InstallCertificate(String_t("k"), Cert(0), PrivateKey(), true, false);
-    EXPECT_NE(home.Read("k_key.dat"), keyFile);
+              184);
+    EXPECT_EQ(home.Read("both_cert.pem"), Pem(Cert(0)));
+    // With replace both are written anew (a fresh vector: the key file changes).
+    std::string keyFile = home.Read("key_key.dat");
+    ks.InstallCertificate(String_t("key"), Cert(1), PrivateKey(), true, false);
+    EXPECT_NE(home.Read("key_key.dat"), keyFile);
+    EXPECT_EQ(home.Read("key_cert.pem"), Pem(Cert(1)));
     Key key;
-    EXPECT_EQ(SignatureOf(ks.GetPrivateKey(String_t("k"), key)), SignatureOf(PrivateKey()));
+    EXPECT_EQ(SignatureOf(ks.GetPrivateKey(String_t("key"), key)), SignatureOf(PrivateKey()));
+}
+
+TEST(KeyStoreTest, KeyWriteThatFailsPutsTheAliasBackAsItWas) {
+    StoreHome home;
+    KeyStore ks;
+    ks.InstallCertificate(String_t("pair"), Cert(0), PrivateKey(), false, false);
+    Key otherKey(Key::eRSAPrivateKey, Arr(OtherPair().privateKeyPem));
+    X509Certificate otherCert(Arr(OtherPair().pem));
+    for (const char* alias : {"fresh", "pair"}) {
+        // A directory where the key file goes: the key cannot be written, whatever the user.
+        bool hadPair = ks.IsPrivateKeyEntry(String_t(alias));
+        std::string certBefore = hadPair ? home.Read(std::string(alias) + "_cert.pem") : "";
+        std::string keyPath = home.File(std::string(alias) + "_key.dat");
+        fs::remove(keyPath);
+        fs::create_directory(keyPath);
+        EXPECT_EQ(ThrownNumber<KeyStoreException>([&] {
+                      ks.InstallCertificate(String_t(alias), otherCert, otherKey, true, false);
+                  }),
+                  32)
+            << alias;
+        EXPECT_EQ(ks.IsCertEntry(String_t(alias)), hadPair) << alias;
+        EXPECT_EQ(ks.IsPrivateKeyEntry(String_t(alias)), hadPair) << alias;
+        EXPECT_EQ(home.Exists(std::string(alias) + "_cert.pem"), hadPair) << alias;
+        if (hadPair) {
+            EXPECT_EQ(home.Read(std::string(alias) + "_cert.pem"), certBefore);
+        }
+        EXPECT_EQ(KeyStore().IsCertEntry(String_t(alias)), hadPair) << alias;
+    }
 }
 
 TEST(KeyStoreTest, KeyThatIsNotAnRsaPrivateKeyIsRefusedBeforeAnythingIsStored) {
@@ -293,18 +353,29 @@ TEST(KeyStoreTest, RemovingDeletesFileAndEntry) {
     EXPECT_TRUE(AliasesOf(ks).empty());
 }
 
-TEST(KeyStoreTest, RemovingAnUnknownAliasLeavesStrayFilesAlone) {
+TEST(KeyStoreTest, TheIndexIsWhatIsInstalled) {
+    // Files an install killed half way leaves behind: those of aliases the index does not list,
+    // and the temporaries of writes that never finished.
     StoreHome home;
     KeyStore ks;
     ks.InstallCertificate(String_t("a"), Cert(0), false, false);
-    home.Write("stray_cert.pem", "not mine");
-    home.Write("stray_key.dat", "not mine");
-    std::string index = home.Read("ks.dat");
-    ks.RemoveCertificate(String_t("stray"));
-    ks.RemovePrivateKey(String_t("stray"));
-    EXPECT_EQ(home.Read("stray_cert.pem"), "not mine");
-    EXPECT_EQ(home.Read("stray_key.dat"), "not mine");
-    EXPECT_EQ(home.Read("ks.dat"), index);
+    for (const char* name : {"left_cert.pem", "left_key.dat", "gone_cert.pem", "gone_key.dat",
+                             ".ks.dat.tmp-Ab12Cd", ".left_key.dat.tmp-x9Y8z7", ".keep"}) {
+        home.Write(name, "not installed");
+    }
+    EXPECT_FALSE(ks.IsCertEntry(String_t("left")));
+    ks.InstallCertificate(String_t("left"), Cert(1), PrivateKey(), false, true);
+    EXPECT_EQ(home.Read("left_cert.pem"), Pem(Cert(1)));
+    Key key;
+    EXPECT_EQ(SignatureOf(ks.GetPrivateKey(String_t("left"), key)), SignatureOf(PrivateKey()));
+    ks.RemoveCertificate(String_t("gone"));
+    ks.RemovePrivateKey(String_t("gone"));
+    std::set<std::string> names;
+    for (auto& e : fs::directory_iterator(home.StoreDir())) names.insert(e.path().filename());
+    EXPECT_EQ(names, (std::set<std::string>{".keep", "a_cert.pem", "ks.dat", "ks.lock",
+                                            "left_cert.pem", "left_key.dat", "nsk.dat"}));
+    EXPECT_EQ(home.Read("ks.dat"), CertRecord("a") + CertRecord("left", 2) + KeyRecord("left"));
+    EXPECT_EQ(AliasesOf(ks), (std::vector<std::string>{"a", "left"}));
 }
 
 TEST(KeyStoreTest, RemovingAnEntryWhoseFileIsGoneReportsItAndDropsTheEntry) {
@@ -379,22 +450,51 @@ TEST(KeyStoreTest, NodeKeyIsMadeOnceAndKeptWhenItsFileGoes) {
     }
 }
 
-TEST(KeyStoreTest, PrivateKeyWithoutNodeKeyFile) {
+TEST(KeyStoreTest, MissingOrForeignNodeKeyIsNeverReplaced) {
     StoreHome home;
     KeyStore writer;
     writer.InstallCertificate(String_t("a"), Cert(0), PrivateKey(), false, false);
+    std::string nodeKeyText = home.Read("nsk.dat");
     ASSERT_EQ(::unlink(home.File("nsk.dat").c_str()), 0);
-    // A store that never saw the key cannot decrypt.
+    // A store that never saw the key cannot decrypt, and says which file is missing.
     KeyStore reader;
     Key key;
-    EXPECT_EQ(ThrownNumber<KeyStoreException>([&] { reader.GetPrivateKey(String_t("a"), key); }),
-              29);
-    // One that holds it still can.
+    try {
+        reader.GetPrivateKey(String_t("a"), key);
+        ADD_FAILURE() << "read without a node key";
+    } catch (const KeyStoreException& e) {
+        const QmXplMsg::Message_t& m = e.GetMessageList().Get(0);
+        EXPECT_EQ(m.GetNumber(), 29);
+        ASSERT_EQ(m.GetDetails().GetCount(), 1);
+        EXPECT_EQ(m.GetDetails().Get(0).GetNumber(), 21);
+        EXPECT_NE(m.GetDetails().Get(0).GetText().ToUtf8().find(home.File("nsk.dat")),
+                  std::string::npos);
+    }
+    // Nor does it make a new key, under which the stored keys could never be read again.
+    const std::function<void()> installs[] = {
+        [&] { reader.InstallCertificate(String_t("b"), Cert(0), false, false); },
+        [&] { reader.InstallCertificate(String_t("b"), Cert(0), PrivateKey(), false, false); }};
+    for (const auto& install : installs) {
+        EXPECT_EQ(ThrownNumber<KeyStoreException>(install), 182);
+        EXPECT_FALSE(home.Exists("nsk.dat"));
+        EXPECT_FALSE(reader.IsCertEntry(String_t("b")));
+    }
+    // The one that holds it still can.
     writer.GetPrivateKey(String_t("a"), key);
     EXPECT_EQ(SignatureOf(key), SignatureOf(PrivateKey()));
+    // A node key file that another provider's key cannot open is reported as such.
+    home.Write("nsk.dat", nodeKeyText);
+    QmSecCore::CryptImpl::RegisterFunctionPointer(OtherNodeProvider);
+    EXPECT_EQ(ThrownNumber<KeyStoreException>([&] { KeyStore(); }), 183);
+    QmSecCore::CryptImpl::RegisterFunctionPointer(NodeProvider);
     // An empty node key file.
     home.Write("nsk.dat", "");
     EXPECT_EQ(ThrownNumber<KeyStoreException>([&] { KeyStore(); }), 21);
+    // Without stored keys a missing node key is simply made.
+    writer.RemovePrivateKey(String_t("a"));
+    ASSERT_EQ(::unlink(home.File("nsk.dat").c_str()), 0);
+    KeyStore().InstallCertificate(String_t("c"), Cert(0), PrivateKey(), false, false);
+    EXPECT_TRUE(home.Exists("nsk.dat"));
 }
 
 TEST(KeyStoreTest, WithoutKeyProviderNodeKeyCannotBeMadeOrRead) {

@@ -1,10 +1,16 @@
 // Message signatures as values: the encoded form read back field by field with the openssl
 // command (and its signature bytes verified by openssl), round trips, and parsing of hostile
 // records: every truncation, lengths that announce more than the record holds (refused before
-// anything is allocated for them), bad certificates, bad Base64.
+// anything is allocated for them), text longer than any real signature (refused before it is
+// decoded, the memory measured in a child), bad certificates, bad Base64.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <new>
 #include <random>
 
@@ -78,14 +84,15 @@ std::string Base64Lines(const std::string& bytes) {
     return lines;
 }
 
-int ParseFailure(const std::string& text) {
+int ParseFailure(const CharArray_t& text) {
     try {
-        MessageSignature s(Arr(text));
+        MessageSignature s(text);
     } catch (const MessageSignatureException& e) {
         return e.GetMessageList().Get(0).GetNumber();
     }
     return -1;
 }
+int ParseFailure(const std::string& text) { return ParseFailure(Arr(text)); }
 
 // A signer's certificate and an RSA signature over data, made with the library's Signature.
 struct Signed {
@@ -288,6 +295,45 @@ TEST(MessageSignatureTest, AnnouncedLengthsAreCheckedBeforeAnythingIsAllocated) 
         EXPECT_EQ(number, 45) << c.what;
         // A few copies of the text and the record, nothing of the announced size.
         EXPECT_LE(g_largestAllocation, 4 * text.size() + 8192) << c.what;
+    }
+}
+
+// The peak resident size of this process in KiB (VmHWM), -1 when it cannot be read.
+long PeakKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.compare(0, 6, "VmHWM:") == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    return -1;
+}
+
+TEST(MessageSignatureTest, TextLongerThanAnyRealSignatureIsRefusedBeforeItIsDecoded) {
+    const long kAllowedGrowthKiB = 16 * 1024;
+    for (int length : {MessageSignature::kMaxEncodedLength + 1, 1 << 20, 64 << 20}) {
+        // Measured in a child, whose peak is its own: the text is made, the peak is set back to
+        // what is resident now, and the parse must not raise it by much.
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            CharArray_t text(length);
+            std::memset(text.GetData(), 'A', static_cast<size_t>(length));
+            std::ofstream("/proc/self/clear_refs") << "5";
+            long before = PeakKiB();
+            long result[2] = {ParseFailure(text), PeakKiB() - before};
+            if (before < 0) result[1] = -1;
+            (void)!write(fds[1], result, sizeof result);
+            _exit(0);
+        }
+        close(fds[1]);
+        long result[2] = {0, 0};
+        ASSERT_EQ(read(fds[0], result, sizeof result), static_cast<ssize_t>(sizeof result));
+        close(fds[0]);
+        waitpid(pid, nullptr, 0);
+        EXPECT_EQ(result[0], 45) << length;
+        EXPECT_GE(result[1], 0) << "no peak resident size in /proc/self/status";
+        EXPECT_LT(result[1], kAllowedGrowthKiB) << length;
     }
 }
 

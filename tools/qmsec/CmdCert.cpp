@@ -244,7 +244,25 @@ int KeystoreRemove(Invocation& call) {
     KeyStore store = OpenStore();
     bool hasCert = store.IsCertEntry(String_t(alias));
     bool hasKey = store.IsPrivateKeyEntry(String_t(alias));
-    if (!hasCert && !hasKey) Fail("The key store has no entry '" + alias + "'.");
+    if (!hasCert && !hasKey) {
+        // Files of an alias that the index does not list were left by an install that was
+        // killed; removing the alias removes them.
+        String_t dir = QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("sec/ks"));
+        bool leftCert = QmXplIo::File_t(dir + "/" + String_t(alias) + "_cert.pem").Exists();
+        bool leftKey = QmXplIo::File_t(dir + "/" + String_t(alias) + "_key.dat").Exists();
+        if (!(certOnly ? leftCert : keyOnly ? leftKey : leftCert || leftKey))
+            Fail("The key store has no entry '" + alias + "'.");
+        if (!certOnly) store.RemovePrivateKey(String_t(alias));
+        if (!keyOnly) store.RemoveCertificate(String_t(alias));
+        JsonValue json = JsonValue::Object();
+        json.Set("alias", alias)
+            .Set("certificate_removed", false)
+            .Set("private_key_removed", false)
+            .Set("unlisted_files_removed", true);
+        PrintResult(call, json,
+                    "Removed the files that an unfinished install left for '" + alias + "'\n");
+        return kExitOk;
+    }
     if (certOnly && !hasCert) Fail("The key store has no certificate '" + alias + "'.");
     if (keyOnly && !hasKey) Fail("The key store has no private key '" + alias + "'.");
     bool removeCert = hasCert && !keyOnly, removeKey = hasKey && !certOnly;
@@ -384,7 +402,8 @@ void AddCertCommands(CommandTable& table) {
                 {"--key", "", "", "remove only the private key"}},
                "remove an entry",
                "Removes the certificate and the private key stored under ALIAS, or only the one\n"
-               "named. Fails when there is nothing to remove.",
+               "named; for an alias without entries, the files an unfinished install left.\n"
+               "Fails when there is nothing to remove.",
                true,
                KeystoreRemove});
     table.Add(

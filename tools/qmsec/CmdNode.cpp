@@ -5,6 +5,7 @@
 #include "Cli.h"
 #include "Names.h"
 #include "QmSecCore/Key.h"
+#include "QmSecCore/KeyStore.h"
 #include "QmSecCore/Uuid.h"
 #include "QmSecKeyProvider/KeyProvider.h"
 #include "QmXpl/ConfigNamespace_t.h"
@@ -39,10 +40,29 @@ int Init(Invocation& call) {
     MakeDirectory(Dir_t::Path(Dir_t::eData, String_t("policies/mgrconf")), 0755);
 
     // The secret first: without it the key store cannot protect a private key, and it is never
-    // replaced, since the keys already stored can only be read with it.
+    // replaced, since the keys already stored can only be read with it. Nor is one made for a
+    // store whose node key exists: that key was encrypted under a secret that has gone, which a
+    // new one cannot stand in for.
+    std::string secretFile = QmSecKeyProvider::KeyProvider::GetSecretPath().ToUtf8();
+    std::string nodeKeyFile = Dir_t::Path(Dir_t::eData, String_t("sec/ks/nsk.dat")).ToUtf8();
+    bool nodeKeyExists = QmXplIo::File_t(String_t(nodeKeyFile)).Exists();
+    if (nodeKeyExists && !QmXplIo::File_t(String_t(secretFile)).Exists())
+        Fail("The key store's node key '" + nodeKeyFile +
+             "' exists, but the key provider's secret '" + secretFile +
+             "' does not. A new secret would not open the node key and every private key of the "
+             "store would be lost: restore the secret from a backup.");
     bool secretCreated = QmSecKeyProvider::KeyProvider::CreateSecret();
     QmSecCore::Key probe;
     QmSecKeyProvider::KeyProvider::ProvideKey(probe);  // an unusable secret fails here, not later
+    if (nodeKeyExists) {
+        try {
+            QmSecCore::KeyStore store;  // reads the node key with the secret
+        } catch (const QmXplMsg::Exception_t& e) {
+            Fail("The key provider's secret '" + secretFile +
+                     "' does not open the key store's node key '" + nodeKeyFile + "'.",
+                 e.GetMessageList());
+        }
+    }
 
     ConfigNamespace_t core(kCoreNamespace);
     String_t existing = core.Open().GetValue(kCoreIdKey);
@@ -185,7 +205,9 @@ void AddNodeCommands(CommandTable& table) {
          "configuration with the node's core id (sec.core CORE_ID; a new uuid unless one is\n"
          "set or given) and the key provider's secret conf/sec/provider.key (32 random\n"
          "bytes, mode 0600) under which the key store protects its private keys. Running it\n"
-         "again keeps what is there; an existing secret is never replaced.",
+         "again keeps what is there; an existing secret is never replaced, no secret is\n"
+         "made for a key store that has its node key already, and a secret that does not\n"
+         "open that node key is reported.",
          true,
          Init});
     table.Add({"config get",

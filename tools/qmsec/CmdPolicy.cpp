@@ -68,31 +68,47 @@ struct ConfigList {
     ~ConfigList() { pblib_respmgr_cfg_free(&list); }
 };
 
-JsonValue NodeJson(const pblib_node& node, std::string& text) {
-    JsonValue json = JsonValue::Object();
+// What policy check reports on one file: JSON for --json, else text, never both, so that a
+// file with many managers costs the memory of the one form that is printed.
+struct PolicyReport {
+    explicit PolicyReport(bool asJson) : json(asJson) {}
+    bool json;
+    JsonValue value = JsonValue::Object();
+    std::string text;
+};
+
+// A node as JSON (when the report is JSON) or as text appended to the report's text.
+JsonValue DescribeNode(const pblib_node& node, PolicyReport& report) {
     std::string name = node.name ? node.name : "";
-    json.Set("name", node.name ? JsonValue(name) : JsonValue());
-    text += name.empty() ? "(no name)" : Printable(name);
-    if (node.addr_kind == PBLIB_ADDR_IP || node.address) {
+    bool hasIp = node.addr_kind == PBLIB_ADDR_IP || node.address;
+    char ip[INET_ADDRSTRLEN] = "";
+    if (hasIp) {
         in_addr a{htonl(node.address)};
-        char ip[INET_ADDRSTRLEN];
         inet_ntop(AF_INET, &a, ip, sizeof ip);
-        json.Set("ip", ip);
-        text += std::string(" (") + ip + ")";
     }
     bool hasId = std::strcmp(node.core_id, PBLIB_NO_ID) != 0;
+    if (!report.json) {
+        report.text += name.empty() ? "(no name)" : Printable(name);
+        if (hasIp) report.text += std::string(" (") + ip + ")";
+        report.text +=
+            hasId ? " id " + Printable(node.core_id) : " without id (ignored by the authorizer)";
+        return JsonValue();
+    }
+    JsonValue json = JsonValue::Object();
+    json.Set("name", node.name ? JsonValue(name) : JsonValue());
+    if (hasIp) json.Set("ip", ip);
     json.Set("core_id", hasId ? JsonValue(node.core_id) : JsonValue());
-    text += hasId ? " id " + Printable(node.core_id) : " without id (ignored by the authorizer)";
     return json;
 }
 
-// Checks one policy data file; returns whether it is valid.
-bool CheckPolicy(const std::string& path, JsonValue& json, std::string& text,
-                 QmXplMsg::MessageList_t& errors) {
+// Checks one policy data file into report; returns whether it is valid.
+bool CheckPolicy(const std::string& path, PolicyReport& report, QmXplMsg::MessageList_t& errors) {
     ConfigList configs;
     pblib_error error{};
     int result = pblib_respmgr_cfg_read(path.c_str(), &configs.list, &error);
     const QmXplMsg::MessageCatalog_t& catalog = QmSecCore::Catalog::GetCatalog();
+    JsonValue& json = report.value;
+    std::string& text = report.text;
     json.Set("file", path);
     if (result != PBLIB_RESPMGR_OK) {
         json.Set("valid", false);
@@ -128,40 +144,49 @@ bool CheckPolicy(const std::string& path, JsonValue& json, std::string& text,
     json.Set("valid", true);
     JsonValue list = JsonValue::Array();
     int count = configs.list.count;
-    text += Printable(path) + ": valid, " + std::to_string(count) + " manager configuration" +
-            (count == 1 ? "" : "s") + "\n";
+    if (!report.json) {
+        text += Printable(path) + ": valid, " + std::to_string(count) + " manager configuration" +
+                (count == 1 ? "" : "s") + "\n";
+    }
     for (int i = 0; i < count; ++i) {
         const pblib_respmgr_cfg& cfg = *configs.list.items[i];
-        JsonValue entry = JsonValue::Object();
         bool hasId = std::strcmp(cfg.cfg_id, PBLIB_NO_ID) != 0;
-        entry.Set("id", hasId ? JsonValue(cfg.cfg_id) : JsonValue());
-        entry.Set("description", cfg.description ? JsonValue(cfg.description) : JsonValue());
-        text += "  configuration " + std::to_string(i + 1);
-        if (hasId) text += " (" + Printable(cfg.cfg_id) + ")";
-        if (cfg.description) text += ": " + Printable(cfg.description);
-        text += "\n";
         bool hasDefault = cfg.default_manager.addr_kind != PBLIB_ADDR_NONE ||
                           cfg.default_manager.name ||
                           std::strcmp(cfg.default_manager.core_id, PBLIB_NO_ID) != 0;
-        if (hasDefault) {
-            text += "    default manager  ";
-            entry.Set("default_manager", NodeJson(cfg.default_manager, text));
-            text += "\n";
+        JsonValue entry = JsonValue::Object();
+        if (report.json) {
+            entry.Set("id", hasId ? JsonValue(cfg.cfg_id) : JsonValue());
+            entry.Set("description", cfg.description ? JsonValue(cfg.description) : JsonValue());
+            entry.Set("default_manager",
+                      hasDefault ? DescribeNode(cfg.default_manager, report) : JsonValue());
         } else {
-            entry.Set("default_manager", JsonValue());
+            text += "  configuration " + std::to_string(i + 1);
+            if (hasId) text += " (" + Printable(cfg.cfg_id) + ")";
+            if (cfg.description) text += ": " + Printable(cfg.description);
+            text += "\n";
+            if (hasDefault) {
+                text += "    default manager  ";
+                DescribeNode(cfg.default_manager, report);
+                text += "\n";
+            }
         }
         auto managers = [&](const pblib_ref_list& refs, const char* key, const char* label) {
             JsonValue array = JsonValue::Array();
             for (int j = 0; j < refs.count; ++j) {
-                text += std::string("    ") + label;
-                array.Push(NodeJson(refs.items[j]->node, text));
-                text += "\n";
+                if (!report.json) text += std::string("    ") + label;
+                JsonValue node = DescribeNode(refs.items[j]->node, report);
+                if (report.json) {
+                    array.Push(std::move(node));
+                } else {
+                    text += "\n";
+                }
             }
-            entry.Set(key, std::move(array));
+            if (report.json) entry.Set(key, std::move(array));
         };
         managers(cfg.secondary, "secondary_managers", "secondary        ");
         managers(cfg.action_allowed, "action_allowed_managers", "action allowed   ");
-        list.Push(std::move(entry));
+        if (report.json) list.Push(std::move(entry));
     }
     json.Set("configurations", std::move(list));
     return true;
@@ -172,13 +197,16 @@ int PolicyCheck(Invocation& call) {
     std::string text;
     QmXplMsg::MessageList_t errors;
     for (const auto& file : call.Args()) {
-        JsonValue json = JsonValue::Object();
-        CheckPolicy(file, json, text, errors);
-        results.push_back(std::move(json));
+        PolicyReport report(call.Json());
+        CheckPolicy(file, report, errors);
+        text += report.text;
+        results.push_back(std::move(report.value));
     }
     // One file gives one object, several an array of them.
     JsonValue all = JsonValue::Array();
-    for (auto& r : results) all.Push(r);
+    if (results.size() > 1) {
+        for (auto& r : results) all.Push(std::move(r));
+    }
     PrintResult(call, results.size() == 1 ? results.front() : all, text);
     if (!errors.IsEmpty()) throw QmXplMsg::RuntimeException_t(errors);
     return kExitOk;
