@@ -61,22 +61,13 @@ class TestCa {
 // `genkey --csr` and issued by ca through `openssl x509 -req`.
 class TlsNode : public Node {
   public:
-    TlsNode(const std::string& coreId, const TestCa& ca) : coreId_(coreId) {
+    TlsNode(const std::string& coreId, const TestCa& ca) {
         Ok({"init", "--core-id", coreId});
         Ok({"keystore", "install", "Test CA", "--cert", ca.CertFile(), "--trusted"});
         Ok({"keystore", "genkey", coreId, "--csr", File("request.pem")});
         ca.Sign(File("request.pem"), File("issued.pem"), 1);
         Ok({"keystore", "install", coreId, "--cert", File("issued.pem")});
     }
-    Result Ok(const std::vector<std::string>& args, const std::string& input = "") const {
-        Result r = (*this)(args, input);
-        EXPECT_EQ(r.status, 0) << r;
-        return r;
-    }
-    const std::string& CoreId() const { return coreId_; }
-
-  private:
-    std::string coreId_;
 };
 
 // `qmsec tls serve` of node on a free loopback port, running until the test ends.

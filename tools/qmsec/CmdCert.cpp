@@ -181,6 +181,17 @@ bool KeyMatches(const Key& key, const X509Certificate& cert) {
     return verifier.Verify(signature);
 }
 
+// A certificate and its private key as PEM texts for OpenSSL; the key text is a secret that its
+// holder wipes.
+void ToPem(const X509Certificate& cert, const Key& key, std::string& certPem, std::string& keyPem) {
+    CharArray_t pem;
+    cert.GetEncoded(pem);
+    certPem.assign(pem.GetData(), static_cast<size_t>(pem.GetSize()));
+    key.GetEncoded(pem);
+    keyPem.assign(pem.GetData(), static_cast<size_t>(pem.GetSize()));
+    pem.Wipe();
+}
+
 // TLS servers and clients of this node watch "sec.cm.certificates": a new value of
 // "CERT_INSTALLED" makes them read their own certificate and key again, one of
 // "LAST_TRUSTED_CERT_UPDATE" rebuild their trust, both from their next connection on. The value is
@@ -338,12 +349,7 @@ int KeystoreExportP12(Invocation& call) {
     Key key;
     store.GetPrivateKey(String_t(alias), key);
     KeyAndCertificate pair;
-    CharArray_t pem;
-    cert.GetEncoded(pem);
-    pair.certPem.assign(pem.GetData(), static_cast<size_t>(pem.GetSize()));
-    key.GetEncoded(pem);
-    pair.keyPem.assign(pem.GetData(), static_cast<size_t>(pem.GetSize()));
-    pem.Wipe();
+    ToPem(cert, key, pair.certPem, pair.keyPem);
     std::string p12 = CreatePkcs12(pair.keyPem, pair.certPem, alias, PasswordText(call, true).text);
     // The file carries the private key: only its owner may read it.
     Sink sink(out, 0600, true);
@@ -446,12 +452,7 @@ int KeystoreGenkey(Invocation& call) {
             Fail("The certificate of the issuer '" + *issuer + "' is not valid now.");
         Key issuerKey;
         store.GetPrivateKey(String_t(*issuer), issuerKey);
-        CharArray_t pem;
-        issuerCert.GetEncoded(pem);
-        request.issuerCertPem.assign(pem.GetData(), static_cast<size_t>(pem.GetSize()));
-        issuerKey.GetEncoded(pem);
-        request.issuerKeyPem.assign(pem.GetData(), static_cast<size_t>(pem.GetSize()));
-        pem.Wipe();
+        ToPem(issuerCert, issuerKey, request.issuerCertPem, request.issuerKeyPem);
     }
 
     KeyAndCertificate made;
