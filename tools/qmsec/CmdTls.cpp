@@ -2,9 +2,13 @@
 #include <climits>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Cli.h"
@@ -315,7 +319,8 @@ const OptionSpec kTimeout{"--timeout", "", "SECONDS",
 
 void AddTlsCommands(CommandTable& table) {
     table.Add({"tls serve",
-               "[--port P] [--bind ADDR] [--anon] [--echo] [--alias A] [--threads N] [--count N]",
+               "[--port P] [--bind ADDR] [--anon] [--echo] [--alias A] [--threads N] [--count N] "
+               "[--timeout S]",
                0,
                0,
                {{"--port", "", "P", "the port to listen on (default: a free one, shown at start)"},
@@ -339,7 +344,7 @@ void AddTlsCommands(CommandTable& table) {
                false,
                TlsServe});
     table.Add({"tls connect",
-               "HOST:PORT [--session-key K] [--repeat N] [--alias A]",
+               "HOST:PORT [--session-key K] [--repeat N] [--alias A] [--timeout S]",
                1,
                1,
                {{"--session-key", "", "K",
