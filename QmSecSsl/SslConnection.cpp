@@ -27,4 +27,16 @@ QmXplStr::String_t SslConnection::GetOwnId() const { return Impl()->GetOwnId(); 
 QmXplStr::String_t SslConnection::GetPeerId() const { return Impl()->GetPeerId(); }
 void SslConnection::Renegotiate() const { Impl()->Renegotiate(); }
 
+QmXplStr::String_t SslConnection::GetProtocol() const {
+    return QmXplStr::String_t(SSL_get_version(Impl()->GetSsl()));
+}
+
+QmXplStr::String_t SslConnection::GetCipherSuite() const {
+    const SSL_CIPHER* cipher = SSL_get_current_cipher(Impl()->GetSsl());
+    const char* name = cipher ? SSL_CIPHER_standard_name(cipher) : nullptr;
+    return QmXplStr::String_t(name ? name : "");
+}
+
+bool SslConnection::IsSessionReused() const { return SSL_session_reused(Impl()->GetSsl()) == 1; }
+
 }  // namespace QmSecSsl

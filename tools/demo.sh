@@ -4,7 +4,8 @@ set -euo pipefail
 build=$(cd "${1:?usage: demo.sh BUILD_DIR}" && pwd)
 qmsec_bin="$build/tools/qmsec/qmsec"
 work=$(mktemp -d "${TMPDIR:-/tmp}/qmsec-demo.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+server_pid=""
+trap '[ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null; rm -rf "$work"' EXIT
 export QMXPL_HOME="$work/node"
 unset QMXPL_TRACE QMXPL_TRACE_FILE
 cd "$work"
@@ -105,5 +106,63 @@ fails qmsec authz check 66666666-7777-4888-9999-aaaaaaaaaaaa app.jobs 0x4
 
 say "Everything has a --json form for scripts, and every failure an exit status."
 run qmsec --json authz rights 11111111-2222-4333-8444-555555555555 app.jobs
+
+say "TLS between nodes: a client node asks the Demo CA for its certificate with a request."
+note "client_qmsec is qmsec on a second node directory, QMXPL_HOME=$work/client; its key never leaves it."
+client_qmsec() { QMXPL_HOME="$work/client" "$qmsec_bin" "$@"; }
+run client_qmsec init --core-id client-node
+run qmsec keystore export "Demo CA" -o ca.pem
+run client_qmsec keystore install "Demo CA" --cert ca.pem --trusted
+run client_qmsec keystore genkey client-node --csr client.csr
+note "The CA signs the request. Here the openssl command plays the CA, with the Demo CA's key moved out as PKCS #12:"
+export DEMO_P12_PASSWORD="demo only"
+run qmsec keystore export-p12 "Demo CA" -o ca.p12 --password-env DEMO_P12_PASSWORD
+run openssl pkcs12 -in ca.p12 -passin env:DEMO_P12_PASSWORD -nodes -nocerts -out ca.key
+run openssl x509 -req -in client.csr -CA ca.pem -CAkey ca.key -set_serial 1001 -days 30 -out client.pem
+run client_qmsec keystore install client-node --cert client.pem
+
+say "Serve TLS with the node's identity; the client connects twice, the second time resuming the session."
+show qmsec tls serve --bind 127.0.0.1 --echo "> serve.log &"
+qmsec tls serve --bind 127.0.0.1 --echo > serve.log 2>&1 &
+server_pid=$!
+for _ in $(seq 100); do grep -q "Serving as" serve.log && break; sleep 0.1; done
+address=$(grep -o '127\.0\.0\.1:[0-9]*' serve.log | head -n 1)
+printf 'hello over TLS\n' > hello.txt
+show client_qmsec tls connect "$address" --repeat 2 "< hello.txt"
+client_qmsec tls connect "$address" --repeat 2 < hello.txt
+run cat serve.log
+
+say "A node the server does not trust is refused, with the reason on both sides."
+note "It trusts the Demo CA, but its own certificate is self-signed."
+stranger_qmsec() { QMXPL_HOME="$work/stranger" "$qmsec_bin" "$@"; }
+stranger_qmsec init --core-id stranger > /dev/null
+stranger_qmsec keystore install "Demo CA" --cert ca.pem --trusted > /dev/null
+stranger_qmsec keystore genkey stranger > /dev/null
+show stranger_qmsec tls connect "$address" "< hello.txt"
+status=0
+stranger_qmsec tls connect "$address" < hello.txt || status=$?
+[ "$status" -ne 0 ] || { echo "demo: expected the stranger to be refused" >&2; exit 1; }
+printf '%s(exit status %d, as it should be)%s\n' "$dim" "$status" "$off"
+sleep 0.2
+run tail -n 1 serve.log
+
+say "Renew the server's certificate while it runs: the next client is shown the new one."
+show openssl req -new -newkey rsa:2048 -nodes -keyout peer.key -subj /CN=openssl-peer -out peer.csr
+openssl req -new -newkey rsa:2048 -nodes -keyout peer.key -subj /CN=openssl-peer -out peer.csr 2> /dev/null
+run openssl x509 -req -in peer.csr -CA ca.pem -CAkey ca.key -set_serial 1002 -days 30 -out peer.pem
+presented() {
+    openssl s_client -connect "$address" -cert peer.pem -key peer.key < /dev/null 2> /dev/null |
+        openssl x509 -noout -serial -enddate
+}
+note "What the server presents now (the openssl command as the client):"
+presented
+before=$(presented)
+run_brief qmsec keystore genkey "$core_id" --issuer "Demo CA" --days 730 --replace
+note "The key store announced the change in sec.cm.certificates; the server picks it up:"
+for _ in $(seq 50); do [ "$(presented)" != "$before" ] && break; sleep 0.2; done
+presented
+kill "$server_pid"
+wait "$server_pid" 2> /dev/null || true
+server_pid=""
 
 printf '\n%sDone.%s The node directory %s is removed now.\n' "$bold" "$off" "$QMXPL_HOME"

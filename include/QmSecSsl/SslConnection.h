@@ -52,6 +52,13 @@ class QMSEC_API SslConnection : public QmXplIo::Connection_t {
     QmXplStr::String_t GetOwnId() const;
     // Common name of the peer's certificate, empty when the peer presented none.
     QmXplStr::String_t GetPeerId() const;
+    // The protocol version the handshake agreed on, as OpenSSL names it ("TLSv1.3", "TLSv1.2").
+    QmXplStr::String_t GetProtocol() const;
+    // The cipher suite in use, by its standard (RFC) name ("TLS_AES_256_GCM_SHA384"); empty when
+    // none was agreed.
+    QmXplStr::String_t GetCipherSuite() const;
+    // Whether the handshake resumed an earlier session instead of running a full one.
+    bool IsSessionReused() const;
     // Asks the client for its certificate again (TLS 1.2: a new handshake; TLS 1.3: post-handshake
     // authentication). Completes during later reads and writes; never throws for the TLS side.
     void Renegotiate() const;

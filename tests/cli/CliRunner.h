@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "support/TempDir.h"
 
 extern char** environ;
@@ -254,6 +256,12 @@ class Node {
                       std::map<std::string, std::string> env = {}) const {
         env["QMXPL_HOME"] = home_;
         return Spawn(QmsecPath(), args, env, input);
+    }
+    // The same, for a call that must succeed.
+    Result Ok(const std::vector<std::string>& args, const std::string& input = "") const {
+        Result r = (*this)(args, input);
+        EXPECT_EQ(r.status, 0) << r;
+        return r;
     }
     // Runs qmsec with the terminal as SpawnOnTerminal describes.
     TerminalRun OnTerminal(const std::vector<std::string>& args,

@@ -46,7 +46,7 @@ TEST_P(SslConnectionTest, CarriesRandomDataBothWaysOverEveryTransportShape) {
                      << "size " << c.size << " maxRead " << c.shape.maxRead << " random "
                      << c.shape.randomShort << " socket " << c.socket);
         std::string up = RandomBytes(rng, c.size), down = RandomBytes(rng, c.size / 2 + 3);
-        std::string atServer, atClient, serverPeer, clientPeer, serverOwn;
+        std::string atServer, atClient, serverPeer, clientPeer, serverOwn, serverSuite, clientSuite;
         RunPair(
             [&](Connection_t& t) {
                 SslServerConnection s(t, ServerOptions());
@@ -54,6 +54,7 @@ TEST_P(SslConnectionTest, CarriesRandomDataBothWaysOverEveryTransportShape) {
                 Send(s, down);
                 serverPeer = s.GetPeerId().ToUtf8();
                 serverOwn = s.GetOwnId().ToUtf8();
+                serverSuite = s.GetCipherSuite().ToUtf8();
                 s.Close();
             },
             [&](Connection_t& t) {
@@ -61,7 +62,9 @@ TEST_P(SslConnectionTest, CarriesRandomDataBothWaysOverEveryTransportShape) {
                 Send(cl, up);
                 atClient = ReceiveAll(cl);
                 clientPeer = cl.GetPeerId().ToUtf8();
-                EXPECT_EQ(SSL_version(SslOf(cl)), GetParam().version);
+                EXPECT_EQ(cl.GetProtocol().ToUtf8(),
+                          GetParam().version == TLS1_3_VERSION ? "TLSv1.3" : "TLSv1.2");
+                clientSuite = cl.GetCipherSuite().ToUtf8();
                 cl.Close();
             },
             c.socket ? SocketPair() : qmsec_test::MakeDuplexPair(c.shape));
@@ -70,6 +73,8 @@ TEST_P(SslConnectionTest, CarriesRandomDataBothWaysOverEveryTransportShape) {
         EXPECT_EQ(serverPeer, "client");
         EXPECT_EQ(serverOwn, "server");
         EXPECT_EQ(clientPeer, "server");
+        EXPECT_EQ(clientSuite.rfind("TLS_", 0), 0u) << clientSuite;
+        EXPECT_EQ(serverSuite, clientSuite);
     }
 }
 
@@ -84,14 +89,14 @@ std::pair<bool, bool> Connect(const char* key, bool writeOnly = false,
         [&](Connection_t& t) {
             SslServerConnection s(t, ServerOptions());
             accepted.set_value();
-            serverReused = SSL_session_reused(SslOf(s));
+            serverReused = s.IsSessionReused();
             EXPECT_EQ(ReceiveAll(s), "ping");
             if (!writeOnly) Send(s, "pong");
             s.Close();
         },
         [&](Connection_t& t) {
             SslClientConnection c(t, Arr(key), ClientOptions(clientAlias));
-            clientReused = SSL_session_reused(SslOf(c));
+            clientReused = c.IsSessionReused();
             acceptedFuture.wait();
             Send(c, "ping");
             if (!writeOnly) {

@@ -80,6 +80,7 @@ class Process {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     const std::string& Output() const { return output_; }
+    pid_t Pid() const { return pid_; }
 
   private:
     bool ReadSome(std::chrono::steady_clock::time_point deadline) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <new>
 #include <set>
@@ -125,6 +126,18 @@ void Invocation::AtMostOne(const std::vector<std::string>& options) const {
         if (!first.empty()) Usage(first + " and " + o + " cannot be given together");
         first = o;
     }
+}
+
+int NumberOption(const Invocation& call, const std::string& option, int low, int high,
+                 int fallback) {
+    std::optional<std::string> value = call.Value(option);
+    if (!value) return fallback;
+    char* end = nullptr;
+    long n = std::strtol(value->c_str(), &end, 10);
+    if (value->empty() || *end || n < low || n > high)
+        call.Usage(option + " wants a number from " + std::to_string(low) + " to " +
+                   std::to_string(high) + ", not '" + *value + "'");
+    return static_cast<int>(n);
 }
 
 void PrintResult(const Invocation& call, const JsonValue& json, const std::string& text) {

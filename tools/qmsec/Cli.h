@@ -102,12 +102,18 @@ class CommandTable {
     std::vector<CommandSpec> commands_;
 };
 
+// The value of option as a whole number from low to high, fallback when it is not given; a usage
+// error for anything else.
+int NumberOption(const Invocation& call, const std::string& option, int low, int high,
+                 int fallback);
+
 // Each command group adds its commands.
 void AddNodeCommands(CommandTable& table);     // init, config, uuid
 void AddDataCommands(CommandTable& table);     // digest, base64, encrypt, decrypt
 void AddCertCommands(CommandTable& table);     // cert, keystore
 void AddMessageCommands(CommandTable& table);  // sign, verify, seal, unseal
 void AddPolicyCommands(CommandTable& table);   // policy, authz
+void AddTlsCommands(CommandTable& table);      // tls serve, connect, sniff
 
 // Prints the result of a command: JSON on standard output when --json was given, the text
 // otherwise.

@@ -1,5 +1,10 @@
 // cert and keystore: certificates in files and in the node's key store.
+#include <openssl/crypto.h>
+
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <set>
 
 #include "Cli.h"
@@ -11,6 +16,7 @@
 #include "QmSecCore/Signature.h"
 #include "QmSecCore/StringCollection.h"
 #include "QmSecCore/X509Certificate.h"
+#include "QmXpl/ConfigNamespace_t.h"
 #include "QmXpl/DirLister_t.h"
 #include "QmXpl/Dir_t.h"
 #include "QmXpl/File_t.h"
@@ -176,6 +182,43 @@ bool KeyMatches(const Key& key, const X509Certificate& cert) {
     return verifier.Verify(signature);
 }
 
+// A certificate and its private key as PEM texts for OpenSSL; the key text is a secret that its
+// holder wipes.
+void ToPem(const X509Certificate& cert, const Key& key, std::string& certPem, std::string& keyPem) {
+    CharArray_t pem;
+    cert.GetEncoded(pem);
+    certPem.assign(pem.GetData(), static_cast<size_t>(pem.GetSize()));
+    key.GetEncoded(pem);
+    keyPem.assign(pem.GetData(), static_cast<size_t>(pem.GetSize()));
+    pem.Wipe();
+}
+
+// TLS servers and clients of this node watch "sec.cm.certificates": a new value of
+// "CERT_INSTALLED" makes them read their own certificate and key again, one of
+// "LAST_TRUSTED_CERT_UPDATE" rebuild their trust, both from their next connection on. The value is
+// the time of the change, to the microsecond, so that two changes never leave the same value
+// (which would be no change at all).
+void AnnounceChange(bool own, bool trust) {
+    auto now = std::chrono::system_clock::now();
+    std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    long micros = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count() %
+        1000000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char stamp[40];
+    std::snprintf(stamp + std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc), 16,
+                  ".%06ldZ", micros);
+    try {
+        QmXplConfig::ConfigNamespace_t certificates(String_t("sec.cm.certificates"));
+        if (own) certificates.SetValue(String_t("CERT_INSTALLED"), String_t(stamp));
+        if (trust) certificates.SetValue(String_t("LAST_TRUSTED_CERT_UPDATE"), String_t(stamp));
+    } catch (const QmXplMsg::Exception_t& e) {
+        Fail("The key store has changed, but running servers could not be told so.",
+             e.GetMessageList());
+    }
+}
+
 int KeystoreInstall(Invocation& call) {
     const std::string& alias = call.Arg(0);
     CheckAlias(alias, "alias");
@@ -203,11 +246,23 @@ int KeystoreInstall(Invocation& call) {
     if (!replace && (store.IsCertEntry(String_t(alias)) ||
                      (!key.IsNull() && store.IsPrivateKeyEntry(String_t(alias)))))
         Fail("The key store has an entry '" + alias + "' already; give --replace to replace it.");
+    // A certificate alone joins the key already stored under its alias (the answer to a request
+    // of 'genkey --csr', or a renewal): it must belong to that key, or the node would present a
+    // certificate it cannot use and sign what its certificate does not verify.
+    if (key.IsNull() && store.IsPrivateKeyEntry(String_t(alias))) {
+        Key stored;
+        store.GetPrivateKey(String_t(alias), stored);
+        if (!KeyMatches(stored, cert))
+            Fail("The certificate in '" + *certFile + "' does not belong to the private key '" +
+                 alias + "' in the key store.");
+    }
+    bool wasTrusted = store.IsTrustedCertEntry(String_t(alias));
     if (key.IsNull()) {
         store.InstallCertificate(String_t(alias), cert, replace, trusted);
     } else {
         store.InstallCertificate(String_t(alias), cert, key, replace, trusted);
     }
+    AnnounceChange(!trusted, trusted || wasTrusted);
     std::string fingerprint = cert.GetFingerprint().ToUtf8();
     JsonValue json = JsonValue::Object();
     json.Set("alias", alias)
@@ -232,6 +287,74 @@ int KeystoreExport(Invocation& call) {
     cert.GetEncoded(pem);
     Sink sink(call.Value("--out"), Sink::Content::kPlain, false);
     sink.Write(pem, pem.GetSize());
+    sink.Commit();
+    return kExitOk;
+}
+
+const std::vector<OptionSpec> kPasswordOptions = {
+    {"--password-file", "", "FILE", "the password is the first line of FILE"},
+    {"--password-env", "", "VAR", "the password is the value of the environment variable VAR"},
+};
+
+// A password as OpenSSL takes it (text), wiped when it goes.
+struct PasswordText {
+    std::string text;
+    PasswordText(const Invocation& call, bool confirm) {
+        CharArray_t password = ReadPassword(call, confirm);
+        text.assign(password.GetData(), static_cast<size_t>(password.GetSize()));
+        password.Wipe();
+    }
+    PasswordText(const PasswordText&) = delete;
+    PasswordText& operator=(const PasswordText&) = delete;
+    ~PasswordText() { OPENSSL_cleanse(text.data(), text.size()); }
+};
+
+int KeystoreImportP12(Invocation& call) {
+    const std::string& alias = call.Arg(0);
+    CheckAlias(alias, "alias");
+    bool replace = call.Has("--replace");
+    CharArray_t file = ReadSmallFile(call.Arg(1));
+    KeyAndCertificate found;
+    int chain = 0;
+    ReadPkcs12(std::string(file.GetData(), static_cast<size_t>(file.GetSize())),
+               PasswordText(call, false).text, found, chain);
+    X509Certificate cert(found.certPem.data(), static_cast<int>(found.certPem.size()));
+    Key key(Key::eRSAPrivateKey, found.keyPem.data(), static_cast<int>(found.keyPem.size()));
+    KeyStore store = OpenStore();
+    if (!replace &&
+        (store.IsCertEntry(String_t(alias)) || store.IsPrivateKeyEntry(String_t(alias))))
+        Fail("The key store has an entry '" + alias + "' already; give --replace to replace it.");
+    bool wasTrusted = store.IsTrustedCertEntry(String_t(alias));
+    store.InstallCertificate(String_t(alias), cert, key, replace, false);
+    AnnounceChange(true, wasTrusted);
+    CertFacts facts = Describe(cert, true);
+    facts.json.Set("alias", alias).Set("chain_certificates_skipped", chain);
+    PrintResult(call, facts.json,
+                "Imported the private key and certificate of '" + call.Arg(1) + "' as '" + alias +
+                    "'\n" + facts.text +
+                    (chain ? "  " + std::to_string(chain) +
+                                 " further certificate(s) of the file were not installed; install "
+                                 "a CA to trust with 'keystore install --trusted'.\n"
+                           : std::string()));
+    return kExitOk;
+}
+
+int KeystoreExportP12(Invocation& call) {
+    const std::string& alias = call.Arg(0);
+    CheckAlias(alias, "alias");
+    std::optional<std::string> out = call.Value("--out");
+    if (!out) call.Usage("-o FILE is needed");
+    KeyStore store = OpenStore();
+    X509Certificate cert;
+    store.GetCertificate(String_t(alias), cert);
+    Key key;
+    store.GetPrivateKey(String_t(alias), key);
+    KeyAndCertificate pair;
+    ToPem(cert, key, pair.certPem, pair.keyPem);
+    std::string p12 = CreatePkcs12(pair.keyPem, pair.certPem, alias, PasswordText(call, true).text);
+    // The file carries the private key: only its owner may read it.
+    Sink sink(out, 0600, true);
+    sink.Write(p12.data(), static_cast<int>(p12.size()));
     sink.Commit();
     return kExitOk;
 }
@@ -266,8 +389,10 @@ int KeystoreRemove(Invocation& call) {
     if (certOnly && !hasCert) Fail("The key store has no certificate '" + alias + "'.");
     if (keyOnly && !hasKey) Fail("The key store has no private key '" + alias + "'.");
     bool removeCert = hasCert && !keyOnly, removeKey = hasKey && !certOnly;
+    bool wasTrusted = store.IsTrustedCertEntry(String_t(alias));
     if (removeKey) store.RemovePrivateKey(String_t(alias));
     if (removeCert) store.RemoveCertificate(String_t(alias));
+    AnnounceChange(removeKey || (removeCert && !wasTrusted), removeCert && wasTrusted);
     JsonValue json = JsonValue::Object();
     json.Set("alias", alias)
         .Set("certificate_removed", removeCert)
@@ -279,16 +404,36 @@ int KeystoreRemove(Invocation& call) {
     return kExitOk;
 }
 
-int NumberOption(const Invocation& call, const std::string& option, int low, int high,
-                 int fallback) {
-    std::optional<std::string> value = call.Value(option);
-    if (!value) return fallback;
-    char* end = nullptr;
-    long n = std::strtol(value->c_str(), &end, 10);
-    if (value->empty() || *end || n < low || n > high)
-        call.Usage(option + " wants a number from " + std::to_string(low) + " to " +
-                   std::to_string(high) + ", not '" + *value + "'");
-    return static_cast<int>(n);
+// The key of 'genkey --csr' goes into the store and the request into requestFile; the key waits
+// there alone until 'install --cert' joins the issued certificate to it. The store keeps a key
+// only together with a certificate, so it is installed with its self-signed stand-in, which is
+// then removed: no certificate that no CA vouches for is ever presented under the alias.
+int GenkeyForRequest(Invocation& call, KeyStore& store, const std::string& requestFile,
+                     const CertificateRequest& request, const KeyAndCertificate& made,
+                     bool wasTrusted) {
+    const std::string& alias = call.Arg(0);
+    std::string csr = CreateCertificateRequest(made.keyPem, request.commonName);
+    Sink sink(requestFile, 0644, false);
+    sink.Write(csr.data(), static_cast<int>(csr.size()));
+    X509Certificate standIn(made.certPem.data(), static_cast<int>(made.certPem.size()));
+    Key key(Key::eRSAPrivateKey, made.keyPem.data(), static_cast<int>(made.keyPem.size()));
+    store.InstallCertificate(String_t(alias), standIn, key, call.Has("--replace"), false);
+    store.RemoveCertificate(String_t(alias));
+    sink.Commit();
+    AnnounceChange(true, wasTrusted);
+    if (requestFile == "-") return kExitOk;
+    JsonValue json = JsonValue::Object();
+    json.Set("alias", alias)
+        .Set("subject_cn", request.commonName)
+        .Set("bits", request.bits)
+        .Set("request", requestFile);
+    PrintResult(call, json,
+                "Created a " + std::to_string(request.bits) + "-bit RSA key as '" + alias +
+                    "' and wrote a certificate request for CN=" + request.commonName + " to '" +
+                    requestFile +
+                    "'.\nInstall the issued certificate with 'qmsec keystore install " + alias +
+                    " --cert FILE'.\n");
+    return kExitOk;
 }
 
 int KeystoreGenkey(Invocation& call) {
@@ -301,11 +446,20 @@ int KeystoreGenkey(Invocation& call) {
     request.bits = NumberOption(call, "--bits", 1024, 8192, 2048);
     request.ca = call.Has("--ca");
     bool trusted = call.Has("--trusted"), replace = call.Has("--replace");
+    std::optional<std::string> csrFile = call.Value("--csr");
+    if (csrFile) {
+        for (const char* other : {"--issuer", "--ca", "--trusted", "--days"})
+            if (call.Has(other))
+                call.Usage(std::string("--csr asks a CA for the certificate; ") + other +
+                           " does not go with it");
+        request.endEntity = true;
+    }
 
     KeyStore store = OpenStore();
     if (!replace &&
         (store.IsCertEntry(String_t(alias)) || store.IsPrivateKeyEntry(String_t(alias))))
         Fail("The key store has an entry '" + alias + "' already; give --replace to replace it.");
+    bool wasTrusted = store.IsTrustedCertEntry(String_t(alias));
     if (auto issuer = call.Value("--issuer")) {
         CheckAlias(*issuer, "issuer alias");
         if (!store.IsCertEntry(String_t(*issuer)) || !store.IsPrivateKeyEntry(String_t(*issuer)))
@@ -317,19 +471,16 @@ int KeystoreGenkey(Invocation& call) {
             Fail("The certificate of the issuer '" + *issuer + "' is not valid now.");
         Key issuerKey;
         store.GetPrivateKey(String_t(*issuer), issuerKey);
-        CharArray_t pem;
-        issuerCert.GetEncoded(pem);
-        request.issuerCertPem.assign(pem.GetData(), static_cast<size_t>(pem.GetSize()));
-        issuerKey.GetEncoded(pem);
-        request.issuerKeyPem.assign(pem.GetData(), static_cast<size_t>(pem.GetSize()));
-        pem.Wipe();
+        ToPem(issuerCert, issuerKey, request.issuerCertPem, request.issuerKeyPem);
     }
 
     KeyAndCertificate made;
     CreateKeyAndCertificate(request, made);
     X509Certificate cert(made.certPem.data(), static_cast<int>(made.certPem.size()));
     Key key(Key::eRSAPrivateKey, made.keyPem.data(), static_cast<int>(made.keyPem.size()));
+    if (csrFile) return GenkeyForRequest(call, store, *csrFile, request, made, wasTrusted);
     store.InstallCertificate(String_t(alias), cert, key, replace, trusted);
+    AnnounceChange(!trusted, trusted || wasTrusted);
 
     CertFacts facts = Describe(cert);
     facts.json.Set("alias", alias).Set("trusted", trusted);
@@ -381,7 +532,11 @@ void AddCertCommands(CommandTable& table) {
          "Installs the certificate in FILE under ALIAS, with --key also its private key,\n"
          "which must belong to it. Signers and their issuers are found by common name, so\n"
          "the alias is normally the certificate's CN. An existing entry is kept unless\n"
-         "--replace is given.",
+         "--replace is given. A certificate without --key joins the private key already\n"
+         "stored under ALIAS (see 'keystore genkey --csr'), which it must belong to.\n"
+         "\n"
+         "Running TLS servers and clients of the node hear of every change to the key\n"
+         "store's certificates and use the new ones from their next connection on.",
          true,
          KeystoreInstall});
     table.Add({"keystore export",
@@ -394,6 +549,29 @@ void AddCertCommands(CommandTable& table) {
                "the store.",
                false,
                KeystoreExport});
+    std::vector<OptionSpec> importOptions = kPasswordOptions;
+    importOptions.push_back({"--replace", "", "", "replace an entry of the same alias"});
+    table.Add({"keystore import-p12",
+               "ALIAS FILE [--password-file FILE|--password-env VAR] [--replace]", 2, 2,
+               importOptions, "install a private key and its certificate from a PKCS #12 file",
+               "Installs the RSA private key and its certificate from the PKCS #12 file FILE\n"
+               "(as the openssl command, Java key stores and 'keystore export-p12' write them)\n"
+               "under ALIAS. The file's password is asked on the terminal, without echo, unless\n"
+               "--password-file or --password-env gives it. Further certificates of the file\n"
+               "(its chain) are not installed: trust is given only with 'keystore install\n"
+               "--trusted'.",
+               true, KeystoreImportP12});
+    std::vector<OptionSpec> exportOptions = kPasswordOptions;
+    exportOptions.insert(exportOptions.begin(),
+                         {"--out", "-o", "FILE", "the PKCS #12 file to write (mode 0600)"});
+    table.Add({"keystore export-p12", "ALIAS -o FILE [--password-file FILE|--password-env VAR]", 1,
+               1, exportOptions, "write a private key and its certificate as a PKCS #12 file",
+               "Writes the private key and certificate stored under ALIAS to FILE as PKCS #12,\n"
+               "encrypted under a password (AES-256, PBKDF2) that is asked twice on the\n"
+               "terminal, without echo, unless --password-file or --password-env gives it. The\n"
+               "key leaves the store only this way, to move the node's identity to another node,\n"
+               "the openssl command or a Java key store.",
+               false, KeystoreExportP12});
     table.Add({"keystore remove",
                "ALIAS [--cert|--key]",
                1,
@@ -408,7 +586,8 @@ void AddCertCommands(CommandTable& table) {
                KeystoreRemove});
     table.Add(
         {"keystore genkey",
-         "ALIAS [--cn CN] [--issuer ALIAS] [--days N] [--bits N] [--ca] [--trusted] [--replace]",
+         "ALIAS [--cn CN] [--issuer ALIAS|--csr FILE] [--days N] [--bits N] [--ca] [--trusted] "
+         "[--replace]",
          1,
          1,
          {{"--cn", "", "CN", "the subject's common name (default: ALIAS)"},
@@ -419,12 +598,18 @@ void AddCertCommands(CommandTable& table) {
           {"--ca", "", "",
            "an issued certificate that may issue others (self-signed ones always may)"},
           {"--trusted", "", "", "install the certificate as trusted"},
+          {"--csr", "", "FILE",
+           "write a certificate request for a CA instead of making the certificate"},
           {"--replace", "", "", "replace an entry of the same alias"}},
          "create a key and a certificate in the key store",
          "Creates a new RSA key and a certificate for it with the subject CN, self-signed (a\n"
          "CA certificate) or issued by the key-store entry --issuer, which needs a private\n"
          "key and a certificate valid now. Both are installed under ALIAS; the key never\n"
-         "leaves the store.",
+         "leaves the store.\n"
+         "\n"
+         "With --csr the key alone is stored under ALIAS and a PKCS #10 request for the\n"
+         "subject CN goes to FILE for a CA to sign; 'keystore install ALIAS --cert FILE'\n"
+         "then joins the issued certificate to the key.",
          true,
          KeystoreGenkey});
 }

@@ -5,6 +5,7 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/pkcs12.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -27,16 +28,20 @@ using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
 using BnPtr = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
 using NamePtr = std::unique_ptr<X509_NAME, Deleter<X509_NAME, X509_NAME_free>>;
 using ExtPtr = std::unique_ptr<X509_EXTENSION, Deleter<X509_EXTENSION, X509_EXTENSION_free>>;
+using ReqPtr = std::unique_ptr<X509_REQ, Deleter<X509_REQ, X509_REQ_free>>;
+using P12Ptr = std::unique_ptr<PKCS12, Deleter<PKCS12, PKCS12_free>>;
+void FreeCertificates(STACK_OF(X509) * certs) { sk_X509_pop_free(certs, X509_free); }
+using CertStackPtr = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), FreeCertificates>>;
 
-// Fails with OpenSSL's reason for the step that went wrong.
-void Check(bool ok, const char* what) {
+// Fails with OpenSSL's reason for the step that went wrong, after what the tool was doing.
+void Check(bool ok, const char* what,
+           const char* doing = "Could not create the key or certificate") {
     if (ok) return;
     unsigned long code = ERR_get_error();
     char reason[256] = "unknown reason";
     if (code) ERR_error_string_n(code, reason, sizeof reason);
     ERR_clear_error();
-    Fail(std::string("Could not create the key or certificate: ") + what + " failed (" + reason +
-         ").");
+    Fail(std::string(doing) + ": " + what + " failed (" + reason + ").");
 }
 
 std::string BioText(BIO* bio) {
@@ -45,20 +50,31 @@ std::string BioText(BIO* bio) {
     return std::string(data, static_cast<size_t>(n > 0 ? n : 0));
 }
 
-PKeyPtr ReadKey(const std::string& pem) {
+PKeyPtr ReadKey(const std::string& pem, const char* what = "reading the issuer's key") {
     BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-    Check(bio != nullptr, "reading the issuer's key");
+    Check(bio != nullptr, what);
     PKeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
-    Check(key != nullptr, "reading the issuer's key");
+    Check(key != nullptr, what);
     return key;
 }
 
-X509Ptr ReadCertificate(const std::string& pem) {
+X509Ptr ReadCertificate(const std::string& pem,
+                        const char* what = "reading the issuer's certificate") {
     BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-    Check(bio != nullptr, "reading the issuer's certificate");
+    Check(bio != nullptr, what);
     X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
-    Check(cert != nullptr, "reading the issuer's certificate");
+    Check(cert != nullptr, what);
     return cert;
+}
+
+NamePtr CommonNameOnly(const std::string& commonName) {
+    NamePtr name(X509_NAME_new());
+    Check(name != nullptr, "creating the subject name");
+    Check(X509_NAME_add_entry_by_txt(name.get(), "CN", MBSTRING_UTF8,
+                                     reinterpret_cast<const unsigned char*>(commonName.data()),
+                                     static_cast<int>(commonName.size()), -1, 0) == 1,
+          "setting the common name");
+    return name;
 }
 
 void AddExtension(X509* cert, X509V3_CTX* ctx, int nid, const char* value) {
@@ -100,13 +116,7 @@ void CreateKeyAndCertificate(const CertificateRequest& request, KeyAndCertificat
     Check(X509_time_adj_ex(X509_getm_notAfter(cert.get()), request.days, 0, nullptr) != nullptr,
           "setting the end");
 
-    NamePtr subject(X509_NAME_new());
-    Check(subject != nullptr, "creating the subject name");
-    Check(X509_NAME_add_entry_by_txt(
-              subject.get(), "CN", MBSTRING_UTF8,
-              reinterpret_cast<const unsigned char*>(request.commonName.data()),
-              static_cast<int>(request.commonName.size()), -1, 0) == 1,
-          "setting the common name");
+    NamePtr subject = CommonNameOnly(request.commonName);
     Check(X509_set_subject_name(cert.get(), subject.get()) == 1, "setting the subject");
     Check(X509_set_issuer_name(
               cert.get(), selfSigned ? subject.get() : X509_get_subject_name(issuer.get())) == 1,
@@ -116,7 +126,7 @@ void CreateKeyAndCertificate(const CertificateRequest& request, KeyAndCertificat
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
     X509V3_set_ctx(&ctx, selfSigned ? cert.get() : issuer.get(), cert.get(), nullptr, nullptr, 0);
-    bool ca = selfSigned || request.ca;
+    bool ca = request.ca || (selfSigned && !request.endEntity);
     AddExtension(cert.get(), &ctx, NID_basic_constraints,
                  ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
     AddExtension(cert.get(), &ctx, NID_key_usage,
@@ -136,6 +146,66 @@ void CreateKeyAndCertificate(const CertificateRequest& request, KeyAndCertificat
     Check(keyBio && PEM_write_bio_PrivateKey(keyBio.get(), key.get(), nullptr, nullptr, 0, nullptr,
                                              nullptr) == 1,
           "writing the key");
+    out.keyPem = BioText(keyBio.get());
+}
+
+std::string CreateCertificateRequest(const std::string& keyPem, const std::string& commonName) {
+    PKeyPtr key = ReadKey(keyPem, "reading the new key");
+    ReqPtr request(X509_REQ_new());
+    Check(request != nullptr, "creating the request");
+    Check(X509_REQ_set_version(request.get(), 0) == 1, "setting the request's version");
+    NamePtr subject = CommonNameOnly(commonName);
+    Check(X509_REQ_set_subject_name(request.get(), subject.get()) == 1, "setting the subject");
+    Check(X509_REQ_set_pubkey(request.get(), key.get()) == 1, "setting the public key");
+    Check(X509_REQ_sign(request.get(), key.get(), EVP_sha256()) > 0, "signing the request");
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    Check(bio && PEM_write_bio_X509_REQ(bio.get(), request.get()) == 1, "writing the request");
+    return BioText(bio.get());
+}
+
+std::string CreatePkcs12(const std::string& keyPem, const std::string& certPem,
+                         const std::string& friendlyName, const std::string& password) {
+    const char* doing = "Could not make the PKCS #12 file";
+    PKeyPtr key = ReadKey(keyPem, "reading the private key");
+    X509Ptr cert = ReadCertificate(certPem, "reading the certificate");
+    // 0 for the algorithms, iterations and MAC settings: OpenSSL's defaults of the day.
+    P12Ptr p12(PKCS12_create(password.c_str(), friendlyName.c_str(), key.get(), cert.get(), nullptr,
+                             0, 0, 0, 0, 0));
+    Check(p12 != nullptr, "encrypting the key and certificate", doing);
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    Check(bio && i2d_PKCS12_bio(bio.get(), p12.get()) == 1, "encoding", doing);
+    return BioText(bio.get());
+}
+
+void ReadPkcs12(const std::string& der, const std::string& password, KeyAndCertificate& out,
+                int& chainCount) {
+    const char* doing = "Could not read the PKCS #12 file";
+    BioPtr bio(BIO_new_mem_buf(der.data(), static_cast<int>(der.size())));
+    Check(bio != nullptr, "reading", doing);
+    P12Ptr p12(d2i_PKCS12_bio(bio.get(), nullptr));
+    Check(p12 != nullptr, "decoding (it is not a PKCS #12 file)", doing);
+    EVP_PKEY* rawKey = nullptr;
+    X509* rawCert = nullptr;
+    STACK_OF(X509)* rawChain = nullptr;
+    int parsed = PKCS12_parse(p12.get(), password.c_str(), &rawKey, &rawCert, &rawChain);
+    PKeyPtr key(rawKey);
+    X509Ptr cert(rawCert);
+    CertStackPtr chain(rawChain);
+    Check(parsed == 1, "opening it with the password (a wrong password?)", doing);
+    if (!key || !cert) Fail(std::string(doing) + ": it holds no private key with its certificate.");
+    if (!EVP_PKEY_is_a(key.get(), "RSA"))
+        Fail(std::string(doing) + ": its key is a " + EVP_PKEY_get0_type_name(key.get()) +
+             " key; the key store keeps RSA keys only.");
+    chainCount = chain ? sk_X509_num(chain.get()) : 0;
+
+    BioPtr certBio(BIO_new(BIO_s_mem()));
+    Check(certBio && PEM_write_bio_X509(certBio.get(), cert.get()) == 1, "writing the certificate",
+          doing);
+    out.certPem = BioText(certBio.get());
+    BioPtr keyBio(BIO_new(BIO_s_secmem()));
+    Check(keyBio && PEM_write_bio_PrivateKey(keyBio.get(), key.get(), nullptr, nullptr, 0, nullptr,
+                                             nullptr) == 1,
+          "writing the key", doing);
     out.keyPem = BioText(keyBio.get());
 }
 

@@ -12,5 +12,6 @@ int main(int argc, char** argv) {
     qmsec::AddDataCommands(table);
     qmsec::AddMessageCommands(table);
     qmsec::AddPolicyCommands(table);
+    qmsec::AddTlsCommands(table);
     return table.Main(argc, argv);
 }
