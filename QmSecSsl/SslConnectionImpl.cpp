@@ -342,9 +342,10 @@ void SslConnectionImpl::TakeArrivedTickets() {
 void SslConnectionImpl::AddSessionToCache() {
     QMSEC_BLOCK(kSslArea.proc, "SslConnectionImpl::AddSessionToCache()");
     TakeArrivedTickets();
-    ossl::SslSession session(SSL_get1_session(ssl_.get()));
-    if (session && SSL_SESSION_is_resumable(session.get()))
-        SslSessionCache::GetInstance().SetSession(sessionKey_, std::move(session));
+    const SSL_SESSION* current = SSL_get0_session(ssl_.get());
+    if (!current || !SSL_SESSION_is_resumable(current)) return;
+    if (ossl::SslSession copy = SslSessionCache::OwnCopy(current))
+        SslSessionCache::GetInstance().SetSession(sessionKey_, std::move(copy));
 }
 
 void SslConnectionImpl::ShutdownOutput() {

@@ -1,5 +1,6 @@
 #include "SslConnectionInputStreamImpl.h"
 
+#include "OpenSsl.h"
 #include "QmSecSsl/SecSslIOException.h"
 #include "QmXpl/IOException_t.h"
 #include "Throw.h"
@@ -21,7 +22,13 @@ int SslConnectionInputStreamImpl::Read(char* buffer, int len) {
     // Only the peer's close_notify ends the stream; anything else cut it short.
     if (connection_->LastError() == SSL_ERROR_ZERO_RETURN) return -1;
     open_ = false;
-    QMSEC_THROW_MSG(kSslArea, QmXplIo::EOFException_t, 144, );
+    // The peer's alert (a refused certificate, say) says why: attached as a detail.
+    QmXplMsg::Message_t message = QmSecCore::detail::CatalogMessage(144);
+    std::string reason = QmSecCore::ossl::ErrorQueueText();
+    if (!reason.empty())
+        message.AddDetail(
+            QmXplMsg::Message_t(QmXplStr::String_t(reason), QmXplMsg::Severity_t::eError));
+    QMSEC_THROW(kSslArea, QmXplIo::EOFException_t, message);
 }
 
 int SslConnectionInputStreamImpl::Available() {

@@ -269,11 +269,13 @@ int SslContext::NewSessionCallback(SSL* ssl, SSL_SESSION* session) {
     auto* key = static_cast<const CharArray_t*>(SSL_get_ex_data(ssl, SessionKeyIndex()));
     if (!key || SSL_is_server(ssl) || !SSL_SESSION_is_resumable(session)) return 0;
     try {
-        SslSessionCache::GetInstance().SetSession(*key, ossl::SslSession(session));
-    } catch (...) {
-        // SetSession took the reference; a failure leaves the connection without a cached session.
+        if (ossl::SslSession copy = SslSessionCache::OwnCopy(session))
+            SslSessionCache::GetInstance().SetSession(*key, std::move(copy));
+    } catch (const std::exception& e) {
+        QMSEC_TRACE(kSslArea.operation, kLevelOperation,
+                    "SslContext: session not cached: " << e.what());
     }
-    return 1;
+    return 0;  // OpenSSL keeps (and releases) its own reference
 }
 
 void SslContext::ConfigChangeHandler::Update(const QmXplConfig::ChangedConfiguration_t& changes) {

@@ -9,9 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "KeyImpl.h"
@@ -666,12 +669,16 @@ void CheckKeyOfCertificate(const String_t& alias, const X509Certificate& cert, c
     }
 }
 
-// A temporary that AtomicFile leaves beside its target while it writes: "." + name +
-// ".tmp-XXXXXX".
+// A temporary that AtomicFile leaves beside its target while it writes: "." + name + ".tmp-"
+// and a random tail of letters and digits (six or more).
 bool IsTemporaryName(const char* name) {
-    size_t n = std::strlen(name);
-    constexpr size_t kTail = sizeof(".tmp-XXXXXX") - 1;
-    return name[0] == '.' && n > kTail + 1 && std::strncmp(name + n - kTail, ".tmp-", 5) == 0;
+    std::string_view n(name);
+    size_t at = n.rfind(".tmp-");
+    if (n.size() < 2 || n[0] != '.' || at == std::string_view::npos || at == 0) return false;
+    std::string_view tail = n.substr(at + 5);
+    return tail.size() >= 6 && std::all_of(tail.begin(), tail.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c));
+           });
 }
 
 }  // namespace

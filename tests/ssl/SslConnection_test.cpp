@@ -78,35 +78,6 @@ TEST_P(SslConnectionTest, CarriesRandomDataBothWaysOverEveryTransportShape) {
     }
 }
 
-// One connection with key; returns whether server and client resumed. writeOnly: the client
-// never reads (it waits until the server's handshake is done, so that tickets are on the wire).
-std::pair<bool, bool> Connect(const char* key, bool writeOnly = false,
-                              const char* clientAlias = "client") {
-    bool serverReused = false, clientReused = false;
-    std::promise<void> accepted;
-    std::shared_future<void> acceptedFuture = accepted.get_future().share();
-    RunPair(
-        [&](Connection_t& t) {
-            SslServerConnection s(t, ServerOptions());
-            accepted.set_value();
-            serverReused = s.IsSessionReused();
-            EXPECT_EQ(ReceiveAll(s), "ping");
-            if (!writeOnly) Send(s, "pong");
-            s.Close();
-        },
-        [&](Connection_t& t) {
-            SslClientConnection c(t, Arr(key), ClientOptions(clientAlias));
-            clientReused = c.IsSessionReused();
-            acceptedFuture.wait();
-            Send(c, "ping");
-            if (!writeOnly) {
-                EXPECT_EQ(ReceiveAll(c), "pong");
-            }
-            c.Close();
-        });
-    return {serverReused, clientReused};
-}
-
 TEST_P(SslConnectionTest, ResumesBySessionKeyAndStartsAfreshWhenCertificatesChange) {
     using R = std::pair<bool, bool>;
     ChangeWaiter waiter;

@@ -92,6 +92,17 @@ TEST(SslContextTest, TrustFromAFileStaysWhenTheKeyStoreAnnouncesNewAnchors) {
     EXPECT_EQ(Handshake(ServerOptions(), ClientOptions()), 0);
 }
 
+// The context's own store also sees client sessions; when it is full OpenSSL evicts them and
+// marks them unusable. The client's cache keeps copies of its own.
+TEST(SslContextTest, ClientSessionsResumeWhenTheContextStoreOverflows) {
+    SslNode node(TLS1_2_VERSION, "[sec.core.ssl]\nSESSION_CACHE_SIZE=1\n");
+    Connect("a");
+    Connect("b");
+    Connect("c");
+    EXPECT_EQ(Connect("a"), std::make_pair(true, true));
+    EXPECT_EQ(Connect("b"), std::make_pair(true, true));
+}
+
 TEST(SslContextTest, AnnouncedTrustChangesReachTheNextConnection) {
     SslNode node(TLS1_2_VERSION);
     ChangeWaiter waiter;

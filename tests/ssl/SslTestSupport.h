@@ -193,4 +193,33 @@ inline std::string ReceiveAll(const SslConnection& c) {
     return data;
 }
 
+// One connection with key; returns whether server and client resumed. writeOnly: the client
+// never reads (it waits until the server's handshake is done, so that tickets are on the wire).
+inline std::pair<bool, bool> Connect(const char* key, bool writeOnly = false,
+                                     const char* clientAlias = "client") {
+    bool serverReused = false, clientReused = false;
+    std::promise<void> accepted;
+    std::shared_future<void> acceptedFuture = accepted.get_future().share();
+    RunPair(
+        [&](Connection_t& t) {
+            SslServerConnection s(t, ServerOptions());
+            accepted.set_value();
+            serverReused = s.IsSessionReused();
+            EXPECT_EQ(ReceiveAll(s), "ping");
+            if (!writeOnly) Send(s, "pong");
+            s.Close();
+        },
+        [&](Connection_t& t) {
+            SslClientConnection c(t, Arr(key), ClientOptions(clientAlias));
+            clientReused = c.IsSessionReused();
+            acceptedFuture.wait();
+            Send(c, "ping");
+            if (!writeOnly) {
+                EXPECT_EQ(ReceiveAll(c), "pong");
+            }
+            c.Close();
+        });
+    return {serverReused, clientReused};
+}
+
 }  // namespace ssl_test

@@ -353,7 +353,7 @@ int KeystoreExportP12(Invocation& call) {
     ToPem(cert, key, pair.certPem, pair.keyPem);
     std::string p12 = CreatePkcs12(pair.keyPem, pair.certPem, alias, PasswordText(call, true).text);
     // The file carries the private key: only its owner may read it.
-    Sink sink(out, 0600, true);
+    Sink sink(out, Sink::Content::kSecret, true);
     sink.Write(p12.data(), static_cast<int>(p12.size()));
     sink.Commit();
     return kExitOk;
@@ -413,7 +413,7 @@ int GenkeyForRequest(Invocation& call, KeyStore& store, const std::string& reque
                      bool wasTrusted) {
     const std::string& alias = call.Arg(0);
     std::string csr = CreateCertificateRequest(made.keyPem, request.commonName);
-    Sink sink(requestFile, 0644, false);
+    Sink sink(requestFile, Sink::Content::kPlain, false);
     sink.Write(csr.data(), static_cast<int>(csr.size()));
     X509Certificate standIn(made.certPem.data(), static_cast<int>(made.certPem.size()));
     Key key(Key::eRSAPrivateKey, made.keyPem.data(), static_cast<int>(made.keyPem.size()));
