@@ -345,7 +345,7 @@ TEST(SslSessionCacheTest, HandsEachSessionOutOnceAndForgetsOnClear) {
 TEST(SslConnectionThreadTest, ClientsOnManyThreadsResumeWhileTrustIsReloaded) {
     SslNode node(TLS1_3_VERSION);
     ChangeWaiter waiter;
-    constexpr int kThreads = 8, kConnections = 25;
+    constexpr int kThreads = 8, kConnections = 100;
     std::atomic<int> delivered{0}, resumed{0}, done{0};
     auto worker = [&](int id) {
         std::string key = "thread " + std::to_string(id);
