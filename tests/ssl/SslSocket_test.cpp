@@ -298,6 +298,22 @@ TEST_P(SslSocketTest, HandshakeFailuresNameTheirCause) {
         }
         EXPECT_NE(clientNumber, -1) << "the client connected";
     }
+    // A new CA file replaces the trust: the test CA's server is no longer trusted.
+    files_.Write("other-ca.pem", otherCa.pem);
+    SslSocketConfig::GetDefaultConfig().SetCACertificateFilename(Name(File("other-ca.pem")));
+    int clientNumber = 0;
+    RunSockets(
+        [&](Socket_t& t) {
+            ThrownNumber<IOException_t>([&] { SslSocket s(t, true); });
+            t.Close();
+        },
+        [&](Socket_t& t) {
+            clientNumber =
+                ThrownNumber<IOException_t>([&] { SslSocket c(t, false, ClientConfig()); });
+        });
+    EXPECT_EQ(clientNumber, 156);
+    SslSocketConfig::GetDefaultConfig().SetCACertificateFilename(Name(File("ca.pem")));
+
     // A server that asks for no certificate takes a client without one.
     RunSockets(
         [&](Socket_t& t) {
@@ -363,6 +379,67 @@ TEST_P(SslSocketTest, RefusesGarbageCutHandshakesAndSilence) {
                 });
         }
     }
+}
+
+// A session the peer breaks after the handshake: every later operation names its failure.
+TEST_P(SslSocketTest, BrokenSessionsFailWithTheirNumbers) {
+    using QmXplMsg::IllegalArgumentError_t;
+    struct Case {
+        const char* name;
+        std::string raw;  // what the peer writes past TLS
+        bool cut;         // then shuts its output down
+    } cases[] = {
+        {"bad record", std::string("\x17\x03\x03\x00\x05hello", 10), false},
+        {"cut record", std::string("\x17\x03\x03\x00\x40half", 9), true},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        RunSockets(
+            [&](Socket_t& t) {
+                SslSocket s(t, true);
+                t.GetOutputStream().Write(k.raw.data(), static_cast<int>(k.raw.size()));
+                if (k.cut) t.ShutdownOutput();
+                try {
+                    char b[4096];
+                    while (t.GetInputStream().Read(b, sizeof b) > 0) {
+                    }
+                } catch (const IOException_t&) {
+                }
+            },
+            [&](Socket_t& t) {
+                SslSocket c(t, false, ClientConfig());
+                int status = 0;
+                EXPECT_EQ(ThrownNumber<IllegalArgumentError_t>(
+                              [&] { c->SslOp(9, nullptr, nullptr, 0, status); }),
+                          157);
+                QmXplIo::InputStream_t in = c.GetInputStream();
+                QmXplIo::OutputStream_t out = c.GetOutputStream();
+                char b[16];
+                if (k.cut) {
+                    EXPECT_EQ(ThrownNumber<IOException_t>([&] { in.Read(b, sizeof b); }), 158);
+                    EXPECT_EQ(ThrownNumber<IOException_t>([&] { out.Flush(); }), 154);
+                    return;
+                }
+                EXPECT_EQ(ThrownNumber<QmXplIo::EOFException_t>([&] { in.Read(b, sizeof b); }),
+                          151);
+                EXPECT_EQ(ThrownNumber<IOException_t>([&] { in.Read(b, sizeof b); }), 150);
+                EXPECT_EQ(ThrownNumber<IOException_t>([&] { c.ShutdownOutput(); }), 118);
+                EXPECT_EQ(ThrownNumber<QmXplIo::EOFException_t>([&] { out.Write("x", 1); }), 153);
+                EXPECT_EQ(ThrownNumber<IOException_t>([&] { out.Write("x", 1); }), 152);
+            });
+    }
+    // A socket whose own files cannot be used fails before any byte is sent.
+    RunSockets(
+        [&](Socket_t& t) {
+            char b[16];
+            EXPECT_EQ(t.GetInputStream().Read(b, sizeof b), -1);
+        },
+        [&](Socket_t& t) {
+            SslSocketConfig config(true);
+            config.SetOwnCertificateFilename(Name(File("missing.pem")));
+            EXPECT_THROW(SslSocket(t, false, config), QmXplMsg::RuntimeException_t);
+            t.Close();
+        });
 }
 
 TEST_P(SslSocketTest, OurClientWithAnEncryptedKeyTalksToOpensslServer) {
@@ -525,21 +602,25 @@ TEST(SslSocketConfigTest, ReadsKeysAndKeywordsAndTheDefaultReportsFailures) {
     EXPECT_EQ(Str(SslSocketConfig::SSL_ENCRYPTION_LEVEL), std::string("SSL_ENCRYPTION_LEVEL", 21));
     ns.SetValue(String_t("SSL_OWN_CERTIFICATE_FILENAME"), String_t(files.File("leaf.pem")));
     ns.SetValue(String_t("SSL_PRIVATE_KEY_FILENAME"), String_t(files.File("enc.key")));
-    ns.SetValue(String_t("SSL_ENCRYPTION_LEVEL"), String_t("best"));
+    ns.SetValue(String_t("SSL_ENCRYPTION_LEVEL"), String_t("full"));
     ns.SetValue(String_t("SSL_CLIENT_VERIFICATION_MODE"), String_t("Anonymous"));
     SslSocketConfig c(QmXplConfig::ConfigNamespace_t::Open(String_t("test.sslsocket")));
     EXPECT_EQ(qmsec_test::Str(c.GetOwnCertificateFilename()), files.File("leaf.pem") + '\0');
     EXPECT_EQ(qmsec_test::Str(c.GetPrivateKeyFilename()), files.File("enc.key") + '\0');
-    EXPECT_EQ(c.GetEncryptionLevel(), SslSocketConfig::eEncryptionBest);
+    EXPECT_EQ(c.GetEncryptionLevel(), SslSocketConfig::eEncryptionFull);
     EXPECT_EQ(c.GetClientVerificationMode(), SslSocketConfig::eAnonymous);
     // Unknown keywords are traced and change nothing; copies share the body.
     ns.SetValue(String_t("SSL_ENCRYPTION_LEVEL"), String_t("STRONG"));
     ns.SetValue(String_t("SSL_CLIENT_VERIFICATION_MODE"), String_t(""));
     SslSocketConfig copy = c;
     copy.ReadConfig(QmXplConfig::ConfigNamespace_t::Open(String_t("test.sslsocket")));
-    EXPECT_EQ(c.GetEncryptionLevel(), SslSocketConfig::eEncryptionBest);
+    EXPECT_EQ(c.GetEncryptionLevel(), SslSocketConfig::eEncryptionFull);
     EXPECT_EQ(c.GetClientVerificationMode(), SslSocketConfig::eAnonymous);
     EXPECT_TRUE(trace.Contains("Read unknown Keyword for SSL_ENCRYPTION_LEVEL: STRONG"));
+
+    // A plain configuration stores any mode; the default checks it (below).
+    EXPECT_EQ(copy.SetClientVerificationMode(SslSocketConfig::ClientVerificationMode(3)), 0);
+    EXPECT_EQ(c.GetClientVerificationMode(), 3);
 
     SslSocketDefaultConfig d = SslSocketConfig::GetDefaultConfig();
     EXPECT_TRUE(d == SslSocketConfig::GetDefaultConfig());
