@@ -4,7 +4,6 @@
 
 #include <random>
 
-#include "QmXpl/ServerSocket_t.h"
 #include "QmXpl/SocketTimeoutException_t.h"
 #include "SslSocketDefaultConfigImpl.h"
 #include "SslSocketImpl.h"
@@ -54,13 +53,8 @@ std::string Id(const CharArray_t& id) {
 class SslSocketTest : public testing::TestWithParam<Version> {
   protected:
     SslSocketTest() {
-        files_.Write("ca.pem", TestCa().pem);
-        TestCertificate server = Leaf("server"), client = Leaf("client");
-        files_.Write("server.pem", server.pem);
-        files_.Write("server.key", server.privateKeyPem);
-        files_.Write("client.pem", client.pem);
-        files_.Write("client.key", client.privateKeyPem);
-        files_.Write("client-enc.key", EncryptedKeyPem(client.privateKeyPem, kPassword));
+        files_.Write("client-enc.key",
+                     EncryptedKeyPem(qmsec_test::ReadFile(File("client.key")), kPassword));
         SslSocketDefaultConfig d = SslSocketConfig::GetDefaultConfig();
         d.SetPrivateKeyPassword(Arr(kPassword));
         d.SetCACertificateFilename(Name(File("ca.pem")));
@@ -81,43 +75,9 @@ class SslSocketTest : public testing::TestWithParam<Version> {
     }
 
     SslNode node{GetParam().version};
-    qmsec_test::TempDir files_;
+    PemFiles files_;
 };
 INSTANTIATE_TEST_SUITE_P(Versions, SslSocketTest, testing::ValuesIn(kVersions), VersionName);
-
-// Runs server(accepted socket) on a thread of its own while client(connected socket) runs here;
-// rethrows what either threw (the client's first). Both sockets time out reads after 20 s, and
-// the server's socket is closed when it throws, so that no end waits for ever.
-void RunSockets(const std::function<void(Socket_t&)>& server,
-                const std::function<void(Socket_t&)>& client) {
-    ServerSocket_t listener(0, String_t("127.0.0.1"));
-    auto serverDone = std::async(std::launch::async, [&] {
-        Socket_t s = listener.Accept();
-        s.SetSoTimeout(20000);
-        try {
-            server(s);
-        } catch (...) {
-            s.Close();
-            throw;
-        }
-    });
-    std::exception_ptr clientFailure;
-    Socket_t c(String_t("127.0.0.1"), listener.GetLocalPort());
-    c.SetSoTimeout(20000);
-    try {
-        client(c);
-    } catch (...) {
-        clientFailure = std::current_exception();
-        c.Close();
-    }
-    try {
-        serverDone.get();
-    } catch (const std::exception& e) {
-        if (!clientFailure) throw;
-        ADD_FAILURE() << "the server failed too: " << e.what();
-    }
-    if (clientFailure) std::rethrow_exception(clientFailure);
-}
 
 void Send(SslSocket& s, const std::string& data) {
     s.GetOutputStream().Write(data.data(), static_cast<int>(data.size()));
