@@ -615,3 +615,25 @@ TEST(SslSocketConfigTest, ReadsKeysAndKeywordsAndTheDefaultReportsFailures) {
 
 }  // namespace
 }  // namespace ssl_test
+
+namespace ssl_test {
+namespace {
+
+// The first requests of the default configuration, from many threads at once, all get one body.
+TEST(SslSocketConfigThreadTest, DefaultConfigIsMadeOnceWhenManyThreadsAskFirst) {
+    constexpr int kThreads = 16;
+    std::vector<QmSecSsl::SslSocketDefaultConfig> got(kThreads);
+    std::atomic<int> waiting{kThreads};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i)
+        threads.emplace_back([&, i] {
+            for (--waiting; waiting > 0;) std::this_thread::yield();
+            got[i] = QmSecSsl::SslSocketConfig::GetDefaultConfig();
+        });
+    for (auto& t : threads) t.join();
+    for (const auto& c : got) EXPECT_TRUE(c == got[0]);
+    EXPECT_FALSE(got[0].IsNull());
+}
+
+}  // namespace
+}  // namespace ssl_test
