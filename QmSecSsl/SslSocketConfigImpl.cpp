@@ -1,5 +1,7 @@
 #include "SslSocketConfigImpl.h"
 
+#include <openssl/crypto.h>
+
 #include <string>
 
 #include "QmSecSsl/SslSocketConfig.h"
@@ -36,8 +38,11 @@ CharArray_t SslSocketConfigImpl::ReadFileName(const QmXplConfig::Configuration_t
                                               const CharArray_t& key) {
     String_t value = config.GetAttrValue(String_t(policy::FileName(key)));
     if (value.IsNull() || value.IsEmpty()) return {};
-    std::string name = value.ToUtf8();
-    return CharArray_t(name.c_str(), static_cast<int>(name.size() + 1));
+    std::string text = value.ToUtf8();
+    CharArray_t result(text.c_str(), static_cast<int>(text.size() + 1));
+    // The default reads its key password this way too.
+    OPENSSL_cleanse(text.data(), text.size());
+    return result;
 }
 
 int SslSocketConfigImpl::SetOwnCertificateFilename(const CharArray_t& fileName) {
