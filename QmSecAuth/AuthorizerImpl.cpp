@@ -1,13 +1,22 @@
 #include "AuthorizerImpl.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <vector>
 
+#include "PolicyDataContext.h"
 #include "PolicyHeaderXmlHandler.h"
 #include "QmSecAuth/AuthorizationPolicyException.h"
 #include "QmSecAuth/PolicyData.h"
 #include "QmXpl/ChangedConfiguration_t.h"
+#include "QmXpl/CharArrayInputStream_t.h"
 #include "QmXpl/ConfigChangeHandler_i.h"
 #include "QmXpl/ConfigNamespace_t.h"
 #include "QmXpl/DirLister_t.h"
@@ -44,6 +53,10 @@ constexpr uint32_t kSkips = 1;
 constexpr uint32_t kDumps = 0x19;
 
 constexpr int kHeaderOpenAttempts = 3;
+// The largest policy files read; larger ones are refused with a message saying so. Real ones are
+// a few kilobytes: the limits only keep a damaged or hostile file from filling the memory.
+constexpr int kMaxHeaderBytes = 1 << 20;         // 1 MiB, read whole before parsing
+constexpr long long kMaxDataBytes = 64LL << 20;  // 64 MiB
 const char* const kNoCoreId = PBLIB_NO_ID;
 
 // The consumer map's keys are the concatenation entity + consumer. A lookup compares the pair
@@ -120,12 +133,33 @@ unsigned int DecimalRights(const String_t& value) {
     return static_cast<unsigned int>(n);
 }
 
-// A data file must lie in the policy directory itself: a header naming a path elsewhere would
-// make the reader parse (and quote in its messages) any file of the system.
-bool IsPlainFileName(const String_t& name) {
-    return !name.IsEmpty() && name.Find(u'/') == String_t::npos && name != String_t(".") &&
-           name != String_t("..");
+// A data file must lie in the policy directory: a header naming a path elsewhere would make the
+// reader parse (and quote in its messages) any file of the system. Its name is a path relative
+// to the directory ("site.dat", "sub/site.dat"): not absolute, and without a ".." component.
+// Symbolic links are resolved when the file is opened (OpenDataFile).
+bool IsNameInsideDirectory(const String_t& name) {
+    if (name.IsEmpty() || name.GetAt(0) == u'/') return false;
+    const std::u16string& s = name.Str();
+    for (size_t start = 0; start <= s.size();) {
+        size_t end = s.find(u'/', start);
+        if (end == std::u16string::npos) end = s.size();
+        if (s.compare(start, end - start, u"..") == 0) return false;
+        start = end + 1;
+    }
+    return true;
 }
+
+// The path with every symbolic link resolved; empty when it cannot be resolved (errno says why).
+std::string RealPath(const String_t& path) {
+    char* resolved = realpath(QmXplStr::MBS_t(path).c_str(), nullptr);
+    int error = errno;
+    std::string out = resolved ? resolved : "";
+    std::free(resolved);
+    errno = error;
+    return out;
+}
+
+using FilePtr = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 // Builds the tables; runs under the write lock. Throws nothing but what the outer handler of
 // Update catches.
@@ -195,6 +229,11 @@ class Rebuild {
                             << " Directory " << dir << " does not exist.");
             return;
         }
+        // Whoever may add files to the directory could grant rights of their choosing.
+        if (QmXplIo::File_t(dir).IsWritableByOthers()) {
+            Fail(CatalogMessage(178) << dir);
+            return;
+        }
         std::vector<String_t> names;
         try {
             QmXplIo::DirLister_t lister(dir, QmXplIo::Filter_t(String_t(".xml")));
@@ -206,6 +245,7 @@ class Rebuild {
                             << " Could not open policy directory (Exception '" << e << "')");
             return;
         }
+        realDirectory_ = RealPath(dir);
         for (const String_t& name : names)
             ReadPolicy(QmXplIo::File_t(dir + "/" + name).GetAbsolutePath());
     }
@@ -239,9 +279,19 @@ class Rebuild {
             QmXplIo::InputStream_t in;
             // A header that never opened has no values: its policy is skipped, not guessed at.
             if (!OpenHeader(headerPath, in)) return;
-            parser_.SetContentHandler(&header);
-            parser_.Parse(QmXplXml::InputSource_t(in));
+            std::string text;
+            bool complete = ReadWhole(in, kMaxHeaderBytes, text);
             in.Close();
+            if (!complete) {
+                Fail((CatalogMessage(3) << headerPath)
+                         .AddDetail(QmXplMsg::CreateWarn_t(
+                             NumToStr(kMaxHeaderBytes,
+                                      "The policy header is larger than %d bytes (1 MiB)."))));
+                return;
+            }
+            parser_.SetContentHandler(&header);
+            parser_.Parse(QmXplXml::InputSource_t(
+                QmXplIo::CharArrayInputStream_t(text.data(), static_cast<int>(text.size()))));
         } catch (const QmXplXml::SAXParseException_t& e) {
             Fail((CatalogMessage(2) << headerPath << e.GetLineNumber() << e.GetColumnNumber()
                                     << e.GetSystemId() << e.GetPublicId())
@@ -257,25 +307,81 @@ class Rebuild {
                                                      << header.GetDataFileName() << ").");
             return;
         }
-        if (!IsPlainFileName(header.GetDataFileName())) {
-            Fail((CatalogMessage(3) << headerPath)
-                     .AddDetail(QmXplMsg::CreateWarn_t(String_t("The data file '") +
-                                                       header.GetDataFileName() +
-                                                       "' does not lie in the policy directory.")));
+        String_t path = s_.policyDirectory + "/" + header.GetDataFileName();
+        if (!IsNameInsideDirectory(header.GetDataFileName())) {
+            Fail(CatalogMessage(177) << path << headerPath);
             return;
         }
-        ReadDataFile(s_.policyDirectory + "/" + header.GetDataFileName(), headerPath);
+        ReadDataFile(path, headerPath);
+    }
+
+    // Up to limit bytes of in; false when it holds more.
+    static bool ReadWhole(const QmXplIo::InputStream_t& in, int limit, std::string& out) {
+        char chunk[4096];
+        for (;;) {
+            int n = in.Read(chunk, sizeof chunk);
+            if (n <= 0) return true;
+            if (static_cast<long long>(out.size()) + n > limit) return false;
+            out.append(chunk, static_cast<size_t>(n));
+        }
+    }
+
+    // Opens a data file for the reader: a regular file, inside the policy directory once
+    // symbolic links are resolved (a link in the directory must not lead the reader to a file
+    // elsewhere), of at most kMaxDataBytes. Null, with the failure recorded, otherwise.
+    FilePtr OpenDataFile(const String_t& path, const String_t& headerPath) {
+        FilePtr none(nullptr, std::fclose);
+        std::string file = RealPath(path);
+        if (file.empty()) {
+            if (errno == ENOENT)
+                Fail(CatalogMessage(4) << path << headerPath);
+            else
+                Fail(CatalogMessage(5) << path);
+            return none;
+        }
+        if (realDirectory_.empty() ||
+            file.compare(0, realDirectory_.size() + 1, realDirectory_ + "/") != 0) {
+            Fail(CatalogMessage(177) << path << headerPath);
+            return none;
+        }
+        // The resolved path holds no link; one put there since is not followed.
+        int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        struct stat st {};
+        if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            if (fd >= 0) ::close(fd);
+            Fail(CatalogMessage(5) << path);
+            return none;
+        }
+        if (st.st_size > kMaxDataBytes) {
+            ::close(fd);
+            Fail(
+                (CatalogMessage(5) << path)
+                    .AddDetail(QmXplMsg::CreateWarn_t(
+                        NumToStr(static_cast<long long>(st.st_size), "The file has %d bytes, ") +
+                        NumToStr(kMaxDataBytes,
+                                 "more than the %d bytes (64 MiB) a policy data file may have."))));
+            return none;
+        }
+        FilePtr in(::fdopen(fd, "r"), std::fclose);
+        if (!in) {
+            ::close(fd);
+            Fail(CatalogMessage(5) << path);
+        }
+        return in;
     }
 
     void ReadDataFile(const String_t& path, const String_t& headerPath) {
         QMSEC_TRACE(kAuthArea.operation, kDecisions, "Reading file '" << path << "' ...");
+        FilePtr in = OpenDataFile(path, headerPath);
+        if (!in) return;
         pblib_cfg_list list{};
         pblib_error error{};
         int result;
         {
             QmXplSync::MutexLock_t lock(s_.readerMutex);
-            result = pblib_respmgr_cfg_read(QmXplStr::MBS_t(path).c_str(), &list, &error);
+            result = pdc_read_stream(in.get(), &list, &error, -1);
         }
+        in.reset();
         // The list is released whatever happens while it is processed.
         struct Release {
             pblib_cfg_list* list;
@@ -391,6 +497,7 @@ class Rebuild {
 
     State& s_;
     QmXplXml::SAXParser_t parser_;  // one parser for every header of this run
+    std::string realDirectory_;     // the policy directory with its links resolved
     MessageList_t errors_;
     bool failed_ = false;
 };

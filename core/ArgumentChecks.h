@@ -13,6 +13,14 @@ inline void CheckLength(const QmSecCoreTrc::Area& area, int length) {
     if (length < 0) QMSEC_THROW_MSG(area, QmXplMsg::IllegalArgumentError_t, 40, );
 }
 
+// Input given as pointer and length: a negative length, or a null pointer with bytes to read,
+// is IllegalArgumentError_t 40, raised before anything is read. A null pointer with length 0
+// is no input.
+inline void CheckInput(const QmSecCoreTrc::Area& area, const char* data, int length) {
+    if (length < 0 || (length > 0 && !data))
+        QMSEC_THROW_MSG(area, QmXplMsg::IllegalArgumentError_t, 40, );
+}
+
 // offset and length must lie inside data: IllegalArgumentError_t 42 "Illegal input length or
 // offset.". Computed without overflow.
 inline void CheckArrayRange(const QmSecCoreTrc::Area& area, const QmXplArray::CharArray_t& data,
@@ -22,11 +30,12 @@ inline void CheckArrayRange(const QmSecCoreTrc::Area& area, const QmXplArray::Ch
     }
 }
 
-// The Update/DoFinal family's output check: length not negative, outOffset inside out or at its
-// end: IllegalArgumentError_t 9 "Illegal buffer length or offset.".
-inline void CheckBufferArgs(const QmSecCoreTrc::Area& area, int length,
+// The Update/DoFinal family's argument check: length not negative, input not null when there are
+// bytes to read, outOffset inside out or at its end: IllegalArgumentError_t 9 "Illegal buffer
+// length or offset.", raised before anything is read. DoFinal without input passes null and 0.
+inline void CheckBufferArgs(const QmSecCoreTrc::Area& area, const char* in, int length,
                             const QmXplArray::CharArray_t& out, int outOffset) {
-    if (length < 0 || outOffset < 0 || outOffset > out.GetSize()) {
+    if (length < 0 || (length > 0 && !in) || outOffset < 0 || outOffset > out.GetSize()) {
         QMSEC_THROW_MSG(area, QmXplMsg::IllegalArgumentError_t, 9, );
     }
 }

@@ -111,7 +111,7 @@ int Base64Impl::CheckOverrun(int produced, const CharArray_t& out, int outOffset
 
 int Base64Impl::Update(const char* in, int length, CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "Base64Impl::Update()");
-    detail::CheckBufferArgs(kCoreArea, length, out, outOffset);
+    detail::CheckBufferArgs(kCoreArea, in, length, out, outOffset);
     if (length == 0) return 0;  // OpenSSL's encoder counts an empty update as a failure
     long long end = outOffset + (encode_ ? EncodeRoom(length) : DecodeRoom(length));
     if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
@@ -162,7 +162,7 @@ int Base64Impl::Decode(const unsigned char* in, int length, unsigned char* write
 
 int Base64Impl::DoFinal(CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "Base64Impl::DoFinal()");
-    detail::CheckBufferArgs(kCoreArea, 0, out, outOffset);
+    detail::CheckBufferArgs(kCoreArea, nullptr, 0, out, outOffset);
     long long end =
         static_cast<long long>(outOffset) + (encode_ ? kEncodeFinalRoom : kDecodeFinalRoom);
     if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );

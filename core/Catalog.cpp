@@ -187,6 +187,11 @@ constexpr CatalogEntry kEntries[] = {
     {174, CatalogKind::kWarning, "Could not change file access permissions for directory '%1'."},
     {175, CatalogKind::kWarning, "Alias '%1' is not valid for a key store entry."},
     {176, CatalogKind::kWarning, "Password must not be empty."},
+    {177, CatalogKind::kError,
+     "Policy data file '%1' (as defined in policy header file '%2') does not lie in the policy "
+     "directory."},
+    {178, CatalogKind::kWarning,
+     "The directory '%1' may be changed by others than its owner, so it is not used."},
 };
 
 Severity_t SeverityOf(CatalogKind kind) {

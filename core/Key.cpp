@@ -25,7 +25,7 @@ int DerivedLength(Key::Algorithm algorithm) {
 
 KeyImpl* DeriveSecretKey(const char* password, int length, Key::Algorithm algorithm) {
     QMSEC_BLOCK(kCoreArea.proc, "Key::DeriveSecretKey()");
-    detail::CheckLength(kCoreArea, length);
+    detail::CheckInput(kCoreArea, password, length);
     int size = DerivedLength(algorithm);
     unsigned char derived[32];
     if (size > 0) {
@@ -52,7 +52,7 @@ KeyImpl* DeriveSecretKey(const char* password, int length, Key::Algorithm algori
 }
 
 KeyImpl* ParseKey(Key::Type type, const char* data, int length) {
-    detail::CheckLength(kCoreArea, length);
+    detail::CheckInput(kCoreArea, data, length);
     switch (type) {
         case Key::eRSAPublicKey:
         case Key::eRSAPrivateKey:

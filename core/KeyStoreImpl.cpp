@@ -18,6 +18,7 @@
 #include "QmSecCore/Cipher.h"
 #include "QmSecCore/Crypt.h"
 #include "QmSecCore/EntryNotFoundException.h"
+#include "QmSecCore/InvalidKeyException.h"
 #include "QmSecCore/KeyStore.h"
 #include "QmSecCore/KeyStoreException.h"
 #include "QmSecIo/CipherInputStream.h"
@@ -74,6 +75,13 @@ struct Wiper {
 
 QmXplMsg::Message_t SystemError(int err, const std::string& what) {
     return QmXplMsg::CreateSystemError_t(err, String_t(what));
+}
+
+// Anyone who may rename entries of the store's directory may put a key or certificate of their
+// own in place of the node's, or a trusted certificate beside them: such a store is not used.
+void RefuseSharedDirectory(const String_t& dir) {
+    if (File_t(dir).IsWritableByOthers())
+        QMSEC_THROW_MSG(kCoreArea, KeyStoreException, 178, << dir);
 }
 
 using Pkcs8 = std::unique_ptr<PKCS8_PRIV_KEY_INFO, ossl::Deleter<PKCS8_PRIV_KEY_INFO_free>>;
@@ -208,12 +216,17 @@ KeyStoreImpl::FileVersion KeyStoreImpl::VersionOf(const std::string& path) noexc
     return v;
 }
 
+// The alias is the start of a file name in the store directory: "", "." and ".." give
+// "_cert.pem", "._cert.pem" and ".._cert.pem", and a backslash is an ordinary character here, so
+// all of them stay inside the directory, and other components sharing the store may have
+// written them. Only what cannot be part of a file name is refused. A null string has no text
+// to name a file (and an index record could not give it back).
 bool KeyStoreImpl::IsValidAlias(const String_t& alias) noexcept {
+    if (alias.IsNull()) return false;
     const std::u16string& s = alias.Str();
-    if (s.empty() || s == u"." || s == u"..") return false;
     for (size_t i = 0; i < s.size(); ++i) {
         char16_t c = s[i];
-        if (c == u'/' || c == u'\\' || c == u'\0') return false;
+        if (c == u'/' || c == u'\0') return false;
         // A lone surrogate has no UTF-8 form: on the file system it would become U+FFFD, and two
         // different aliases would share one file.
         if (c >= 0xD800 && c <= 0xDBFF) {
@@ -236,6 +249,7 @@ String_t KeyStoreImpl::PathOf(const String_t& fileName) const { return dir_ + "/
 
 void KeyStoreImpl::ReadIndexFile() {
     QMSEC_BLOCK(kCoreArea.proc, "KeyStoreImpl:ReadIndexFile()");
+    RefuseSharedDirectory(dir_);
     FileVersion version = VersionOf(indexFs_);
     if (!version.exists) {
         QMSEC_TRACE(kCoreArea.operation, kLevelOperation, "KeyStoreImpl: no index file found");
@@ -385,6 +399,8 @@ bool KeyStoreImpl::Lookup(const EntryMap& map, const String_t& alias, Entry& out
 void KeyStoreImpl::CreateStoreDirectory() {
     File_t dir(dir_);
     if (dir.IsDirectory()) return;
+    // The store's parent ("sec") holds nothing but the store: as private as the store itself.
+    File_t(dir.GetParent()).Mkdirs(kDirectoryMode);
     if (!dir.Mkdirs(kDirectoryMode)) QMSEC_THROW_MSG(kCoreArea, KeyStoreException, 22, << dir_);
     // Mkdirs leaves the mode to the umask; the store's directory is its owner's alone.
     try {
@@ -599,10 +615,9 @@ namespace {
 // The unencrypted DER PKCS #8 form of an RSA private key, made before anything is stored so
 // that a key that cannot be stored leaves the store as it was.
 CharArray_t EncodePrivateKey(const Key& key) {
-    if (key.GetType() != Key::eRSAPrivateKey)
-        QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 79, );
+    if (key.GetType() != Key::eRSAPrivateKey) QMSEC_THROW_MSG(kCoreArea, InvalidKeyException, 79, );
     EVP_PKEY* pkey = RSAKey::PKeyOf(key);
-    if (!pkey) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 79, );
+    if (!pkey) QMSEC_THROW_MSG(kCoreArea, InvalidKeyException, 79, );
     // A secure-heap buffer, wiped when it is freed.
     ossl::Bio bio(BIO_new(BIO_s_secmem()));
     if (!bio) QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 34, );

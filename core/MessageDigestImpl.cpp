@@ -93,7 +93,7 @@ void MessageDigestImpl::Restart() {
 
 void MessageDigestImpl::Update(const char* data, int length) {
     QMSEC_BLOCK(kCoreArea.proc, "MessageDigestImpl::Update()");
-    detail::CheckLength(kCoreArea, length);
+    detail::CheckInput(kCoreArea, data, length);
     if (finished_) Restart();
     if (length > 0) EVP_DigestUpdate(ctx_.get(), data, static_cast<size_t>(length));
 }

@@ -135,7 +135,7 @@ int MessageSealerImpl::WriteHeader(CharArray_t& out, int outOffset) {
 
 int MessageSealerImpl::Update(const char* in, int length, CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "MessageSealerImpl::Update()");
-    detail::CheckBufferArgs(kCoreArea, length, out, outOffset);
+    detail::CheckBufferArgs(kCoreArea, in, length, out, outOffset);
     // The header goes in front of the input's ciphertext: input that lies in out must be safe
     // from it before it is written.
     detail::StableInput stable(in, length, out);
@@ -148,7 +148,7 @@ int MessageSealerImpl::Update(const char* in, int length, CharArray_t& out, int 
 
 int MessageSealerImpl::DoFinal(CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "MessageSealerImpl::DoFinal()");
-    detail::CheckBufferArgs(kCoreArea, 0, out, outOffset);
+    detail::CheckBufferArgs(kCoreArea, nullptr, 0, out, outOffset);
     int written = WriteHeader(out, outOffset);
     // Without any Update before, the cipher writes its pending vector first, so that the
     // unsealer finds one.

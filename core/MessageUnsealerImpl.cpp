@@ -146,7 +146,7 @@ void MessageUnsealerImpl::OpenHeader() {
 
 int MessageUnsealerImpl::Update(const char* in, int length, CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "MessageUnsealerImpl::Update()");
-    detail::CheckBufferArgs(kCoreArea, length, out, outOffset);
+    detail::CheckBufferArgs(kCoreArea, in, length, out, outOffset);
     if (failed_) ThrowMalformed();
     if (!cipherReady_) {
         try {
@@ -164,7 +164,7 @@ int MessageUnsealerImpl::Update(const char* in, int length, CharArray_t& out, in
 
 int MessageUnsealerImpl::DoFinal(CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "MessageUnsealerImpl::DoFinal()");
-    detail::CheckBufferArgs(kCoreArea, 0, out, outOffset);
+    detail::CheckBufferArgs(kCoreArea, nullptr, 0, out, outOffset);
     if (!cipherReady_) QMSEC_THROW_MSG(kCoreArea, SecCoreException, 56, );
     return cipher_.DoFinal(out, outOffset);
 }

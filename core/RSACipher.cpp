@@ -108,7 +108,7 @@ int RSACipher::ProcessChunk(CharArray_t& out, long long offset) {
 
 int RSACipher::Update(const char* in, int length, CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "RSACipher::Update()");
-    detail::CheckBufferArgs(kCoreArea, length, out, outOffset);
+    detail::CheckBufferArgs(kCoreArea, in, length, out, outOffset);
     detail::StableInput stable(in, length, out);
     int produced = 0;
     while (length > 0) {

@@ -133,7 +133,7 @@ void SecretKeyCipher::Reset(Cipher::OpMode mode, const Key& key) {
 
 int SecretKeyCipher::Update(const char* in, int length, CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "SecretKeyCipher::Update()");
-    detail::CheckBufferArgs(kCoreArea, length, out, outOffset);
+    detail::CheckBufferArgs(kCoreArea, in, length, out, outOffset);
     if (!started_) StartMessage();
     long long end =
         static_cast<long long>(outOffset) + length + kBlockSize + (vectorPending_ ? kBlockSize : 0);
@@ -174,7 +174,7 @@ int SecretKeyCipher::Update(const char* in, int length, CharArray_t& out, int ou
 
 int SecretKeyCipher::DoFinal(CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "SecretKeyCipher::DoFinal()");
-    detail::CheckBufferArgs(kCoreArea, 0, out, outOffset);
+    detail::CheckBufferArgs(kCoreArea, nullptr, 0, out, outOffset);
     if (!started_) StartMessage();
     if (!encrypt_ && vectorPending_) {
         // Shorter than a vector: nothing that this cipher could have written. The next message

@@ -101,7 +101,7 @@ void SignatureImpl::InitVerify(const Key& key) {
 void SignatureImpl::Update(const char* data, int length) {
     QMSEC_BLOCK(kCoreArea.proc, "SignatureImpl::Update()");
     if (mode_ == Mode::eNone) QMSEC_THROW_MSG(kCoreArea, IllegalStateError_t, 78, );
-    detail::CheckLength(kCoreArea, length);
+    detail::CheckInput(kCoreArea, data, length);
     if (finished_) StartHash();
     if (length > 0) EVP_DigestUpdate(ctx_.get(), data, static_cast<size_t>(length));
 }
@@ -130,7 +130,7 @@ int SignatureImpl::Sign(QmXplArray::CharArray_t& signature) {
 bool SignatureImpl::Verify(const char* signature, int length) {
     QMSEC_BLOCK(kCoreArea.proc, "SignatureImpl::Verify()");
     if (mode_ != Mode::eVerify) QMSEC_THROW_MSG(kCoreArea, IllegalStateError_t, 81, );
-    detail::CheckLength(kCoreArea, length);
+    detail::CheckInput(kCoreArea, signature, length);
     if (finished_) StartHash();
     int result = EVP_DigestVerifyFinal(
         ctx_.get(), reinterpret_cast<const unsigned char*>(signature), static_cast<size_t>(length));

@@ -13,7 +13,12 @@ using QmXplStr::String_t;
 // iterator) stays valid except for the element it designates, which every removal checks.
 class StringCollectionImpl : public ObjectImpl {
   public:
-    StringCollectionImpl() : cursor_(items_.end()) {}
+    StringCollectionImpl() : cursor_(items_.end()) {
+        QMSEC_BLOCK(kCoreArea.proc, "StringCollectionImpl Constructor");
+    }
+    ~StringCollectionImpl() override {
+        QMSEC_BLOCK(kCoreArea.proc, "StringCollectionImpl Destructor");
+    }
     QMSEC_DESTROY_THIS(kCoreArea.proc, "StringCollectionImpl::DestroyThis()")
 
     void Add(const String_t& s) {

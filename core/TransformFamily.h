@@ -54,7 +54,7 @@ struct TransformFamily {
     }
     // Update with the input, then finish right after what it wrote.
     int DoFinal(const char* in, int length, QmXplArray::CharArray_t& out, int outOffset) const {
-        CheckBufferArgs(area, length, out, outOffset);
+        CheckBufferArgs(area, in, length, out, outOffset);
         int n = body->Update(in, length, out, outOffset);
         return n + body->DoFinal(out, outOffset + n);
     }

@@ -40,9 +40,9 @@ void SystemClock(int64_t& seconds, int& milliseconds) {
     milliseconds = static_cast<int>(tv.tv_usec / 1000);
 }
 
-// The first non-loopback interface's hardware address, or six zero bytes.
-std::array<unsigned char, 6> HardwareAddress() {
-    std::array<unsigned char, 6> mac{};
+// The first non-loopback interface's hardware address, if the host has one.
+std::optional<UuidImpl::HardwareAddress> SystemHardwareAddress() {
+    std::optional<UuidImpl::HardwareAddress> mac;
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) return mac;
     for (ifaddrs* i = list; i; i = i->ifa_next) {
@@ -50,9 +50,9 @@ std::array<unsigned char, 6> HardwareAddress() {
             continue;
         auto* ll = reinterpret_cast<sockaddr_ll*>(i->ifa_addr);
         if (ll->sll_halen != 6) continue;
-        std::array<unsigned char, 6> candidate;
+        UuidImpl::HardwareAddress candidate;
         std::memcpy(candidate.data(), ll->sll_addr, 6);
-        if (candidate == std::array<unsigned char, 6>{}) continue;
+        if (candidate == UuidImpl::HardwareAddress{}) continue;
         mac = candidate;
         break;
     }
@@ -63,6 +63,7 @@ std::array<unsigned char, 6> HardwareAddress() {
 struct Generator {
     std::mutex mutex;
     UuidImpl::Clock clock = SystemClock;
+    UuidImpl::AddressLookup addressLookup = SystemHardwareAddress;
     bool firstCall = true;
     uint16_t clockSequence = 0;
     uint64_t lastTime = 0;
@@ -71,7 +72,7 @@ struct Generator {
     // would make generation as slow as the resolver.
     bool hostKnown = false;
     std::string hostName, hostAddress;
-    std::array<unsigned char, 6> mac{};
+    UuidImpl::HardwareAddress mac{};
     std::optional<MessageDigest> md5;  // reused: a digest restarts after each Digest
 
     void LearnHost() {
@@ -83,7 +84,8 @@ struct Generator {
         } catch (const QmXplMsg::Exception_t&) {
             // A host without name or address still gets identifiers; the other facts remain.
         }
-        mac = HardwareAddress();
+        // Without a hardware address its part of the hash is six zero bytes.
+        mac = addressLookup().value_or(UuidImpl::HardwareAddress{});
         hostKnown = true;
     }
 
@@ -182,6 +184,13 @@ Generator& TheGenerator() {
 Uuid UuidImpl::Generate() {
     QMSEC_BLOCK(kCoreArea.proc, "UuidImpl::GenerateUuid()");
     return Uuid(TheGenerator().Next());
+}
+
+void UuidImpl::SetAddressLookupForTesting(AddressLookup lookup) {
+    Generator& g = TheGenerator();
+    std::lock_guard<std::mutex> lock(g.mutex);
+    g.addressLookup = lookup ? lookup : SystemHardwareAddress;
+    g.hostKnown = false;
 }
 
 void UuidImpl::SetClockForTesting(Clock clock) {

@@ -109,7 +109,7 @@ ossl::Text OneLine(const X509_NAME* name) {
 X509CertificateImpl::X509CertificateImpl(const char* data, int length) {
     QMSEC_BLOCK(kCoreArea.proc, "X509CertificateImpl Constructor");
     Initializer::Ensure();
-    detail::CheckLength(kCoreArea, length);
+    detail::CheckInput(kCoreArea, data, length);
     ossl::Bio bio = ossl::MemoryReader(data, length);
     if (!bio) QMSEC_THROW_MSG(kCoreArea, RuntimeException_t, 34, );
     certificate_.reset(PEM_read_bio_X509(bio.get(), nullptr, NoPassword, nullptr));

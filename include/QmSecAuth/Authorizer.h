@@ -18,6 +18,13 @@ class AuthorizerImpl;
 // tables; any thread may call any method. The first Authorizer of the process builds the tables
 // and rebuilds them whenever MANAGER_ID changes. A handle without a body throws
 // IllegalStateError_t ("Authorizer") from every method.
+//
+// Policy files: a header (*.xml) names its data file by a path relative to the policy directory
+// ("site.dat", "sub/site.dat"). An absolute name, a name with a ".." component, and a name that
+// leads out of the directory through a symbolic link are refused (message 177); the data file
+// must be a regular file. A header may have at most 1 MiB (1048576 bytes), a data file at most
+// 64 MiB (67108864 bytes); a larger one is refused with a message that says so, before it is
+// parsed. Every refusal is traced and leaves out that policy only.
 class QMSEC_API Authorizer : public QmSecCore::Object {
   public:
     enum CheckMode : int { CHECK_ALL = 0, CHECK_ANY = 1 };

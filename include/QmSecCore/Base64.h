@@ -18,10 +18,11 @@ class Base64Impl;
 // throws IllegalStateError_t ("Base64").
 //
 // The Update/DoFinal family: every result is the number of bytes written into out at the output
-// offset; out grows as needed and never shrinks. A negative length, or an output offset that is
-// negative or beyond out's size, throws IllegalArgumentError_t 9; an input range outside the
-// input array throws IllegalArgumentError_t 12. A null zero-terminated text is empty. Input that
-// lies inside out (transforming an array in place) is safe.
+// offset; out grows as needed and never shrinks. A negative length, a null input pointer with a
+// positive length, or an output offset that is negative or beyond out's size, throws
+// IllegalArgumentError_t 9; an input range outside the input array throws
+// IllegalArgumentError_t 12. A null zero-terminated text is empty. Input that lies inside out
+// (transforming an array in place) is safe.
 class QMSEC_API Base64 : public Object {
   public:
     enum OpMode : int { eEncode = 0, eDecode = 1 };  // every value other than 0 decodes

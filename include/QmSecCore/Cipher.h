@@ -27,10 +27,11 @@ class CipherImpl;
 // throws IllegalStateError_t ("Cipher").
 //
 // The Update/DoFinal family: every result is the number of bytes written into out at the output
-// offset; out grows as needed and never shrinks. A negative length, or an output offset that is
-// negative or beyond out's size, throws IllegalArgumentError_t 9; an input range outside the
-// input array throws IllegalArgumentError_t 12. A null zero-terminated text is empty. Input
-// that lies inside out (transforming an array in place) is safe.
+// offset; out grows as needed and never shrinks. A negative length, a null input pointer with a
+// positive length, or an output offset that is negative or beyond out's size, throws
+// IllegalArgumentError_t 9; an input range outside the input array throws
+// IllegalArgumentError_t 12. A null zero-terminated text is empty. Input that lies inside out
+// (transforming an array in place) is safe.
 class QMSEC_API Cipher : public Object {
   public:
     enum OpMode : int { eEncrypt = 0, eDecrypt = 1 };  // every value other than 0 decrypts
@@ -39,9 +40,9 @@ class QMSEC_API Cipher : public Object {
     Cipher() noexcept = default;
     // Algorithm eRSA: an RSA cipher with an RSA public or private key; any other algorithm: a
     // symmetric cipher with a secret key (its key schedule lives in the cipher context, which
-    // OpenSSL wipes when it goes). Throws IllegalArgumentError_t 71 when the key does not fit the algorithm,
-    // 41 for an algorithm outside the enumeration, 74 when a secret key is shorter than the
-    // algorithm's key length (16 Blowfish, 8 DES, 24 Triple-DES; longer keys use their first
+    // OpenSSL wipes when it goes). Throws IllegalArgumentError_t 71 when the key does not fit the
+    // algorithm, 41 for an algorithm outside the enumeration, 74 when a secret key is shorter than
+    // the algorithm's key length (16 Blowfish, 8 DES, 24 Triple-DES; longer keys use their first
     // bytes); IOException_t 75 when the algorithm is not available from OpenSSL.
     Cipher(OpMode mode, const Key& key, Key::Algorithm algorithm);
     // The same with the public key of certificate (X509Certificate::GetPublicKey, which throws

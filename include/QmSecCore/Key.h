@@ -26,8 +26,8 @@ class QMSEC_API Key : public Object {
     // Types 0 and 1: an RSA key parsed from PEM text ("PUBLIC KEY"; "RSA PRIVATE KEY" or an
     // unencrypted "PRIVATE KEY"), IOException_t 68 when it does not parse as an RSA key of that
     // kind (an encrypted private key does not: no password is ever asked for). Type 2: a secret
-    // key holding a copy of the bytes. Any other type leaves the handle empty. A negative length
-    // throws IllegalArgumentError_t 40.
+    // key holding a copy of the bytes. Any other type leaves the handle empty. A negative length,
+    // or a null pointer with a positive length, throws IllegalArgumentError_t 40.
     Key(Type type, const QmXplArray::CharArray_t& data);
     Key(Type type, const char* data, int length);
 

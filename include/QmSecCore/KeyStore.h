@@ -28,10 +28,12 @@ class KeyStoreImpl;
 // directory is created with mode 0700 and every file in it with 0600. One object may be used
 // from several threads at once.
 //
-// An alias names files in the directory: an empty alias, one that contains '/', '\', a zero
-// character or a lone UTF-16 surrogate, and "." and "..", are refused with IllegalArgumentError_t
-// 175 by every method that installs, reads or removes an entry, before any file is touched. The
-// queries (IsCertEntry and its kin) answer false for them.
+// An alias is the start of its entry's file names (alias + "_cert.pem", alias + "_key.dat"), so
+// any alias that can be part of a file name is accepted, the empty one, ".", ".." and names
+// with a backslash included. An alias that contains '/', a zero character or a lone UTF-16
+// surrogate, and the null string, are refused with IllegalArgumentError_t 175 by every method
+// that installs, reads or removes an entry, before any file is touched; the queries
+// (IsCertEntry and its kin) answer false for them.
 //
 // Exceptions common to all methods: KeyStoreException 38 when the index file holds a record it
 // does not understand (at every call until the file is fixed; the file is then never rewritten,
@@ -80,7 +82,7 @@ class QMSEC_API KeyStore : public Object {
     // IllegalStateError_t of Crypt without a key provider when the node key must be made.
     void InstallCertificate(const QmXplStr::String_t& alias, const X509Certificate& cert,
                             bool replace, bool trusted) const;
-    // The same, then privateKey (an RSA private key, else IllegalArgumentError_t 79 before
+    // The same, then privateKey (an RSA private key, else InvalidKeyException 79 before
     // anything is stored) under the same alias with the same replace rule: an existing key file
     // without replace throws AlreadyInstalledException 33 after the certificate has been
     // stored. KeyStoreException 28 / 32 when the key file cannot be created / written.

@@ -24,7 +24,8 @@ class QMSEC_API MessageDigest : public Object {
     void Update(const QmXplArray::CharArray_t& data) const;
     // length bytes from offset; IllegalArgumentError_t 42 when the range is outside data.
     void Update(const QmXplArray::CharArray_t& data, int offset, int length) const;
-    // IllegalArgumentError_t 40 for a negative length; 0 bytes are accepted.
+    // IllegalArgumentError_t 40 for a negative length, or a null pointer with a positive length; 0
+    // bytes are accepted.
     void Update(const char* data, int length) const;
     // The bytes of a zero-terminated text without the terminator; null feeds nothing.
     void Update(const char* text) const;

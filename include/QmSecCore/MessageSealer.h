@@ -33,11 +33,11 @@ class X509Certificate;
 // method of a handle without a body throws IllegalStateError_t ("MessageSealer").
 //
 // The Update/DoFinal family: every result is the number of bytes written into out at the output
-// offset; out grows as needed and never shrinks. A negative length, or an output offset that is
-// negative or beyond out's size, throws IllegalArgumentError_t 9; an input range outside the
-// input array throws IllegalArgumentError_t 12. A null zero-terminated text is empty. Input
-// that lies inside out (sealing an array in place) is safe. IOException_t 75 when the cipher
-// fails in OpenSSL.
+// offset; out grows as needed and never shrinks. A negative length, a null input pointer with a
+// positive length, or an output offset that is negative or beyond out's size, throws
+// IllegalArgumentError_t 9; an input range outside the input array throws
+// IllegalArgumentError_t 12. A null zero-terminated text is empty. Input that lies inside out
+// (sealing an array in place) is safe. IOException_t 75 when the cipher fails in OpenSSL.
 class QMSEC_API MessageSealer : public Object {
   public:
     // An empty handle.

@@ -30,10 +30,11 @@ class MessageUnsealerImpl;
 // Every method of a handle without a body throws IllegalStateError_t ("MessageUnsealer").
 //
 // The Update/DoFinal family: every result is the number of bytes written into out at the output
-// offset; out grows as needed and never shrinks. A negative length, or an output offset that is
-// negative or beyond out's size, throws IllegalArgumentError_t 9 (in every stage, the header's
-// included); an input range outside the input array throws IllegalArgumentError_t 12. A null
-// zero-terminated text is empty. Input that lies inside out is safe.
+// offset; out grows as needed and never shrinks. A negative length, a null input pointer with a
+// positive length, or an output offset that is negative or beyond out's size, throws
+// IllegalArgumentError_t 9 (in every stage, the header's included); an input range outside the
+// input array throws IllegalArgumentError_t 12. A null zero-terminated text is empty. Input that
+// lies inside out is safe.
 class QMSEC_API MessageUnsealer : public Object {
   public:
     // An empty handle.

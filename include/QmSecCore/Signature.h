@@ -29,7 +29,8 @@ class QMSEC_API Signature : public Object {
     void InitVerify(const Key& publicKey) const;
 
     // Hash data. IllegalStateError_t 78 before InitSign/InitVerify; IllegalArgumentError_t 40
-    // for a negative length, 42 for a range outside the array.
+    // for a negative length or a null pointer with a positive length, 42 for a range outside the
+    // array.
     void Update(char byte) const;
     void Update(const QmXplArray::CharArray_t& data) const;
     void Update(const QmXplArray::CharArray_t& data, int offset, int length) const;

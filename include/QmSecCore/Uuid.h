@@ -16,8 +16,9 @@ class QMSEC_API Uuid : public Object {
   public:
     // A handle without a body.
     Uuid() noexcept = default;
-    // Wraps text unchanged; no syntax check.
-    explicit Uuid(const QmXplStr::String_t& text);
+    // Wraps text unchanged; no syntax check. Not explicit: a text is accepted wherever a Uuid
+    // is expected.
+    Uuid(const QmXplStr::String_t& text);  // NOLINT(google-explicit-constructor)
     ~Uuid() override;
 
     // A new identifier, unique within the process and, through the node field and clock

@@ -24,7 +24,8 @@ class QMSEC_API X509Certificate : public Object {
     // Parses the first PEM "CERTIFICATE" block of length bytes at data (text before it is
     // skipped, anything after it ignored). Only PEM is accepted: DER bytes, or text without a
     // certificate block, throw CertificateParsingException 91 with OpenSSL's reason. A negative
-    // length throws IllegalArgumentError_t 40. The bytes are not kept.
+    // length, or a null pointer with a positive length, throws IllegalArgumentError_t 40. The bytes
+    // are not kept.
     X509Certificate(const char* data, int length);
     explicit X509Certificate(const QmXplArray::CharArray_t& encoded);
 

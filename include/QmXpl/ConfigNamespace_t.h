@@ -21,8 +21,10 @@
 //   skipped and traced on "qmxpl.config"; it never makes the rest of the file unusable. Entries
 //   before the first section, and entries below a malformed section line, are skipped too, so
 //   that no key lands in a namespace it was not written for.
-// - A missing file is an empty configuration; an unreadable one (no permission, not a regular
-//   file, larger than 4 MiB) is traced and read as empty.
+// - A missing file is an empty configuration. One that cannot be read (no permission, not a
+//   regular file, larger than 4 MiB) is traced, and never taken for an empty one: a process that
+//   has read the file before keeps what it read last, and one that never read it gets an
+//   IOException_t from Open() until the file can be read.
 //
 // Snapshots and changes. The files are read on first use and then kept in memory: Open() never
 // touches the disk after the first time, so it may be called on every request from any number
@@ -66,9 +68,10 @@ class QMXPL_API ConfigNamespace_t {
     const String_t& GetName() const noexcept { return name_; }
     const String_t& GetGroup() const noexcept { return group_; }
 
-    // The current snapshot of the namespace. The first use reads the files (a missing or
-    // unreadable file gives an empty configuration); later calls are served from memory.
-    // Throws IllegalArgumentError_t when the names are unusable: an empty name, a name with
+    // The current snapshot of the namespace. The first use reads the files (a missing file gives
+    // an empty configuration); later calls are served from memory. Throws IOException_t while a
+    // file of the namespace cannot be read and was never read before, IllegalArgumentError_t when
+    // the names are unusable: an empty name, a name with
     // '[', ']' or a control character, or a group that is not a plain directory name ('/',
     // "." and ".." are refused).
     Configuration_t Open() const;

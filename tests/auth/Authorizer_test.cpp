@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <thread>
@@ -199,13 +200,12 @@ TEST(AuthorizerTest, BadPolicyFilesNeverStopTheScanOrReachTheCaller) {
     home.Policy("e.dat",
                 "RESPMGRCONFIGS\n  RESPMGRCONFIG\n    DEFAULTMANAGER NODE IP 1.2.3.4 ID\n");
     home.Policy("f_escape.xml", Header("escape", "../../../conf/config.ini"));
-    home.Policy("g_unreadable.xml", Header("unreadable", "g.dat"));
-    home.Policy("g.dat", "RESPMGRCONFIGS\n");
+    // A header that cannot be opened, whoever runs the test: a link to nothing.
+    const std::string unopenable = home.PolicyDir() + "/g_unopenable.xml";
+    std::filesystem::create_symlink(home.PolicyDir() + "/gone.xml", unopenable);
     home.Policy("z_good.xml", Header("good", "z.dat"));
     home.Policy("z.dat", Managers(kDefault, kSecondary, kAction));
     home.Policy("notes.txt", "not a header");
-    bool root = geteuid() == 0;
-    if (!root) chmod((home.PolicyDir() + "/g_unreadable.xml").c_str(), 0);
     home.Start();
     TraceCapture capture("sec.core.auth=0xffffffff");
     Authorizer a;
@@ -222,20 +222,72 @@ TEST(AuthorizerTest, BadPolicyFilesNeverStopTheScanOrReachTheCaller) {
     EXPECT_NE(all.find("Invalid policy header. Missing name of policy data file."),
               std::string::npos);                                           // 66 in 3
     EXPECT_NE(all.find("Syntax error in line 3 near"), std::string::npos);  // message 6
-    EXPECT_NE(all.find("does not lie in the policy directory"), std::string::npos);
+    EXPECT_NE(all.find("(as defined in policy header file '" + home.PolicyDir() +
+                       "/f_escape.xml') does not lie in the policy directory."),
+              std::string::npos);  // message 177
     EXPECT_EQ(all.find("Reading file '" + home.PolicyDir() + "/../../../conf/config.ini"),
               std::string::npos);
-    if (!root) {
-        // Opened three times: two retry traces, one error.
-        EXPECT_EQ(capture
-                      .Matching("Could not open policy header '" + home.PolicyDir() +
-                                "/g_unreadable.xml'")
-                      .size(),
-                  2u);
-        EXPECT_NE(all.find("Trying again (2 more times) ..."), std::string::npos);
-        EXPECT_NE(all.find("Trying again (1 more times) ..."), std::string::npos);
-        EXPECT_EQ(all.find("Reading file '" + home.PolicyDir() + "/g.dat'"), std::string::npos);
+    // Opened three times: two retry traces, each with its own text, and one error.
+    const std::string head = "Could not open policy header '" + unopenable + "' (Exception '";
+    std::vector<std::string> retries = capture.Matching(head);
+    ASSERT_EQ(retries.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+        std::string tail = "'). Trying again (" + std::to_string(2 - i) + " more times) ...";
+        EXPECT_EQ(retries[i].rfind(head, 0), 0u) << retries[i];
+        EXPECT_TRUE(retries[i].size() > tail.size() &&
+                    retries[i].compare(retries[i].size() - tail.size(), tail.size(), tail) == 0)
+            << retries[i];
     }
+    // Message 1, once in the list of problems.
+    std::vector<std::string> lists = capture.Matching("[sec.core 8] Unexpected exception");
+    ASSERT_FALSE(lists.empty());
+    const std::string& list = lists.back();
+    const std::string error = "[sec.core 1] Could not open policy header '" + unopenable + "'.";
+    size_t first = list.find(error);
+    EXPECT_NE(first, std::string::npos) << list;
+    EXPECT_EQ(list.find(error, first + 1), std::string::npos) << list;
+}
+
+// Data files by relative path, links and size: inside the policy directory only, and never
+// larger than the reader is meant to take.
+TEST(AuthorizerTest, DataFilesAreReadOnlyFromInsideThePolicyDirectory) {
+    NodeHome home;
+    home.Config(kMappings);
+    const std::string outside =
+        home.Dir().Write("data/elsewhere.dat", Managers(kOther, kOther, kOther));
+    home.Policy("a_sub.xml", Header("sub", "sub/site.dat"));
+    home.Policy("sub/site.dat", Managers(kDefault, kSecondary, kAction));
+    home.Policy("b_absolute.xml", Header("absolute", outside));
+    home.Policy("c_climbs.xml", Header("climbs", "sub/../../elsewhere.dat"));
+    home.Policy("d_link_out.xml", Header("link out", "out.dat"));
+    std::filesystem::create_symlink(outside, home.PolicyDir() + "/out.dat");
+    home.Policy("e_big_data.xml", Header("big data", "big.dat"));
+    home.Policy("big.dat", "");
+    std::filesystem::resize_file(home.PolicyDir() + "/big.dat", (64u << 20) + 1);
+    home.Policy("f_big_header.xml", Header("big header", "big.dat") + std::string(1u << 20, ' '));
+    home.Start();
+    TraceCapture capture("sec.core.auth=0xffffffff");
+    Authorizer a;
+    EXPECT_EQ(a.GetRights(String_t(kDefault), String_t("svc.a")), 16u);  // sub/site.dat was read
+    EXPECT_EQ(a.GetRights(String_t(kOther), String_t("svc.a")), 0u);     // nothing from outside
+    std::string all;
+    for (auto& t : capture.Texts()) all += t + "\n";
+    for (const char* header : {"b_absolute.xml", "c_climbs.xml", "d_link_out.xml"}) {
+        EXPECT_NE(all.find("(as defined in policy header file '" + home.PolicyDir() + "/" + header +
+                           "') does not lie in the policy directory."),
+                  std::string::npos)
+            << header;
+    }
+    EXPECT_EQ(all.find("Failure while parsing policy header '" + home.PolicyDir() + "/b_"),
+              std::string::npos);
+    EXPECT_NE(all.find("The file has 67108865 bytes, more than the 67108864 bytes (64 MiB) a "
+                       "policy data file may have."),
+              std::string::npos);
+    EXPECT_NE(all.find("Failure while parsing policy header '" + home.PolicyDir() +
+                       "/f_big_header.xml'."),
+              std::string::npos);
+    EXPECT_NE(all.find("The policy header is larger than 1048576 bytes (1 MiB)."),
+              std::string::npos);
 }
 
 TEST(AuthorizerTest, UpdateRebuildsFromTheCurrentFiles) {
@@ -345,7 +397,8 @@ TEST(AuthorizerTest, ConcurrentReadersSeeOnlyAnswersBeforeOrAfterAnUpdate) {
     // At least 30 updates, and on until the readers have made a good number of calls in between
     // (on a loaded machine they may start late).
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    for (int i = 0; i < 30 || (calls < 2000 && std::chrono::steady_clock::now() < deadline); ++i) a.Update();
+    for (int i = 0; i < 30 || (calls < 2000 && std::chrono::steady_clock::now() < deadline); ++i)
+        a.Update();
     stop = true;
     for (auto& t : readers) t.join();
     EXPECT_EQ(bad.load(), 0);

@@ -56,6 +56,26 @@ TEST(CliCert, ShowsWhatOpenSslReads) {
     EXPECT_EQ(Json::Parse(stdinShow.out)["fingerprint"].Str(), fingerprint);
 }
 
+// The holder of a certificate chooses its names: they must not print lines of their own, nor
+// reach the terminal as escape sequences.
+TEST(CliCert, ControlCharactersInNamesAreShownEscaped) {
+    Node node;
+    ASSERT_EQ(node({"init"}).status, 0);
+    const std::string cn = "evil\n  valid now    yes\x1b[2J\xc2\x9b";
+    Result made = node({"keystore", "genkey", "evil", "--cn", cn, "--bits", "1024"});
+    ASSERT_EQ(made.status, 0) << made;
+    ASSERT_EQ(node({"keystore", "export", "evil", "-o", node.File("evil.pem")}).status, 0);
+    for (const Result& r :
+         {node({"cert", "show", node.File("evil.pem")}), node({"keystore", "list"})}) {
+        ASSERT_EQ(r.status, 0) << r;
+        EXPECT_NE(r.out.find("evil\\n  valid now    yes\\x1b[2J\\u009b"), std::string::npos) << r;
+        EXPECT_EQ(r.out.find_first_of("\x1b\x9b"), std::string::npos) << r;
+        EXPECT_EQ(r.out.find("\n  valid now    yes"), r.out.rfind("\n  valid now    yes")) << r;
+    }
+    Result json = node({"--json", "cert", "show", node.File("evil.pem")});
+    EXPECT_EQ(Json::Parse(json.out)["subject_cn"].Str(), cn);
+}
+
 TEST(CliCert, IssuedAndExpiredCertificatesAreToldApart) {
     Node node;
     using qmsec_test::CertificateBuilder;

@@ -51,9 +51,12 @@ TEST(CliDigest, LongFilesMatchSha1sumAndItsCheckMode) {
     Node node;
     // Several chunks and a piece of one.
     std::string file = node.Write("long.bin", RandomBytes(3 * 65536 + 4321, 7));
-    Result r = node({"digest", file});
+    // A name with a line feed and a backslash: written escaped, as sha1sum does, so that it
+    // cannot print a line of its own.
+    std::string odd = node.Write("odd\nname\\x", "odd");
+    Result r = node({"digest", file, odd});
     ASSERT_EQ(r.status, 0) << r;
-    auto reference = RunCommand("sha1sum " + Quote(file));
+    auto reference = RunCommand("sha1sum " + Quote(file) + " " + Quote(odd));
     ASSERT_EQ(reference.status, 0);
     EXPECT_EQ(r.out, reference.output);
     node.Write("sums", r.out);

@@ -127,6 +127,16 @@ TEST(CliFrame, VersionNamesToolAndLibrary) {
     EXPECT_NE(r.out.find("(QmSecCore "), std::string::npos) << r;
 }
 
+// Help and version that never reached their reader must not pass for success.
+TEST(CliFrame, AFailedWriteOfHelpOrVersionFails) {
+    Node node;
+    for (const char* args : {"--version", "--help", "keystore --help", "uuid"}) {
+        Result r = node.Shell(std::string("\"$QMSEC\" ") + args + " > /dev/full");
+        EXPECT_EQ(r.status, 1) << args << "\n" << r;
+        EXPECT_NE(r.err.find("could not write the standard output"), std::string::npos) << r;
+    }
+}
+
 TEST(CliFrame, UsageErrorsExitWithTwoAndShowTheUsage) {
     Node node;
     struct Case {

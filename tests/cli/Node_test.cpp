@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <utility>
 
 #include "cli/CliRunner.h"
 #include "cli/MiniJson.h"
@@ -64,6 +65,47 @@ TEST(CliInit, CreatesCoreIdAndProtectedSecretOnce) {
     ASSERT_EQ(text.status, 0) << text;
     EXPECT_NE(text.out.find("Core id         " + j["core_id"].Str() + " (kept)"), std::string::npos)
         << text;
+}
+
+// A umask of 0 must not leave directories that anyone may write, nor 077 ones that nobody else
+// may pass; the two "sec" directories hold secrets and are their owner's alone.
+TEST(CliInit, NodeDirectoriesGetTheirModesWhateverTheUmask) {
+    for (const char* mask : {"000", "077"}) {
+        Node node;
+        Result r = node.Shell(std::string("umask ") + mask +
+                              " && \"$QMSEC\" init && \"$QMSEC\" config set a K v --group g");
+        ASSERT_EQ(r.status, 0) << r;
+        for (auto [dir, mode] : {std::pair{"", 0755},
+                                 {"/conf", 0755},
+                                 {"/conf/g", 0755},
+                                 {"/conf/sec", 0700},
+                                 {"/data", 0755},
+                                 {"/data/sec", 0700},
+                                 {"/data/policies", 0755},
+                                 {"/data/policies/mgrconf", 0755}})
+            EXPECT_EQ(Mode(node.Home() + dir), mode) << "umask " << mask << " " << dir;
+    }
+}
+
+// Whoever may rename entries of the key store or the policy directory could put their own keys,
+// trusted certificates or policies there: such a directory is refused, not used.
+TEST(CliInit, DirectoriesOthersMayWriteAreRefused) {
+    Node node;
+    ASSERT_EQ(node({"init"}).status, 0);
+    ASSERT_EQ(node({"keystore", "genkey", "a", "--bits", "1024"}).status, 0);
+    const std::string store = node.Home() + "/data/sec/ks";
+    const std::string policies = node.Home() + "/data/policies/mgrconf";
+    for (int mode : {0770, 0707}) {
+        ASSERT_EQ(chmod(store.c_str(), static_cast<mode_t>(mode)), 0);
+        Result r = node({"keystore", "list"});
+        EXPECT_EQ(r.status, 1) << r;
+        EXPECT_NE(r.err.find("[sec.core 178]"), std::string::npos) << r;
+    }
+    ASSERT_EQ(chmod(store.c_str(), 0700), 0);
+    EXPECT_EQ(node({"keystore", "list"}).status, 0);
+    ASSERT_EQ(chmod(policies.c_str(), 0777), 0);
+    Result dump = node({"authz", "dump"});
+    EXPECT_NE(dump.out.find("may be changed by others than its owner"), std::string::npos) << dump;
 }
 
 TEST(CliInit, TwoNodesGetDifferentSecretsAndIds) {
@@ -163,7 +205,37 @@ TEST(CliConfig, BadNamesAndValuesFailWithTheLayersMessage) {
     EXPECT_EQ(badValue.status, 1) << badValue;
     Result badGroup = node({"config", "get", "app", "K", "--group", "../x"});
     EXPECT_EQ(badGroup.status, 1) << badGroup;
+    // Bytes that are not UTF-8 would be stored as U+FFFD: something else than was given.
+    Result notUtf8 = node({"config", "set", "app", "K", "caf\xe9"});
+    EXPECT_EQ(notUtf8.status, 2) << notUtf8;
+    // conf/sec holds the node's secret, not a resource group's file.
+    Result reserved = node({"config", "set", "app", "K", "v", "--group", "sec"});
+    EXPECT_EQ(reserved.status, 1) << reserved;
     EXPECT_EQ(node({"config", "list", "app", "--json"}).out, "{}\n");
+    // A file that cannot be read is an error, not an empty configuration.
+    node.Write("node/conf/config.ini", "[app]\nK=v\n#" + std::string(5 << 20, 'x') + "\n");
+    Result big = node({"config", "get", "app", "K"});
+    EXPECT_EQ(big.status, 1) << big;
+    EXPECT_NE(big.err.find("larger than 4 MiB"), std::string::npos) << big;
+}
+
+TEST(CliConfig, MappingValuesThatAreNotDecimalAreSetWithAWarning) {
+    Node node;
+    const std::string ns = "sec.core.auth.mapping.secondary";
+    const std::pair<std::string, std::string> counted[] = {
+        {"0x10", "0"}, {"12abc", "12"}, {"", "0"}, {"99999999999", "4294967295"}};
+    for (const auto& [value, rights] : counted) {
+        Result set = node({"config", "set", ns, "svc", value});
+        EXPECT_EQ(set.status, 0) << set;
+        EXPECT_EQ(set.err, "qmsec: warning: '" + value +
+                               "' is not a decimal number of at most 32 bits; the authorizer "
+                               "counts it as " +
+                               rights + " rights.\n");
+        EXPECT_EQ(node({"config", "get", ns, "svc"}).out, value + "\n");  // set all the same
+    }
+    for (const char* value : {"12", "0", "4294967295"})
+        EXPECT_EQ(node({"config", "set", ns, "svc", value}).err, "") << value;
+    EXPECT_EQ(node({"config", "set", "app", "svc", "0x10"}).err, "");  // not a mapping namespace
 }
 
 TEST(CliUuid, GeneratesDistinctIdsOfTheRightForm) {

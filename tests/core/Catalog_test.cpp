@@ -4,7 +4,6 @@
 #include <map>
 #include <set>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 #include "CatalogTable.h"
@@ -155,6 +154,8 @@ const char* const kExpected = R"(0 W XORBufferedInputStream is already closed.
 174 W Could not change file access permissions for directory '%1'.
 175 W Alias '%1' is not valid for a key store entry.
 176 W Password must not be empty.
+177 E Policy data file '%1' (as defined in policy header file '%2') does not lie in the policy directory.
+178 W The directory '%1' may be changed by others than its owner, so it is not used.
 )";
 
 using QmSecCore::detail::CatalogEntries;
@@ -206,17 +207,6 @@ TEST(CatalogTest, MessagesCarryNumberSeverityAndInsertsInOrder) {
     EXPECT_EQ((CatalogMessage(21) << "%1").GetText(), String_t("Could not read file '%1'."));
     EXPECT_EQ(CatalogMessage(0, "XORBufferedOutputStream is already closed.").GetText(),
               String_t("XORBufferedOutputStream is already closed."));
-}
-
-TEST(CatalogTest, ConcurrentFirstCallsConstructOneCatalog) {
-    std::vector<const QmXplMsg::MessageCatalog_t*> seen(8);
-    std::vector<std::thread> threads;
-    for (size_t i = 0; i < seen.size(); ++i) {
-        threads.emplace_back([&seen, i] { seen[i] = &QmSecCore::Catalog::GetCatalog(); });
-    }
-    for (auto& t : threads) t.join();
-    for (auto* p : seen) EXPECT_EQ(p, seen[0]);
-    EXPECT_EQ(seen[0]->GetName(), String_t("sec.core"));
 }
 
 }  // namespace

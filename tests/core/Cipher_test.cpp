@@ -6,17 +6,23 @@
 #include <unistd.h>
 
 #include <climits>
+#include <functional>
 #include <random>
 
 #include "QmSecCore/BadPaddingException.h"
+#include "QmSecCore/Base64.h"
 #include "QmSecCore/Cipher.h"
 #include "QmSecCore/Key.h"
+#include "QmSecCore/MessageDigest.h"
+#include "QmSecCore/Signature.h"
+#include "QmSecCore/X509Certificate.h"
 #include "QmXpl/IOException_t.h"
 #include "QmXpl/Message_t.h"
 #include "SecretKeyCipher.h"
 #include "support/Bytes.h"
 #include "support/Command.h"
 #include "support/Kat.h"
+#include "support/Keys.h"
 #include "support/TempDir.h"
 #include "support/TraceCapture.h"
 
@@ -30,16 +36,6 @@ using QmXplMsg::IllegalArgumentError_t;
 using namespace qmsec_test;
 
 Key SecretKey(const std::string& bytes) { return Key(Key::eSecretKey, Arr(bytes)); }
-
-template <class E, class F>
-int ThrownNumber(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.GetMessageList().Get(0).GetNumber();
-    }
-    return -1;
-}
 
 struct Algorithm {
     Key::Algorithm value;
@@ -293,13 +289,9 @@ TEST(CipherTest, KeyRules) {
     EXPECT_EQ(number([&] { Cipher(Cipher::eDecrypt, SecretKey(RandomBytes(rng, 7)), Key::eDES); }),
               74);
     EXPECT_EQ(number([&] { Cipher(Cipher::eEncrypt, SecretKey(""), Key::eDefault); }), 74);
-    try {
-        Cipher(Cipher::eEncrypt, SecretKey(RandomBytes(rng, 16)), Key::eDES3);
-    } catch (const IllegalArgumentError_t& e) {
-        EXPECT_EQ(e.GetMessageList().Get(0).GetText(),
-                  QmXplStr::String_t(
-                      "Key is not long enough for selected algorithm. Expected length is 24."));
-    }
+    EXPECT_EQ(ThrownText<IllegalArgumentError_t>(
+                  [&] { Cipher(Cipher::eEncrypt, SecretKey(RandomBytes(rng, 16)), Key::eDES3); }),
+              "Key is not long enough for selected algorithm. Expected length is 24.");
     EXPECT_EQ(number([&] {
                   Cipher(Cipher::eEncrypt, SecretKey(RandomBytes(rng, 24)),
                          static_cast<Key::Algorithm>(5));
@@ -411,6 +403,47 @@ TEST(CipherTest, ArgumentRulesAndOutputOffsets) {
     EXPECT_EQ(c.DoFinal(a), 8);
     EXPECT_EQ(c.DoFinal(static_cast<const char*>(nullptr), a), 16);
     EXPECT_EQ(c.DoFinal(CharArray_t(), a), 16);
+}
+
+// A null pointer with bytes to read is refused by every class that takes input as pointer and
+// length, before anything is read: 40 for the digest, signature and key parsers, 9 for the
+// Update/DoFinal family. Without the check each of these reads address 0.
+TEST(CipherTest, NullInputWithAPositiveLengthIsRefusedByEveryClass) {
+    std::mt19937 rng(21);
+    const RsaKeyPair& pair = TestRsaKey(1024);
+    Key priv(Key::eRSAPrivateKey, Arr(pair.privatePem));
+    Key pub(Key::eRSAPublicKey, Arr(pair.publicPem));
+    QmSecCore::MessageDigest digest;
+    QmSecCore::Signature signer, verifier;
+    signer.InitSign(priv);
+    verifier.InitVerify(pub);
+    Cipher symmetric(Cipher::eEncrypt, SecretKey(RandomBytes(rng, 24)), Key::eDES3);
+    Cipher rsa(Cipher::eEncrypt, pub, Key::eRSA);
+    QmSecCore::Base64 base64(QmSecCore::Base64::eEncode);
+    const char* none = nullptr;
+    CharArray_t out;
+    struct Case {
+        const char* name;
+        int number;
+        std::function<void()> call;
+    };
+    const Case cases[] = {
+        {"digest", 40, [&] { digest.Update(none, 5); }},
+        {"signature update", 40, [&] { signer.Update(none, 5); }},
+        {"signature verify", 40, [&] { verifier.Verify(none, 5); }},
+        {"key", 40, [&] { Key(Key::eRSAPublicKey, none, 5); }},
+        {"certificate", 40, [&] { QmSecCore::X509Certificate(none, 5); }},
+        {"cipher update", 9, [&] { symmetric.Update(none, 5, out); }},
+        {"cipher final", 9, [&] { symmetric.DoFinal(none, 5, out); }},
+        {"rsa update", 9, [&] { rsa.Update(none, 5, out, 0); }},
+        {"base64 update", 9, [&] { base64.Update(none, 5, out); }},
+        {"base64 final", 9, [&] { base64.DoFinal(none, 5, out); }},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ThrownNumber<IllegalArgumentError_t>(c.call), c.number) << c.name;
+    // Nothing to read: a null pointer is no input.
+    digest.Update(none, 0);
+    EXPECT_EQ(symmetric.Update(none, 0, out), 8);  // the vector only
 }
 
 TEST(CipherTest, InPlaceTransformationsAreSafe) {

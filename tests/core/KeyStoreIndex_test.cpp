@@ -167,8 +167,7 @@ TEST(KeyStoreIndexTest, RecordsThatNameOtherFilesAreCorrupt) {
         Record("x", "x_key.dat", 1),         // a key file for a certificate
         Record("x", "x_cert.pem", 3),        // and the other way round
         Record("x", "y_cert.pem", 2),        // another alias's file
-        Record("", "_cert.pem", 1),          // the empty alias
-        Record("..", ".._cert.pem", 1),      // the parent's name
+        Record("..", "../_cert.pem", 1),     // the parent's name as a directory
         Record("a/b", "a/b_cert.pem", 1),    // a slash in both
         Record("x", "", 1),                  // no file name at all
     };

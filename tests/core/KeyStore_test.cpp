@@ -15,6 +15,7 @@
 #include "QmSecCore/AlreadyInstalledException.h"
 #include "QmSecCore/BadPaddingException.h"
 #include "QmSecCore/EntryNotFoundException.h"
+#include "QmSecCore/InvalidKeyException.h"
 #include "QmSecCore/KeyStoreException.h"
 #include "QmSecCore/Signature.h"
 #include "QmXpl/IOException_t.h"
@@ -24,6 +25,7 @@
 namespace {
 
 using namespace keystore_test;
+using qmsec_test::ThrownText;
 using QmSecCore::AlreadyInstalledException;
 using QmSecCore::EntryNotFoundException;
 using QmSecCore::KeyStoreException;
@@ -191,7 +193,7 @@ TEST(KeyStoreTest, KeyThatIsNotAnRsaPrivateKeyIsRefusedBeforeAnythingIsStored) {
     Key publicKey(Key::eRSAPublicKey, pub.data(), static_cast<int>(pub.size()));
     Key secretKey(Key::eSecretKey, "0123456789abcdef01234567", 24);
     for (const Key& wrong : {publicKey, secretKey}) {
-        EXPECT_EQ(ThrownNumber<IllegalArgumentError_t>(
+        EXPECT_EQ(ThrownNumber<QmSecCore::InvalidKeyException>(
                       [&] { ks.InstallCertificate(String_t("a"), Cert(0), wrong, false, false); }),
                   79);
     }
@@ -408,16 +410,13 @@ TEST(KeyStoreTest, WithoutKeyProviderNodeKeyCannotBeMadeOrRead) {
     EXPECT_THROW(KeyStore(), IllegalStateError_t);
 }
 
-TEST(KeyStoreTest, InvalidAliasesAreRefusedBeforeAnyFileIsTouched) {
+TEST(KeyStoreTest, AliasesThatCannotBePartOfAFileNameAreRefusedBeforeAnyFileIsTouched) {
     StoreHome home;
     KeyStore ks;
-    const String_t refused[] = {String_t(""),
-                                String_t::Null,
-                                String_t("."),
-                                String_t(".."),
+    const String_t refused[] = {String_t::Null,
                                 String_t("a/b"),
                                 String_t("../escape"),
-                                String_t("a\\b"),
+                                String_t("/"),
                                 String_t(std::u16string(u"a\0b", 3)),
                                 String_t(std::u16string(u"lone\xD800")),
                                 String_t(std::u16string(u"\xDC00x"))};
@@ -439,14 +438,51 @@ TEST(KeyStoreTest, InvalidAliasesAreRefusedBeforeAnyFileIsTouched) {
             }
         }
         EXPECT_FALSE(ks.IsCertEntry(alias));
+        EXPECT_FALSE(ks.IsTrustedCertEntry(alias));
+        EXPECT_FALSE(ks.IsPrivateKeyEntry(alias));
     }
-    try {
-        ks.InstallCertificate(String_t("a/b"), Cert(0), true, false);
-    } catch (const IllegalArgumentError_t& e) {
-        EXPECT_EQ(e.GetMessageList().Get(0).GetText().ToUtf8(),
-                  "Alias 'a/b' is not valid for a key store entry.");
-    }
+    EXPECT_EQ(ThrownText<IllegalArgumentError_t>(
+                  [&] { ks.InstallCertificate(String_t("a/b"), Cert(0), true, false); }),
+              "Alias 'a/b' is not valid for a key store entry.");
     EXPECT_FALSE(fs::exists(home.Root() + "/data"));
+}
+
+// The file suffix keeps these inside the directory, and another component sharing the store may
+// have written them: they are installed, loaded from the index, read and removed like any other.
+TEST(KeyStoreTest, EmptyDotAndBackslashAliasesAreOrdinaryEntries) {
+    StoreHome home;
+    const std::vector<std::string> aliases = {"", ".", "..", "a\\b"};
+    {
+        KeyStore writer;
+        for (const std::string& alias : aliases)
+            writer.InstallCertificate(String_t(alias), Cert(0), PrivateKey(), false, true);
+    }
+    for (const std::string& alias : aliases) {
+        EXPECT_TRUE(home.Exists(alias + "_cert.pem")) << alias;
+        EXPECT_TRUE(home.Exists(alias + "_key.dat")) << alias;
+    }
+    KeyStore reader;  // loads the records from the index file
+    EXPECT_EQ(AliasesOf(reader), aliases);
+    for (const std::string& alias : aliases) {
+        SCOPED_TRACE(alias);
+        EXPECT_TRUE(reader.IsTrustedCertEntry(String_t(alias)));
+        EXPECT_TRUE(reader.IsPrivateKeyEntry(String_t(alias)));
+        X509Certificate cert;
+        EXPECT_EQ(reader.GetCertificate(String_t(alias), cert).GetFingerprint(),
+                  Cert(0).GetFingerprint());
+        Key key;
+        EXPECT_EQ(SignatureOf(reader.GetPrivateKey(String_t(alias), key)),
+                  SignatureOf(PrivateKey()));
+    }
+    for (const std::string& alias : aliases) {
+        reader.RemoveCertificate(String_t(alias));
+        reader.RemovePrivateKey(String_t(alias));
+    }
+    EXPECT_TRUE(AliasesOf(KeyStore()).empty());
+    std::set<std::string> left;
+    for (auto& e : fs::directory_iterator(home.Root() + "/data/sec/ks"))
+        left.insert(e.path().filename());
+    EXPECT_EQ(left, (std::set<std::string>{"ks.dat", "ks.lock", "nsk.dat"}));
 }
 
 TEST(KeyStoreTest, DotsInsideLongerAliasesStayInTheDirectory) {

@@ -82,13 +82,10 @@ TEST(KeyTest, UnparsableOrMismatchedPemIsRefusedWith68) {
                   [&] { Key(Key::eRSAPublicKey, data, static_cast<int>(n)); }),
               68);
     // The message carries OpenSSL's reason.
-    try {
-        Key(Key::eRSAPublicKey, Arr("garbage"));
-    } catch (const QmXplIo::IOException_t& e) {
-        EXPECT_NE(e.GetMessageList().Get(0).GetText().ToUtf8().find(
-                      "Could not create key from provided data ("),
-                  std::string::npos);
-    }
+    EXPECT_NE(ThrownText<QmXplIo::IOException_t>([&] {
+                  Key(Key::eRSAPublicKey, Arr("garbage"));
+              }).find("Could not create key from provided data ("),
+              std::string::npos);
 }
 
 TEST(KeyTest, EncryptedPrivateKeyFailsWithoutAskingForAPassword) {

@@ -410,12 +410,8 @@ TEST(MessageSealerTest, AlgorithmAndKeyRules) {
     EXPECT_EQ(number([&] { MessageUnsealer u(r.publicKey); }), 55);
     EXPECT_EQ(number([&] { MessageUnsealer u(Key(Key::eSecretKey, "0123456789abcdef", 16)); }), 55);
     EXPECT_EQ(number([&] { MessageUnsealer u{Key()}; }), 55);
-    try {
-        MessageUnsealer u(r.publicKey);
-    } catch (const IllegalArgumentError_t& e) {
-        EXPECT_EQ(e.GetMessageList().Get(0).GetText(),
-                  QmXplStr::String_t("Wrong key type. Expected RSA private key."));
-    }
+    EXPECT_EQ(ThrownText<IllegalArgumentError_t>([&] { MessageUnsealer u(r.publicKey); }),
+              "Wrong key type. Expected RSA private key.");
 }
 
 TEST(MessageSealerTest, EveryOverloadSealsAndUnsealsAndChecksItsArguments) {

@@ -164,12 +164,8 @@ TEST_F(RSACipherTest, WrongKeysAndDamagedBlocksFailWithMessage72) {
     EXPECT_EQ(ioNumber([&] { dec.Update(Arr(damaged), out); }), 72);
     // The failed chunk is gone: the same object decrypts the next message.
     EXPECT_EQ(Str(out, 0, dec.DoFinal(Arr(sealed), out)), data);
-    try {
-        wrong.DoFinal(Arr(sealed), out);
-    } catch (const QmXplIo::IOException_t& e) {
-        std::string text = QmXplStr::String_t(e.GetMessageList().Get(0).GetText()).ToUtf8();
-        EXPECT_EQ(text.rfind("Error during decryption operation (error:", 0), 0u) << text;
-    }
+    std::string text = ThrownText<QmXplIo::IOException_t>([&] { wrong.DoFinal(Arr(sealed), out); });
+    EXPECT_EQ(text.rfind("Error during decryption operation (error:", 0), 0u) << text;
 }
 
 // Every block this cipher writes has the modulus length. OpenSSL reads a shorter one as a

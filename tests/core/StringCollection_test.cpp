@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "QmSecCore/StringCollection.h"
+#include "support/TraceCapture.h"
 
 namespace {
 
@@ -14,6 +15,20 @@ std::vector<std::string> Walk(const StringCollection& c) {
     std::vector<std::string> out;
     for (c.MoveFirst(); !c.IsAtEnd(); c.Next()) out.push_back(c.GetCurrent().ToUtf8());
     return out;
+}
+
+TEST(StringCollectionTest, BodyTracesItsLifeCycleLikeEveryOtherBody) {
+    qmsec_test::TraceCapture capture;
+    {
+        StringCollection c;
+        StringCollection copy = c;  // shares the body: one life cycle
+        copy.Add(String_t("a"));
+    }
+    EXPECT_EQ(capture.Matching("StringCollectionImpl"),
+              (std::vector<std::string>{
+                  "> StringCollectionImpl Constructor", "< StringCollectionImpl Constructor",
+                  "> StringCollectionImpl::DestroyThis()", "> StringCollectionImpl Destructor",
+                  "< StringCollectionImpl Destructor", "< StringCollectionImpl::DestroyThis()"}));
 }
 
 TEST(StringCollectionTest, NewCollectionIsEmptyAndAtTheEnd) {

@@ -1,15 +1,22 @@
 // Uuid: the fixed bits of generated identifiers, uniqueness across threads, the clock sequence
 // when the clock goes back, the same-millisecond counter, and wrapping and comparing texts.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <optional>
 #include <set>
 #include <thread>
+#include <type_traits>
 #include <unordered_set>
 
+#include "QmSecCore/MessageDigest.h"
 #include "QmSecCore/Uuid.h"
+#include "QmXpl/InetAddress_t.h"
+#include "QmXpl/Thread_t.h"
 #include "QmXpl/Message_t.h"
 #include "UuidImpl.h"
+#include "support/Command.h"
 #include "support/TraceCapture.h"
 
 namespace {
@@ -132,6 +139,62 @@ TEST_F(UuidClockTest, TimeFieldsFollowTheFixedLayout) {
     EXPECT_EQ(f.timeLow + "-" + f.timeMid + "-" + f.timeHi, expected);
 }
 
+TEST_F(UuidClockTest, FirstClockSequenceComesFromTimeMillisecondsAndProcessId) {
+    for (int millis : {0, 1, 123, 999}) {
+        SCOPED_TRACE(millis);
+        UuidImpl::SetClockForTesting(TestClock);  // the next call is a first call again
+        g_seconds = 1'700'123'456 + millis;
+        g_millis = millis;
+        uint32_t t = static_cast<uint32_t>(g_seconds.load());
+        uint32_t m = static_cast<uint32_t>(millis) * 1000;
+        uint32_t x = ((t >> 16) ^ t ^ m ^ (m >> 16)) & 0xFFFF;
+        uint32_t v = ((static_cast<uint32_t>(getpid()) & 0xFFFF) + x) * 978u + 191281u;
+        unsigned expected = (v ^ (v >> 16)) & 0x1FFF;
+        Fields f = Split(Uuid::GenerateUuid());
+        EXPECT_EQ(std::stoul(f.clockSeq, nullptr, 16), expected);
+    }
+}
+
+std::optional<UuidImpl::HardwareAddress> NoAddress() { return std::nullopt; }
+std::optional<UuidImpl::HardwareAddress> SomeAddress() {
+    return UuidImpl::HardwareAddress{1, 2, 3, 4, 5, 6};
+}
+
+// The node field: the first six bytes of MD5 over thread id, process id, host name, host address
+// and hardware address, top bit set.
+std::string ExpectedNode(const UuidImpl::HardwareAddress& mac) {
+    QmSecCore::MessageDigest md5(QmSecCore::MessageDigest::eMD5);
+    uint32_t thread = static_cast<uint32_t>(QmXplThread::Thread_t::CurrentID());
+    uint32_t process = static_cast<uint32_t>(getpid());
+    md5.Update(reinterpret_cast<const char*>(&thread), 4);
+    md5.Update(reinterpret_cast<const char*>(&process), 4);
+    try {
+        QmXplNet::InetAddress_t local = QmXplNet::InetAddress_t::GetLocalHost();
+        md5.Update(local.GetHostName().ToUtf8().c_str());
+        md5.Update(local.GetHostAddress().ToUtf8().c_str());
+    } catch (const QmXplMsg::Exception_t&) {
+    }
+    md5.Update(reinterpret_cast<const char*>(mac.data()), 6);
+    QmXplArray::CharArray_t digest;
+    md5.Digest(digest);
+    digest[0] = static_cast<char>(digest[0] | 0x80);
+    return qmsec_test::Hex(std::string(digest.GetData(), 6));
+}
+
+TEST(UuidTest, WithoutAHardwareAddressSixZeroBytesAreHashed) {
+    struct Restore {
+        ~Restore() { UuidImpl::SetAddressLookupForTesting(nullptr); }
+    } restore;
+    qmsec_test::TraceCapture capture("sec.core.base=9");
+    UuidImpl::SetAddressLookupForTesting(NoAddress);
+    EXPECT_EQ(Split(Uuid::GenerateUuid()).node, ExpectedNode({}));
+    EXPECT_TRUE(capture.Contains("', MAC address '0x000000000000'.")) << capture.Texts().back();
+    // The lookup's answer is what is hashed.
+    UuidImpl::SetAddressLookupForTesting(SomeAddress);
+    EXPECT_EQ(Split(Uuid::GenerateUuid()).node, ExpectedNode({1, 2, 3, 4, 5, 6}));
+    EXPECT_TRUE(capture.Contains("', MAC address '0x010203040506'."));
+}
+
 TEST(UuidTest, NodeTraceNamesTheHostFacts) {
     qmsec_test::TraceCapture capture("sec.core.base=9");
     Uuid::GenerateUuid();
@@ -143,10 +206,22 @@ TEST(UuidTest, NodeTraceNamesTheHostFacts) {
     EXPECT_EQ(lines[0].back(), '.');
 }
 
+TEST(UuidTest, BodyTracesItsLifeCycleLikeEveryOtherBody) {
+    qmsec_test::TraceCapture capture;
+    { Uuid u(String_t("x")); }
+    EXPECT_EQ(capture.Matching("UuidImpl"),
+              (std::vector<std::string>{"> UuidImpl Constructor", "< UuidImpl Constructor",
+                                        "> UuidImpl::DestroyThis()", "> UuidImpl Destructor",
+                                        "< UuidImpl Destructor", "< UuidImpl::DestroyThis()"}));
+}
+
+// A text converts to a Uuid wherever one is expected.
+static_assert(std::is_convertible_v<String_t, Uuid>);
+
 TEST(UuidTest, WrappedTextsCompareByText) {
     Uuid a(String_t("any text at all"));
     EXPECT_EQ(a.ToString(), String_t("any text at all"));
-    EXPECT_TRUE(a == Uuid(String_t("any text at all")));
+    EXPECT_TRUE(a == String_t("any text at all"));
     EXPECT_FALSE(a == Uuid(String_t("any text at alL")));
     EXPECT_TRUE(Uuid(String_t("a")) < Uuid(String_t("b")));
     EXPECT_FALSE(Uuid(String_t("b")) < Uuid(String_t("a")));

@@ -28,49 +28,23 @@ class SslConnectionTest : public testing::TestWithParam<Version> {
 };
 INSTANTIATE_TEST_SUITE_P(Versions, SslConnectionTest, testing::ValuesIn(kVersions), VersionName);
 
-// Waits until the configuration service has delivered a change of "sec.cm.certificates" to every
-// handler registered before this one (they are called in the order of registration).
-class ChangeWaiter : public QmXplConfig::ConfigChangeHandler_i {
-  public:
-    ChangeWaiter() { ns_.Register(this); }
-    ~ChangeWaiter() override { ns_.Unregister(this); }
-    void Update(const QmXplConfig::ChangedConfiguration_t&) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++seen_;
-        cv_.notify_all();
-    }
-    // Sets key to a new value and waits for its delivery.
-    void Change(const char* key) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        int before = seen_;
-        lock.unlock();
-        ns_.SetValue(String_t(key), String_t(std::to_string(++counter_)));
-        lock.lock();
-        ASSERT_TRUE(cv_.wait_for(lock, std::chrono::seconds(10), [&] { return seen_ > before; }));
-    }
-
-  private:
-    QmXplConfig::ConfigNamespace_t ns_{String_t("sec.cm.certificates")};
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    int seen_ = 0;
-    int counter_ = 0;
-};
-
 TEST_P(SslConnectionTest, CarriesRandomDataBothWaysOverEveryTransportShape) {
     struct Case {
         PipeShape shape;
         size_t size;
+        bool socket = false;
     } cases[] = {{{}, 0},
                  {{}, 1},
                  {{}, 16385},
                  {{}, 1 << 20},
                  {{1, false}, 3000},
-                 {{INT_MAX, true}, 1 << 20}};
+                 {{INT_MAX, true}, 1 << 20},
+                 {{}, 1 << 20, true}};
     std::mt19937 rng(7);
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "size " << c.size << " maxRead " << c.shape.maxRead
-                                        << " random " << c.shape.randomShort);
+        SCOPED_TRACE(testing::Message()
+                     << "size " << c.size << " maxRead " << c.shape.maxRead << " random "
+                     << c.shape.randomShort << " socket " << c.socket);
         std::string up = RandomBytes(rng, c.size), down = RandomBytes(rng, c.size / 2 + 3);
         std::string atServer, atClient, serverPeer, clientPeer, serverOwn;
         RunPair(
@@ -90,7 +64,7 @@ TEST_P(SslConnectionTest, CarriesRandomDataBothWaysOverEveryTransportShape) {
                 EXPECT_EQ(SSL_version(SslOf(cl)), GetParam().version);
                 cl.Close();
             },
-            c.shape);
+            c.socket ? SocketPair() : qmsec_test::MakeDuplexPair(c.shape));
         EXPECT_TRUE(atServer == up);
         EXPECT_TRUE(atClient == down);
         EXPECT_EQ(serverPeer, "client");

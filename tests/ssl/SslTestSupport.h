@@ -4,11 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <string>
 
 #include "QmSecSsl/QmSecSsl.h"
+#include "QmXpl/ChangedConfiguration_t.h"
+#include "QmXpl/ConfigChangeHandler_i.h"
 #include "QmXpl/ConfigNamespace_t.h"
 #include "QmXpl/ServerSocket_t.h"
 #include "QmXpl/Socket_t.h"
@@ -65,7 +71,12 @@ inline const Version kVersions[] = {{"TLS12", TLS1_2_VERSION}, {"TLS13", TLS1_3_
 // the test's TLS version. Build it before the context is first used (it reads the trust then).
 class SslNode {
   public:
-    explicit SslNode(int version) {
+    // configIni: the node's configuration file, in place before the context reads it.
+    explicit SslNode(int version, const std::string& configIni = "") {
+        if (!configIni.empty()) {
+            std::filesystem::create_directories(home_.Root() + "/conf");
+            std::ofstream(home_.Root() + "/conf/config.ini") << configIni;
+        }
         QmSecCore::KeyStore().InstallCertificate(
             String_t("ca"), QmSecCore::X509Certificate(Arr(TestCa().pem)), true, true);
         InstallIdentity("server", Leaf("server"));
@@ -119,20 +130,66 @@ void RunEnds(End serverEnd, End clientEnd, const std::function<void(End&)>& serv
     if (clientFailure) std::rethrow_exception(clientFailure);
 }
 
+// Waits until the configuration service has delivered a change of "sec.cm.certificates" to every
+// handler registered before this one (they are called in the order of registration).
+class ChangeWaiter : public QmXplConfig::ConfigChangeHandler_i {
+  public:
+    ChangeWaiter() { ns_.Register(this); }
+    ~ChangeWaiter() override { ns_.Unregister(this); }
+    void Update(const QmXplConfig::ChangedConfiguration_t&) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++seen_;
+        cv_.notify_all();
+    }
+    // Sets key to a new value and waits for its delivery.
+    void Change(const char* key) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        int before = seen_;
+        lock.unlock();
+        ns_.SetValue(String_t(key), String_t(std::to_string(++counter_)));
+        lock.lock();
+        ASSERT_TRUE(cv_.wait_for(lock, std::chrono::seconds(10), [&] { return seen_ > before; }));
+    }
+
+  private:
+    QmXplConfig::ConfigNamespace_t ns_{String_t("sec.cm.certificates")};
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    int seen_ = 0;
+    int counter_ = 0;
+};
+
+// RunEnds over the two ends given (server end first).
+inline void RunPair(const std::function<void(Connection_t&)>& server,
+                    const std::function<void(Connection_t&)>& client,
+                    std::pair<Connection_t, Connection_t> ends) {
+    RunEnds<Connection_t>(ends.first, ends.second, server, client);
+}
+
 // RunEnds over a fresh duplex pair.
 inline void RunPair(const std::function<void(Connection_t&)>& server,
                     const std::function<void(Connection_t&)>& client,
                     qmsec_test::PipeShape shape = {}) {
-    auto [serverEnd, clientEnd] = qmsec_test::MakeDuplexPair(shape);
-    RunEnds<Connection_t>(serverEnd, clientEnd, server, client);
+    RunPair(server, client, qmsec_test::MakeDuplexPair(shape));
+}
+
+// Two ends of a fresh loopback TCP connection (server end first).
+inline std::pair<QmXplNet::Socket_t, QmXplNet::Socket_t> SocketEnds() {
+    QmXplNet::ServerSocket_t listener(0, String_t("127.0.0.1"));
+    QmXplNet::Socket_t client(String_t("127.0.0.1"), listener.GetLocalPort());
+    QmXplNet::Socket_t server = listener.Accept();
+    listener.Close();
+    return {server, client};
+}
+inline std::pair<Connection_t, Connection_t> SocketPair() {
+    auto [server, client] = SocketEnds();
+    return {server, client};
 }
 
 // RunEnds over a fresh loopback TCP connection whose reads time out after 20 s.
 inline void RunSockets(const std::function<void(QmXplNet::Socket_t&)>& server,
                        const std::function<void(QmXplNet::Socket_t&)>& client) {
-    QmXplNet::ServerSocket_t listener(0, String_t("127.0.0.1"));
-    QmXplNet::Socket_t clientEnd(String_t("127.0.0.1"), listener.GetLocalPort());
-    QmXplNet::Socket_t serverEnd = listener.Accept();
+    auto [serverEnd, clientEnd] = SocketEnds();
     for (auto* end : {&clientEnd, &serverEnd}) end->SetSoTimeout(20000);
     RunEnds<QmXplNet::Socket_t>(serverEnd, clientEnd, server, client);
 }

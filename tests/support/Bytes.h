@@ -39,4 +39,16 @@ int ThrownNumber(F&& f) {
     return -1;
 }
 
+// The text of the first message of the E that f throws; "(nothing thrown)" when it throws
+// nothing, so that a check of the text fails then too.
+template <class E, class F>
+std::string ThrownText(F&& f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e.GetMessageList().Get(0).GetText().ToUtf8();
+    }
+    return "(nothing thrown)";
+}
+
 }  // namespace qmsec_test

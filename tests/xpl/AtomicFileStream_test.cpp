@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include "QmXpl/BufferedOutputStream_t.h"
 #include "QmXpl/File_t.h"
 #include "QmXpl/IOException_t.h"
+#include "support/SpecialFiles.h"
 #include "xpl/IoTestUtil.h"
 
 using namespace QmXplIo;
@@ -138,6 +140,81 @@ TEST(AtomicFileOutputStreamTest, PermissionsAreExactWhateverTheUmask) {
         group.Close();
         EXPECT_EQ(iotest::PermissionsOf(p3), 0640) << "umask " << mask;
     }
+}
+
+TEST(AtomicFileOutputStreamTest, CreateModeTakesTheUmaskAndAReplacedFileKeepsItsMode) {
+    TempDir dir;
+    const std::string owned = dir / "owned";
+    ASSERT_TRUE(iotest::WriteFile(owned, "old"));
+    ASSERT_EQ(chown(owned.c_str(), 12345, 12345), 0);
+    ASSERT_EQ(chmod(owned.c_str(), 0640), 0);
+    struct Case {
+        mode_t umask;
+        int mode;
+        bool existing;
+        int expected;
+    } cases[] = {
+        {0, 0666, false, 0666},  {077, 0666, false, 0600}, {022, 0666, false, 0644},
+        {0, 0600, false, 0600},  {077, 0600, false, 0600}, {0, 0600, true, 0640},
+        {077, 0666, true, 0640},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        iotest::UmaskScope scope(c.umask);
+        const std::string target = c.existing ? owned : dir / iotest::Cat("new", n++);
+        AtomicFileOutputStream_t out(String_t(target), c.mode,
+                                     AtomicFileOutputStream_t::eCreateMode);
+        out.Write("new", 3);
+        out.Close();
+        EXPECT_EQ(iotest::PermissionsOf(target), c.expected)
+            << "umask " << c.umask << " mode " << c.mode << " existing " << c.existing;
+    }
+    struct stat st {};
+    ASSERT_EQ(stat(owned.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 12345u);  // root rewriting a user's file leaves it the user's
+    EXPECT_EQ(st.st_gid, 12345u);
+    // A set-id bit belonged to the program that was there, not to what replaces it.
+    ASSERT_EQ(chmod(owned.c_str(), 06750), 0);
+    AtomicFileOutputStream_t out(String_t(owned), 0666, AtomicFileOutputStream_t::eCreateMode);
+    out.Close();
+    EXPECT_EQ(iotest::PermissionsOf(owned), 0750);
+}
+
+// Only a regular file is replaced by a rename: renaming over a device or a FIFO would put a plain
+// file where the system expects /dev/null or a pipe, and renaming over a link would cut it.
+TEST(AtomicFileOutputStreamTest, DevicesAndPipesAreWrittenInPlaceAndLinksFollowed) {
+    TempDir dir;
+    const std::string device = dir / "null", fifo = dir / "fifo", file = dir / "file";
+    const std::string link = dir / "link", dangling = dir / "dangling";
+    // A copy of /dev/null (1,3).
+    ASSERT_TRUE(qmsec_test::MakeNullDevice(device));
+    ASSERT_TRUE(iotest::WriteFile(file, "old", 0640));
+    ASSERT_EQ(symlink("file", link.c_str()), 0);
+    ASSERT_EQ(symlink("created", dangling.c_str()), 0);
+    // A stranger's link in a sticky, world-writable directory: the kernel would not follow it for
+    // root, and neither does the stream.
+    const std::string shared = dir / "shared", trap = dir / "shared/trap";
+    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    ASSERT_EQ(symlink(file.c_str(), trap.c_str()), 0);
+    ASSERT_EQ(lchown(trap.c_str(), 12345, 12345), 0);
+
+    qmsec_test::FifoWithReader reader(fifo);
+    for (const std::string& target : {device, fifo, link, dangling}) {
+        AtomicFileOutputStream_t out(String_t(target), 0644, AtomicFileOutputStream_t::eCreateMode);
+        out.Write("data", 4);
+        out.Close();
+    }
+    EXPECT_THROW(AtomicFileOutputStream_t(String_t(trap)), IOException_t);
+
+    using qmsec_test::KindOf;
+    EXPECT_EQ(KindOf(device), "null device");
+    EXPECT_EQ(KindOf(fifo), "fifo");
+    EXPECT_EQ(reader.Drain(), "data");
+    for (const std::string& l : {link, dangling, trap}) EXPECT_EQ(KindOf(l), "link") << l;
+    EXPECT_EQ(iotest::ReadFile(file), "data");
+    EXPECT_EQ(iotest::PermissionsOf(file), 0640);
+    EXPECT_EQ(iotest::ReadFile(dir / "created"), "data");
 }
 
 TEST(AtomicFileOutputStreamTest, AFailedWriteNeverCommits) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "QmXpl/DirLister_t.h"
 #include "QmXpl/File_t.h"
@@ -141,23 +142,28 @@ TEST(FileTest, MkdirsCreatesEveryMissingParent) {
     EXPECT_TRUE(nested.Mkdirs());
     EXPECT_TRUE(nested.IsDirectory());
     EXPECT_TRUE(nested.Mkdirs());  // already there
-    {
-        iotest::UmaskScope scope(022);
-        File_t store{String_t(dir / "x/y/ks")};
-        EXPECT_TRUE(store.Mkdirs(0700));
-        EXPECT_EQ(iotest::PermissionsOf(dir / "x/y/ks"), 0700);  // the directory itself
-        EXPECT_EQ(iotest::PermissionsOf(dir / "x/y"), 0755);     // parents: 0777 less the umask
+    // Exact modes whatever the umask: the directory itself as asked, parents 0755.
+    for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
+        iotest::UmaskScope scope(mask);
+        const std::string top = dir / ("x" + std::to_string(mask));
+        EXPECT_TRUE(File_t(String_t(top + "/y/ks")).Mkdirs(0700));
+        EXPECT_EQ(iotest::PermissionsOf(top + "/y/ks"), 0700) << "umask " << mask;
+        EXPECT_EQ(iotest::PermissionsOf(top + "/y"), 0755) << "umask " << mask;
+        EXPECT_EQ(iotest::PermissionsOf(top), 0755) << "umask " << mask;
     }
+    // Who else may change a directory's entries.
+    for (auto [mode, open] : {std::pair{0755, false}, std::pair{0775, true}, std::pair{0757, true},
+                              std::pair{01777, false}, std::pair{0700, false}}) {
+        ASSERT_EQ(chmod((dir / "a").c_str(), static_cast<mode_t>(mode)), 0);
+        EXPECT_EQ(File_t(String_t(dir / "a")).IsWritableByOthers(), open) << std::oct << mode;
+    }
+    EXPECT_FALSE(File_t(String_t(dir / "missing")).IsWritableByOthers());
     // A file in the way: false, and nothing is created below it.
     ASSERT_TRUE(iotest::WriteFile(dir / "file", "f"));
     EXPECT_FALSE(File_t(String_t(dir / "file/sub")).Mkdirs());
     EXPECT_FALSE(File_t(String_t(dir / "file")).Mkdirs());
-    // An unwritable parent: false.
-    if (geteuid() != 0) {
-        ASSERT_EQ(chmod(dir.Path().c_str(), 0500), 0);
-        EXPECT_FALSE(File_t(String_t(dir / "new/dir")).Mkdirs());
-        chmod(dir.Path().c_str(), 0700);
-    }
+    // A parent where nobody may create anything, root included: false.
+    EXPECT_FALSE(File_t(String_t("/proc/qmsec-test-new/dir")).Mkdirs());
     // Empty directories can be deleted, full ones not.
     EXPECT_FALSE(File_t(String_t(dir / "a/b")).Delete());
     EXPECT_TRUE(File_t(String_t(dir / "a/b/c/d")).Delete());
@@ -214,9 +220,8 @@ TEST(DirListerTest, MissingOrUnreadableDirectoryThrows) {
     EXPECT_THROW(DirLister_t(String_t(dir / "missing"), Filter_t(String_t(".xml"))), IOException_t);
     ASSERT_TRUE(iotest::WriteFile(dir / "plain", "x"));
     EXPECT_THROW(DirLister_t(String_t(dir / "plain"), Filter_t()), IOException_t);
-    if (geteuid() != 0) {
-        ASSERT_EQ(mkdir((dir / "locked").c_str(), 0), 0);
-        EXPECT_THROW(DirLister_t(String_t(dir / "locked"), Filter_t()), IOException_t);
-    }
+    // A directory that cannot be opened, whoever asks: a link that leads to itself.
+    ASSERT_EQ(symlink("loop", (dir / "loop").c_str()), 0);
+    EXPECT_THROW(DirLister_t(String_t(dir / "loop"), Filter_t()), IOException_t);
     EXPECT_EQ(DirLister_t(String_t(dir.Path())).GetCount(), dir.Names().size());
 }

@@ -56,6 +56,15 @@ void PrintError(const QmXplMsg::MessageList_t& messages) {
     std::fprintf(stderr, "%s\n", formatted.ToUtf8().c_str());
 }
 
+// Whether everything printed on standard output has been written; says so on standard error
+// when not (a full disk, /dev/full, a closed pipe), since a truncated result must not pass for
+// a whole one.
+bool StdoutWritten() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+    std::fprintf(stderr, "qmsec: could not write the standard output\n");
+    return false;
+}
+
 void PrintUsageError(const std::string& usage, const std::string& problem,
                      const std::string& helpCommand) {
     std::fprintf(stderr, "qmsec: %s\n%s\nTry '%s --help' for more information.\n", problem.c_str(),
@@ -295,12 +304,13 @@ int CommandTable::Main(int argc, char** argv) const {
         if (version) {
             std::printf("qmsec %s (QmSecCore %s)\n", QMSECCORE_VERSION_STRING,
                         QmSecCore::GetVersion());
-            return kExitOk;
+            return StdoutWritten() ? kExitOk : kExitFailure;
         }
         if (help || (path.empty() && !cmd)) {
             std::string text = cmd ? Help(*cmd) : path.empty() ? ToolHelp() : GroupHelp(path);
             std::fputs(text.c_str(), help ? stdout : stderr);
-            return help ? kExitOk : kExitUsage;
+            if (!help) return kExitUsage;
+            return StdoutWritten() ? kExitOk : kExitFailure;
         }
         if (!cmd) {
             PrintUsageError("usage: qmsec " + path + " COMMAND [ARGS...]",
@@ -326,11 +336,7 @@ int CommandTable::Main(int argc, char** argv) const {
 
         Invocation call(*cmd, std::move(args), std::move(options), json);
         int status = cmd->run(call);
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-            std::fprintf(stderr, "qmsec: could not write the standard output\n");
-            return kExitFailure;
-        }
-        return status;
+        return StdoutWritten() ? status : kExitFailure;
     } catch (const UsageError& e) {
         std::string usage = cmd ? UsageLine(*cmd)
                             : path.empty()

@@ -34,8 +34,8 @@ struct CertFacts {
              const std::string& shown, bool detail = false) {
         json.Set(key, std::move(value));
         if (brief && detail) return;
-        text += "  " + label + std::string(label.size() < 13 ? 13 - label.size() : 1, ' ') + shown +
-                "\n";
+        text += "  " + label + std::string(label.size() < 13 ? 13 - label.size() : 1, ' ') +
+                Printable(shown) + "\n";
     }
 };
 
@@ -72,7 +72,7 @@ int CertShow(Invocation& call) {
     X509Certificate cert = ReadCertificate(call.Arg(0));
     CertFacts facts = Describe(cert);
     facts.json.Set("file", call.Arg(0));
-    PrintResult(call, facts.json, call.Arg(0) + "\n" + facts.text);
+    PrintResult(call, facts.json, Printable(call.Arg(0)) + "\n" + facts.text);
     return kExitOk;
 }
 
@@ -124,8 +124,9 @@ int KeystoreList(Invocation& call) {
         kinds.Push(trusted ? "trusted_certificate" : "certificate");
         if (key) kinds.Push("private_key");
         entry.Set("entries", std::move(kinds));
-        text += alias.ToUtf8() + ": " + (trusted ? "trusted certificate" : "certificate") +
-                (key ? ", private key" : "") + "\n";
+        text += Printable(alias.ToUtf8()) + ": " +
+                (trusted ? "trusted certificate" : "certificate") + (key ? ", private key" : "") +
+                "\n";
         try {
             X509Certificate cert;
             store.GetCertificate(alias, cert);
@@ -151,7 +152,7 @@ int KeystoreList(Invocation& call) {
                       .Set("alias", alias)
                       .Set("entries", std::move(kinds))
                       .Set("certificate", JsonValue()));
-        text += alias + ": private key (without certificate)\n";
+        text += Printable(alias) + ": private key (without certificate)\n";
         ++count;
     }
     text += std::to_string(count) + (count == 1 ? " entry\n" : " entries\n");
@@ -229,7 +230,7 @@ int KeystoreExport(Invocation& call) {
     store.GetCertificate(String_t(alias), cert);
     CharArray_t pem;
     cert.GetEncoded(pem);
-    Sink sink(call.Value("--out"), 0644, false);
+    Sink sink(call.Value("--out"), Sink::Content::kPlain, false);
     sink.Write(pem, pem.GetSize());
     sink.Commit();
     return kExitOk;

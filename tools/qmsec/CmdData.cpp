@@ -1,6 +1,7 @@
 // digest, base64, encrypt and decrypt: the primitives over files of any length.
 #include "Cli.h"
 #include "Io.h"
+#include "Names.h"
 #include "QmSecCore/Base64.h"
 #include "QmSecCore/Cipher.h"
 #include "QmSecCore/Key.h"
@@ -57,7 +58,7 @@ int Digest(Invocation& call) {
         int length = digest.Digest(out);
         std::string hex = Hex(out.GetData(), length);
         json.Push(JsonValue::Object().Set("file", file).Set("algorithm", name).Set("digest", hex));
-        text += hex + "  " + file + "\n";
+        text += DigestLine(hex, file);
     }
     PrintResult(call, json, text);
     if (!errors.IsEmpty()) throw QmXplMsg::RuntimeException_t(errors);
@@ -81,7 +82,7 @@ void Pump(Source& source, const QmXplIo::OutputStream_t& out, const char* label)
 int Base64(Invocation& call) {
     bool decode = call.Has("--decode");
     Source source(call.Args().empty() ? "-" : call.Arg(0));
-    Sink sink(call.Value("--out"), 0644, false);
+    Sink sink(call.Value("--out"), Sink::Content::kPlain, false);
     QmSecCore::Base64 codec(decode ? QmSecCore::Base64::eDecode : QmSecCore::Base64::eEncode);
     Pump(source, QmSecIo::Base64OutputStream(sink.Stream(), codec),
          decode ? "base64 -d" : "base64");
@@ -91,7 +92,10 @@ int Base64(Invocation& call) {
 int Crypt(Invocation& call, Cipher::OpMode mode) {
     Key::Algorithm algorithm = SymmetricAlgorithm(call);
     Source source(call.Args().empty() ? "-" : call.Arg(0));
-    Sink sink(call.Value("--out"), 0600, mode == Cipher::eEncrypt);
+    // What is decrypted is as secret as the password; what is encrypted may be shown to anyone.
+    Sink sink(call.Value("--out"),
+              mode == Cipher::eDecrypt ? Sink::Content::kSecret : Sink::Content::kPlain,
+              mode == Cipher::eEncrypt);
     CharArray_t password = ReadPassword(call, mode == Cipher::eEncrypt);
     Key key(password, algorithm);
     password.Wipe();

@@ -43,7 +43,7 @@ void Feed(Source& source, const char* label, const Update& update) {
 
 int Sign(Invocation& call) {
     Source source(call.Arg(0));
-    Sink sink(call.Value("--out"), 0644, false);
+    Sink sink(call.Value("--out"), Sink::Content::kPlain, false);
     std::optional<std::string> cn = call.Value("--signer");
     if (cn && cn->empty()) call.Usage("the signer's common name must not be empty");
     QmSecCore::MessageSigner signer =
@@ -83,9 +83,10 @@ int Verify(Invocation& call) {
         .Set("verified", ok)
         .Set("signer", signer)
         .Set("certificate_included", signature.ContainsCertificate());
-    PrintResult(
-        call, json,
-        ok ? "Verified OK: '" + call.Arg(0) + "' was signed by '" + signer + "'\n" : std::string());
+    PrintResult(call, json,
+                ok ? "Verified OK: '" + Printable(call.Arg(0)) + "' was signed by '" +
+                         Printable(signer) + "'\n"
+                   : std::string());
     if (!ok)
         Fail("The signature '" + *sigFile + "' does not match '" + call.Arg(0) +
              "': the file or the signature has been changed.");
@@ -113,7 +114,7 @@ int Seal(Invocation& call) {
     if (!recipient.CheckValidity())
         Fail("The recipient's certificate '" + name + "' is not valid now.");
     Source source(call.Arg(0));
-    Sink sink(call.Value("--out"), 0644, true);
+    Sink sink(call.Value("--out"), Sink::Content::kPlain, true);
     QmSecCore::MessageSealer sealer(recipient, algorithm);
     CharArray_t out;
     Feed(source, "seal", [&](const CharArray_t& chunk) {
@@ -145,7 +146,7 @@ int Unseal(Invocation& call) {
     KeyStore store;
     store.GetPrivateKey(String_t(alias), key);
     Source source(call.Arg(0));
-    Sink sink(call.Value("--out"), 0600, false);
+    Sink sink(call.Value("--out"), Sink::Content::kSecret, false);
     QmSecCore::MessageUnsealer unsealer(key);
     CharArray_t out;
     Feed(source, "unseal", [&](const CharArray_t& chunk) {

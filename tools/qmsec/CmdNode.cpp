@@ -1,4 +1,5 @@
 // init, config and uuid: setting a node up and looking at its configuration.
+#include <cstdio>
 #include <cstdlib>
 
 #include "Cli.h"
@@ -31,7 +32,10 @@ int Init(Invocation& call) {
     std::optional<std::string> wanted = call.Value("--core-id");
     if (wanted) CheckAlias(*wanted, "core id");
 
+    // Secrets live under the two "sec" directories: nobody else may even list them.
     MakeDirectory(Dir_t::Path(Dir_t::eConf), 0755);
+    MakeDirectory(Dir_t::Path(Dir_t::eConf, String_t("sec")), 0700);
+    MakeDirectory(Dir_t::Path(Dir_t::eData, String_t("sec")), 0700);
     MakeDirectory(Dir_t::Path(Dir_t::eData, String_t("policies/mgrconf")), 0755);
 
     // The secret first: without it the key store cannot protect a private key, and it is never
@@ -67,9 +71,10 @@ int Init(Invocation& call) {
         .Set("core_id_set", coreIdSet)
         .Set("provider_secret", secretPath)
         .Set("provider_secret_created", secretCreated);
-    std::string text = "Node directory  " + home.ToUtf8() + "\n" + "Core id         " + coreId +
-                       (coreIdSet ? " (set)" : " (kept)") + "\n" + "Key provider    " +
-                       secretPath.ToUtf8() + (secretCreated ? " (created)" : " (kept)") + "\n";
+    std::string text = "Node directory  " + Printable(home.ToUtf8()) + "\n" + "Core id         " +
+                       Printable(coreId) + (coreIdSet ? " (set)" : " (kept)") + "\n" +
+                       "Key provider    " + Printable(secretPath.ToUtf8()) +
+                       (secretCreated ? " (created)" : " (kept)") + "\n";
     PrintResult(call, json, text);
     return kExitOk;
 }
@@ -84,12 +89,40 @@ int ConfigGet(Invocation& call) {
         Fail("The namespace '" + call.Arg(0) + "' has no key '" + call.Arg(1) + "'.");
     JsonValue json = JsonValue::Object();
     json.Set("namespace", call.Arg(0)).Set("key", call.Arg(1)).Set("value", value);
-    PrintResult(call, json, value.ToUtf8() + "\n");
+    PrintResult(call, json, Printable(value.ToUtf8()) + "\n");
     return kExitOk;
 }
 
+// The authorizer reads a value of its mapping namespaces as a decimal rights mask: its leading
+// digits, capped at 32 bits, and 0 without any. A value it would read otherwise than written
+// (0x10, 12abc) is set all the same, with a warning that says what it counts as.
+void WarnOfMappingValue(const std::string& ns, const std::string& value) {
+    if (ns.rfind("sec.core.auth.mapping.", 0) != 0) return;
+    unsigned long long rights = 0;
+    bool capped = false;
+    size_t digits = 0;
+    for (; digits < value.size() && value[digits] >= '0' && value[digits] <= '9'; ++digits) {
+        rights = rights * 10 + static_cast<unsigned>(value[digits] - '0');
+        if (rights > 0xFFFFFFFFull) {
+            rights = 0xFFFFFFFFull;
+            capped = true;
+        }
+    }
+    if (digits > 0 && digits == value.size() && !capped) return;
+    std::fprintf(stderr,
+                 "qmsec: warning: '%s' is not a decimal number of at most 32 bits; the authorizer "
+                 "counts it as %llu rights.\n",
+                 value.c_str(), rights);
+}
+
 int ConfigSet(Invocation& call) {
+    // The layer would store U+FFFD in place of each malformed sequence: not what was given.
+    for (size_t i = 0; i < call.Args().size(); ++i) {
+        if (!IsUtf8(call.Arg(i)))
+            call.Usage("'" + Printable(call.Arg(i)) + "' is not valid UTF-8 text");
+    }
     Namespace(call).SetValue(String_t(call.Arg(1)), String_t(call.Arg(2)));
+    WarnOfMappingValue(call.Arg(0), call.Arg(2));
     return kExitOk;
 }
 
@@ -109,7 +142,7 @@ int ConfigList(Invocation& call) {
         String_t name, value;
         if (!config.GetAttr(i, name, value)) continue;
         json.Set(name.ToUtf8(), value);
-        text += name.ToUtf8() + "=" + value.ToUtf8() + "\n";
+        text += Printable(name.ToUtf8()) + "=" + Printable(value.ToUtf8()) + "\n";
     }
     PrintResult(call, json, text);
     return kExitOk;
@@ -172,7 +205,9 @@ void AddNodeCommands(CommandTable& table) {
                {kGroup},
                "set a configuration value",
                "Sets KEY to VALUE in the namespace NAMESPACE. The file is rewritten in one step,\n"
-               "keeping every other line and comment; running programs see the change.",
+               "keeping every other line and comment; running programs see the change. In the\n"
+               "mapping namespaces sec.core.auth.mapping.* a value is a decimal rights mask; one\n"
+               "that is not (0x10, 12abc) is set with a warning of what it counts as.",
                false,
                ConfigSet});
     table.Add({"config unset",

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "Cli.h"
+#include "Names.h"
 #include "QmSecAuth/Authorizer.h"
 #include "QmSecAuth/PolicyData.h"
 #include "QmSecCore/Catalog.h"
@@ -71,7 +72,7 @@ JsonValue NodeJson(const pblib_node& node, std::string& text) {
     JsonValue json = JsonValue::Object();
     std::string name = node.name ? node.name : "";
     json.Set("name", node.name ? JsonValue(name) : JsonValue());
-    text += name.empty() ? "(no name)" : name;
+    text += name.empty() ? "(no name)" : Printable(name);
     if (node.addr_kind == PBLIB_ADDR_IP || node.address) {
         in_addr a{htonl(node.address)};
         char ip[INET_ADDRSTRLEN];
@@ -81,7 +82,7 @@ JsonValue NodeJson(const pblib_node& node, std::string& text) {
     }
     bool hasId = std::strcmp(node.core_id, PBLIB_NO_ID) != 0;
     json.Set("core_id", hasId ? JsonValue(node.core_id) : JsonValue());
-    text += hasId ? std::string(" id ") + node.core_id : " without id (ignored by the authorizer)";
+    text += hasId ? " id " + Printable(node.core_id) : " without id (ignored by the authorizer)";
     return json;
 }
 
@@ -127,7 +128,7 @@ bool CheckPolicy(const std::string& path, JsonValue& json, std::string& text,
     json.Set("valid", true);
     JsonValue list = JsonValue::Array();
     int count = configs.list.count;
-    text += path + ": valid, " + std::to_string(count) + " manager configuration" +
+    text += Printable(path) + ": valid, " + std::to_string(count) + " manager configuration" +
             (count == 1 ? "" : "s") + "\n";
     for (int i = 0; i < count; ++i) {
         const pblib_respmgr_cfg& cfg = *configs.list.items[i];
@@ -136,8 +137,8 @@ bool CheckPolicy(const std::string& path, JsonValue& json, std::string& text,
         entry.Set("id", hasId ? JsonValue(cfg.cfg_id) : JsonValue());
         entry.Set("description", cfg.description ? JsonValue(cfg.description) : JsonValue());
         text += "  configuration " + std::to_string(i + 1);
-        if (hasId) text += " (" + std::string(cfg.cfg_id) + ")";
-        if (cfg.description) text += ": " + std::string(cfg.description);
+        if (hasId) text += " (" + Printable(cfg.cfg_id) + ")";
+        if (cfg.description) text += ": " + Printable(cfg.description);
         text += "\n";
         bool hasDefault = cfg.default_manager.addr_kind != PBLIB_ADDR_NONE ||
                           cfg.default_manager.name ||
@@ -325,12 +326,13 @@ int AuthzDump(Invocation& call) {
     }
 
     // Columns as wide as their widest entry.
-    auto pad = [](const std::string& s, size_t width) {
+    auto pad = [](const std::string& name, size_t width) {
+        std::string s = Printable(name);
         return s + std::string(width > s.size() ? width - s.size() : 0, ' ');
     };
     size_t entityWidth = 0, rightsWidth = 0;
     for (const auto& [id, rights] : internal) {
-        entityWidth = std::max(entityWidth, id.size());
+        entityWidth = std::max(entityWidth, Printable(id).size());
         rightsWidth = std::max(rightsWidth, HexMask(rights).size());
     }
     std::string text = "Entities (" + std::to_string(internal.size()) + "):\n";
@@ -359,7 +361,7 @@ int AuthzDump(Invocation& call) {
                 entity = e.first;
         }
         rows.push_back({entity, key.substr(entity.size()), rights});
-        consumerWidth = std::max(consumerWidth, rows.back().consumer.size());
+        consumerWidth = std::max(consumerWidth, Printable(rows.back().consumer).size());
     }
     text += "Rights on consumers (" + std::to_string(consumers.size()) + "):\n";
     JsonValue rightsJson = JsonValue::Array();
@@ -376,7 +378,7 @@ int AuthzDump(Invocation& call) {
     if (!problems.empty()) text += "Problems while reading the policies:\n";
     for (const auto& p : problems) {
         problemJson.Push(p);
-        text += "  " + p + "\n";
+        text += "  " + Printable(p) + "\n";
     }
     JsonValue json = JsonValue::Object();
     json.Set("policy_directory",

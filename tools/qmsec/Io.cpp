@@ -106,7 +106,7 @@ Source::Source(const std::string& path) : name_(path) {
     if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) size_ = st.st_size;
 }
 
-Sink::Sink(const std::optional<std::string>& path, int mode, bool binary) {
+Sink::Sink(const std::optional<std::string>& path, Content content, bool binary) {
     if (!path || *path == "-") {
         if (binary && ::isatty(STDOUT_FILENO))
             throw UsageError(
@@ -115,7 +115,9 @@ Sink::Sink(const std::optional<std::string>& path, int mode, bool binary) {
         stream_ = QmXplIo::OutputStream_t(new StdoutImpl);
         return;
     }
-    stream_ = QmXplIo::AtomicFileOutputStream_t(String_t(*path), mode);
+    stream_ = QmXplIo::AtomicFileOutputStream_t(String_t(*path),
+                                                content == Content::kSecret ? 0600 : 0666,
+                                                QmXplIo::AtomicFileOutputStream_t::eCreateMode);
 }
 
 void Sink::Commit() { stream_.Close(); }

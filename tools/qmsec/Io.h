@@ -37,14 +37,19 @@ class Source {
     QmXplIo::InputStream_t stream_;
 };
 
-// Output of a command: standard output, or a file given with -o that is replaced in one step
-// when the command has succeeded (a failed command leaves an existing file as it was and no
-// partial one behind).
+// Output of a command: standard output, or a file given with -o. A regular file (or a new one)
+// is replaced in one step when the command has succeeded: a failed command leaves an existing
+// file as it was and no partial one behind. A device or FIFO is written directly, and a symbolic
+// link is followed (see AtomicFileOutputStream_t).
 class Sink {
   public:
-    // path: the file, or standard output when absent or "-". mode: the new file's permissions.
-    // binary: the output is not text, so a terminal is refused (a usage error).
-    Sink(const std::optional<std::string>& path, int mode, bool binary);
+    // Who may read what goes out: a new file takes the umask as any other file would, unless it
+    // holds decrypted or secret data, which only its owner may read (0600). A replaced file keeps
+    // its mode.
+    enum class Content { kPlain, kSecret };
+    // path: the file, or standard output when absent or "-". binary: the output is not text, so a
+    // terminal is refused (a usage error).
+    Sink(const std::optional<std::string>& path, Content content, bool binary);
     QmXplIo::OutputStream_t& Stream() noexcept { return stream_; }
     void Write(const char* data, int len) { stream_.Write(data, len); }
     void Write(const QmXplArray::CharArray_t& data, int len) { stream_.Write(data.GetData(), len); }

@@ -22,6 +22,10 @@ class ConfigData_t {
   public:
     std::vector<std::pair<String_t, String_t>> entries;
     std::unordered_map<String_t, size_t> index;
+    // Why a file of the namespace could not be read, when nothing good was ever read of it: the
+    // keys are then unknown, and a reader is told so instead of being given none. Empty
+    // otherwise.
+    std::string error;
 
     void Add(String_t key, String_t value);
     const String_t* Find(const String_t& key) const;

@@ -1,5 +1,10 @@
 #include "QmXpl/ConfigNamespace_t.h"
 
+#include <utility>
+
+#include "QmXpl/IOException_t.h"
+#include "QmXpl/Message_t.h"
+
 #include "config/ConfigData.h"
 #include "config/ConfigService.h"
 
@@ -34,10 +39,20 @@ NamespaceState_t* ConfigNamespace_t::State() const {
     return state;
 }
 
-Configuration_t ConfigNamespace_t::Open() const { return Configuration_t(State()->Snapshot()); }
+namespace {
+
+Configuration_t Readable(std::shared_ptr<const ConfigData_t> data) {
+    if (!data->error.empty())
+        throw QmXplIo::IOException_t(QmXplMsg::CreateError_t(String_t(data->error)));
+    return Configuration_t(std::move(data));
+}
+
+}  // namespace
+
+Configuration_t ConfigNamespace_t::Open() const { return Readable(State()->Snapshot()); }
 
 Configuration_t ConfigNamespace_t::Open(const String_t& name, const String_t& group) {
-    return Configuration_t(ConfigService_t::GetState(name, group)->Snapshot());
+    return Readable(ConfigService_t::GetState(name, group)->Snapshot());
 }
 
 void ConfigNamespace_t::Register(ConfigChangeHandler_i* handler) {

@@ -172,11 +172,12 @@ void CheckNamespaceName(const String_t& name) {
         ThrowArgument("'" + name.ToUtf8() + "' is not a usable configuration namespace name");
 }
 
-// A group names a directory under conf/: it must not lead anywhere else.
+// A group names a directory under conf/: it must not lead anywhere else, nor be one that holds
+// something else ("sec" holds the node's secrets, and is its owner's alone).
 void CheckGroupName(const String_t& group) {
     const std::string g = group.ToUtf8();
     if (HasControl(group) || HasOuterBlanks(group) || g.find('/') != std::string::npos ||
-        g == "." || g == ".." || group.FindOneOf(String_t("[]")) != String_t::npos) {
+        g == "." || g == ".." || g == "sec" || group.FindOneOf(String_t("[]")) != String_t::npos) {
         ThrowArgument("'" + g + "' is not a usable resource group name");
     }
 }
@@ -200,13 +201,16 @@ void CheckValue(const String_t& key, const String_t& value) {
                       "' has blanks at an end, which would not read back");
 }
 
-// Creates dir and every missing directory above it (mode 0755).
+// Creates dir and every missing directory above it, each with mode 0755 whatever the umask.
 void MakeDirectories(const std::string& dir) {
     for (size_t pos = 1; pos <= dir.size(); ++pos) {
         if (pos != dir.size() && dir[pos] != '/') continue;
         std::string prefix = dir.substr(0, pos);
-        if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST)
-            ThrowIo(errno, "Could not create directory '" + prefix + "'");
+        if (mkdir(prefix.c_str(), 0700) != 0) {
+            if (errno != EEXIST) ThrowIo(errno, "Could not create directory '" + prefix + "'");
+        } else if (chmod(prefix.c_str(), 0755) != 0) {
+            ThrowIo(errno, "Could not set the permissions of directory '" + prefix + "'");
+        }
     }
 }
 
@@ -267,6 +271,12 @@ class Service {
         std::string path;
         FileSig sig;
         std::shared_ptr<const detail::ParsedConfig> data;
+        // Whether data is what this path held at some time (absent counts: an empty file). A
+        // file that cannot be read then keeps that, the last good state, and never becomes
+        // an empty configuration.
+        bool good = false;
+        // Why the file could not be read while there was nothing good of it; empty otherwise.
+        std::string error;
     };
     struct Watch {
         std::string dir;
@@ -351,21 +361,27 @@ void Service::LoadFileLocked(FileEntry& file) {
     std::string text;
     struct stat st {};
     int err = ReadFileText(file.path, text, st);
-    if (err == 0) {
-        file.sig = SigOf(st);
-    } else {
-        // Remember what the file looks like, so that the check for changes does not read an
-        // unreadable file again every second.
-        file.sig = StatSig(file.path);
-        if (err != ENOENT && err != ENOTDIR) {
-            QMXPL_CONFIG_TRACE(kTraceProblem,
-                               "Could not read configuration file '" + file.path +
-                                   "', using an empty configuration: " +
-                                   (err == EFBIG    ? std::string("larger than 4 MiB")
-                                    : err == EINVAL ? std::string("not a regular file")
-                                                    : std::string(std::strerror(err))));
+    // Remember what the file looks like, so that the check for changes does not read an
+    // unreadable file again every second.
+    file.sig = err == 0 ? SigOf(st) : StatSig(file.path);
+    if (err != 0 && err != ENOENT && err != ENOTDIR) {
+        std::string why = "Could not read configuration file '" + file.path + "': " +
+                          (err == EFBIG    ? std::string("larger than 4 MiB")
+                           : err == EINVAL ? std::string("not a regular file")
+                                           : std::string(std::strerror(err)));
+        // A file caught while an editor rewrites it, or made unreadable by mistake, must not
+        // take a running program's configuration away: the last good one stays in force.
+        if (file.good) {
+            QMXPL_CONFIG_TRACE(kTraceProblem, why + "; keeping the configuration read before");
+            return;
         }
+        QMXPL_CONFIG_TRACE(kTraceProblem, why);
+        file.error = why;
+        file.data = std::make_shared<const detail::ParsedConfig>();
+        return;
     }
+    file.good = true;
+    file.error.clear();
     file.data =
         std::make_shared<const detail::ParsedConfig>(detail::ParseConfigText(text, file.path));
     QMXPL_CONFIG_TRACE(kTraceActivity, "Read configuration file '" + file.path + "' (" +
@@ -377,11 +393,16 @@ std::shared_ptr<const ConfigData_t> Service::BuildLocked(const NamespaceState_t&
     const detail::ConfigSection* own = nullptr;
     if (!state.groupUtf8.empty()) {
         auto it = files_.find(state.groupUtf8);
-        if (it != files_.end()) own = it->second.data->Find(state.nameUtf8);
+        if (it != files_.end()) {
+            own = it->second.data->Find(state.nameUtf8);
+            data->error = it->second.error;
+        }
     }
     const detail::ConfigSection* fallback = nullptr;
-    if (auto it = files_.find(std::string()); it != files_.end())
+    if (auto it = files_.find(std::string()); it != files_.end()) {
         fallback = it->second.data->Find(state.nameUtf8);
+        if (data->error.empty()) data->error = it->second.error;
+    }
     if (own) {
         for (const auto& [key, value] : own->entries) data->Add(String_t(key), String_t(value));
     }
@@ -477,6 +498,7 @@ void Service::ReloadAll() {
         ResolveHomeLocked();
         for (auto& [group, file] : files_) {
             file.path = FilePathLocked(group);
+            file.good = false;  // what was read before came from another home
             LoadFileLocked(file);
         }
         RefreshStatesLocked(nullptr);

@@ -147,14 +147,25 @@ bool File_t::Mkdirs(int mode) const {
         if (cur == "/") break;
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        // missing.front() is the path itself; everything after it is a parent.
-        mode_t m = &*it == &missing.front() ? static_cast<mode_t>(mode & 07777) : mode_t{0777};
-        if (::mkdir(it->c_str(), m) != 0 && errno != EEXIST) {
+        // missing.front() is the path itself; everything after it is a parent. Created with
+        // nothing for others, then given its mode, so that it is never wider than that.
+        mode_t m = &*it == &missing.front() ? static_cast<mode_t>(mode & 07777) : mode_t{0755};
+        if (::mkdir(it->c_str(), 0700) != 0) {
+            if (errno == EEXIST) continue;  // another process was first: its mode stays
             TraceErrno("File_t::Mkdirs: could not create", errno, *it);
+            return false;
+        }
+        if (::chmod(it->c_str(), m) != 0) {
+            TraceErrno("File_t::Mkdirs: could not set the permissions of", errno, *it);
             return false;
         }
     }
     return IsDirectory();
+}
+
+bool File_t::IsWritableByOthers() const {
+    Stat_t s = Stat();
+    return s.exists && (s.mode & (S_IWGRP | S_IWOTH)) != 0 && (s.mode & S_ISVTX) == 0;
 }
 
 void File_t::SetPermissions(int mode) const {

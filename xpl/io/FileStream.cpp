@@ -230,8 +230,8 @@ FileOutputStream_t::~FileOutputStream_t() = default;
 
 class AtomicFileOutputStreamImpl_t : public OutputStreamImpl_t {
   public:
-    AtomicFileOutputStreamImpl_t(const std::string& path, int mode)
-        : file_(std::make_unique<detail::AtomicFile>(path, static_cast<mode_t>(mode))),
+    AtomicFileOutputStreamImpl_t(const std::string& path, int mode, detail::AtomicFile::Mode rule)
+        : file_(std::make_unique<detail::AtomicFile>(path, static_cast<mode_t>(mode), rule)),
           path_(path) {}
     // The AtomicFile member removes an uncommitted temporary when it goes.
     ~AtomicFileOutputStreamImpl_t() override = default;
@@ -276,9 +276,12 @@ class AtomicFileOutputStreamImpl_t : public OutputStreamImpl_t {
     bool broken_ = false;
 };
 
-AtomicFileOutputStream_t::AtomicFileOutputStream_t(const String_t& path, int mode)
+AtomicFileOutputStream_t::AtomicFileOutputStream_t(const String_t& path, int mode, ModeRule rule)
     : OutputStream_t((CheckMode(mode),
-                      new AtomicFileOutputStreamImpl_t(QmXplStr::UTF8_t(path).Str(), mode))) {}
+                      new AtomicFileOutputStreamImpl_t(QmXplStr::UTF8_t(path).Str(), mode,
+                                                       rule == eCreateMode
+                                                           ? detail::AtomicFile::Mode::kCreate
+                                                           : detail::AtomicFile::Mode::kExact))) {}
 AtomicFileOutputStream_t::~AtomicFileOutputStream_t() = default;
 
 }  // namespace QmXplIo
