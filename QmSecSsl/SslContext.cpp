@@ -181,7 +181,7 @@ void SslContext::InstallTrust(ossl::X509Store store, ossl::NameStack names) {
 }
 
 void SslContext::LoadTrustedCertificates(const CharArray_t& fileName) {
-    std::string name(fileName.GetData(), strnlen(fileName.GetData(), fileName.GetSize()));
+    std::string name = policy::FileName(fileName);
     trustedFile_ = fileName;
     trustedFromKeyStore_ = false;
     ossl::X509Store store;

@@ -156,9 +156,10 @@ TrustLoad LoadTrustFile(const char* fileName, ossl::X509Store& store, ossl::Name
 int PasswordCallback(char* buffer, int size, int, void* userdata) {
     if (size <= 0) return 0;
     const auto* password = static_cast<const CharArray_t*>(userdata);
-    int length = password ? static_cast<int>(strnlen(password->GetData(),
-                                                     static_cast<size_t>(password->GetSize())))
-                          : 0;
+    int length = password && !password->IsEmpty()
+                     ? static_cast<int>(
+                           strnlen(password->GetData(), static_cast<size_t>(password->GetSize())))
+                     : 0;
     length = std::min(length, size - 1);
     if (length > 0) std::memcpy(buffer, password->GetData(), static_cast<size_t>(length));
     buffer[length] = '\0';
@@ -188,6 +189,8 @@ void ThrowOpenSslFailure() {
 }
 
 std::string FileName(const CharArray_t& name) {
+    // An empty array has no data at all (a null pointer, not even for strnlen).
+    if (name.IsEmpty()) return {};
     return std::string(name.GetData(),
                        strnlen(name.GetData(), static_cast<size_t>(name.GetSize())));
 }
