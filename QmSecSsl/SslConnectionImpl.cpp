@@ -31,22 +31,6 @@ using QmSecCoreTrc::kSslArea;
 using QmXplArray::CharArray_t;
 using QmXplStr::String_t;
 
-namespace {
-
-// The bytes of a file-name array up to its first zero byte.
-std::string FileName(const CharArray_t& name) {
-    return std::string(name.GetData(),
-                       strnlen(name.GetData(), static_cast<size_t>(name.GetSize())));
-}
-
-// A transport that keeps answering a read with no bytes must not spin a core: wait a little
-// longer each time, up to 50 ms.
-void BackOff(int zeroReads) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(zeroReads, 50)));
-}
-
-}  // namespace
-
 SslConnectionImpl::SslConnectionImpl(const QmXplIo::Connection_t& transport,
                                      const SslConnection::OptionsImpl& options, bool server,
                                      const CharArray_t* sessionKey)
@@ -69,26 +53,21 @@ SslConnectionImpl::~SslConnectionImpl() {
 
 void SslConnectionImpl::SslConnect() {
     QMSEC_BLOCK(kSslArea.proc, "SslConnectionImpl::SslConnect()");
-    input_ = transport_.GetInputStream();
-    output_ = transport_.GetOutputStream();
+    pump_.SetStreams(transport_.GetInputStream(), transport_.GetOutputStream());
     QMSEC_TRACE(kSslArea.operation, kLevelOperation, "SslConnectionImpl: SSL connecting ... ");
-    ssl_ = CreateSslSession();
-    BIO* inner = nullptr;
-    BIO* outer = nullptr;
-    if (BIO_new_bio_pair(&inner, 0, &outer, 0) != 1)
+    if (!pump_.Attach(CreateSslSession()))
         QMSEC_THROW_MSG(kSslArea, SecSslException, 112, << ossl::ErrorText());
-    network_.reset(outer);
-    SSL_set_bio(ssl_.get(), inner, inner);
+    SSL* ssl = pump_.Ssl();
 
     eOp op = eAccept;
     if (!server_) {
         op = eConnect;
         // Lets a TLS 1.3 server ask for the client's certificate after the handshake.
-        SSL_set_post_handshake_auth(ssl_.get(), 1);
+        SSL_set_post_handshake_auth(ssl, 1);
         if (SslContext::GetInstance().IsSessionCaching()) {
-            SslContext::SetSessionKey(ssl_.get(), &sessionKey_);
+            SslContext::SetSessionKey(ssl, &sessionKey_);
             if (ossl::SslSession session = SslSessionCache::GetInstance().GetSession(sessionKey_)) {
-                if (SSL_set_session(ssl_.get(), session.get()) == 1) {
+                if (SSL_set_session(ssl, session.get()) == 1) {
                     QMSEC_TRACE(kSslArea.operation, kLevelOperation,
                                 "SslConnectionImpl: SslConnect(): Using session from cache");
                 } else {
@@ -105,7 +84,7 @@ void SslConnectionImpl::SslConnect() {
     if (SslOp(op, nullptr, nullptr, 0, status) == 1) return;
 
     int reason = ERR_GET_REASON(ERR_peek_error());
-    long verifyResult = SSL_get_verify_result(ssl_.get());
+    long verifyResult = SSL_get_verify_result(ssl);
     if ((reason == SSL_R_CERTIFICATE_VERIFY_FAILED || reason == SSL_R_NO_CERTIFICATES_RETURNED ||
          reason == SSL_R_PEER_DID_NOT_RETURN_A_CERTIFICATE) &&
         verifyResult != X509_V_OK) {
@@ -144,8 +123,12 @@ ossl::Ssl SslConnectionImpl::CreateSslSession() {
         QMSEC_TRACE(kSslArea.operation, kLevelOperation,
                     "SslConnectionImpl: Client Verification Mode is: Client Certificate required");
     }
-    if (!policy::ApplyEncryptionLevel(ssl.get(), options_.GetEncryptionLevel(),
-                                      "SslConnectionImpl: "))
+    static const char* const kLevelTexts[] = {
+        "SslConnectionImpl: Using NO encryption",
+        "SslConnectionImpl: Using encryption with export restricted keylength",
+        "SslConnectionImpl: Using encryption with full keylength",
+        "SslConnectionImpl: Using best encryption level = full or export restricted keylength"};
+    if (!policy::ApplyEncryptionLevel(ssl.get(), options_.GetEncryptionLevel(), kLevelTexts))
         QMSEC_THROW_MSG(kSslArea, SecSslException, 105, << ossl::ErrorText());
     return ssl;
 }
@@ -195,21 +178,10 @@ void SslConnectionImpl::LoadCertAndPrivKeyFromKeyStore(SSL* ssl) {
                 "SslConnectionImpl: Using private key (alias: " << alias << ") from KeyStore.");
 }
 
-int SslConnectionImpl::PasswordCallback(char* buffer, int size, int, void* userdata) {
-    const auto* password = static_cast<const CharArray_t*>(userdata);
-    if (!password || size <= 0) return 0;
-    int length =
-        static_cast<int>(strnlen(password->GetData(), static_cast<size_t>(password->GetSize())));
-    length = std::min(length, size - 1);
-    std::memcpy(buffer, password->GetData(), static_cast<size_t>(length));
-    buffer[length] = '\0';
-    return length;
-}
-
 void SslConnectionImpl::LoadCertAndPrivKeyFromFile(SSL* ssl) {
     QMSEC_BLOCK(kSslArea.proc, "SslConnectionImpl::LoadCertAndPrivKeyFromFile()");
-    std::string certificateFile = FileName(options_.GetCertificateFile());
-    std::string keyFile = FileName(options_.GetPrivateKeyFile());
+    std::string certificateFile = policy::FileName(options_.GetCertificateFile());
+    std::string keyFile = policy::FileName(options_.GetPrivateKeyFile());
     if (SSL_use_certificate_file(ssl, certificateFile.c_str(), SSL_FILETYPE_PEM) != 1)
         QMSEC_THROW_MSG(kSslArea, SecSslException, 110,
                         << certificateFile.c_str() << ossl::ErrorText().c_str());
@@ -217,7 +189,7 @@ void SslConnectionImpl::LoadCertAndPrivKeyFromFile(SSL* ssl) {
                 "SslConnectionImpl: Using certificate file: " << certificateFile.c_str());
     // The password travels as this session's own callback data: no lock around a shared
     // context, and it is copied only into OpenSSL's buffer, then wiped here.
-    SSL_set_default_passwd_cb(ssl, &SslConnectionImpl::PasswordCallback);
+    SSL_set_default_passwd_cb(ssl, &policy::PasswordCallback);
     SSL_set_default_passwd_cb_userdata(ssl,
                                        const_cast<CharArray_t*>(&options_.GetPrivateKeyPassword()));
     int loaded = SSL_use_PrivateKey_file(ssl, keyFile.c_str(), SSL_FILETYPE_PEM);
@@ -235,103 +207,33 @@ int SslConnectionImpl::SslOp(eOp op, const char* writeBuffer, char* readBuffer, 
     QMSEC_BLOCK(kSslArea.proc, "SslConnectionImpl::SslOp()");
     if (op < eConnect || op > eShutdown)
         QMSEC_THROW_MSG(kSslArea, QmXplMsg::IllegalArgumentError_t, 115, );
-    SSL* ssl = ssl_.get();
     if (op == eShutdown && !server_ && SslContext::GetInstance().IsSessionCaching())
         AddSessionToCache();
-    for (;;) {
-        ERR_clear_error();  // SSL_get_error must see this call's errors only
-        int r = 0;
-        switch (op) {
-            case eConnect:
-                r = SSL_connect(ssl);
-                break;
-            case eAccept:
-                r = SSL_accept(ssl);
-                break;
-            case eRead:
-                r = SSL_read(ssl, readBuffer, length);
-                break;
-            case eWrite:
-                r = SSL_write(ssl, writeBuffer, length);
-                break;
-            case eShutdown:
-                r = SSL_shutdown(ssl);
-                break;
-        }
-        // A shutdown is done once close_notify is queued (0), or both were exchanged (1).
-        int e = (op == eShutdown && r >= 0) ? SSL_ERROR_NONE : SSL_get_error(ssl, r);
-        lastError_ = e;
-        bool finished = e == SSL_ERROR_NONE;
-        if (!finished && e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE) {
-            status = 3;
-            DeliverAlert();
-            return r;
-        }
-        status = SslConnectionHandling(e == SSL_ERROR_WANT_READ);
-        if (status == 3) QMSEC_THROW_MSG(kSslArea, SecSslIOException, 116, );
-        if (finished) return r;
-    }
-}
-
-void SslConnectionImpl::DrainOutbound() {
-    BIO* network = network_.get();
-    for (size_t pending; (pending = BIO_ctrl_pending(network)) > 0;) {
-        int n = BIO_read(network, buffer_, static_cast<int>(std::min<size_t>(pending, kPumpStep)));
-        if (n <= 0) break;
-        output_.Write(buffer_, n);
-    }
-}
-
-void SslConnectionImpl::DeliverAlert() noexcept {
-    try {
-        DrainOutbound();
-    } catch (const std::exception& e) {
-        QMSEC_TRACE(kSslArea.operation, kLevelOperation,
-                    "SslConnectionImpl: alert not delivered: " << e.what());
-    }
+    int r = 0;
+    SslBioPump::Outcome outcome =
+        pump_.Run(static_cast<SslBioPump::Op>(op), writeBuffer, readBuffer, length, r);
+    if (outcome == SslBioPump::kEnded) QMSEC_THROW_MSG(kSslArea, SecSslIOException, 116, );
+    if (outcome == SslBioPump::kRefused) QMSEC_THROW_MSG(kSslArea, SecSslIOException, 117, );
+    status = outcome == SslBioPump::kFailed ? 3 : 0;
+    return r;
 }
 
 int SslConnectionImpl::SslConnectionHandling(bool wantRead) {
-    QMSEC_BLOCK(kSslArea.proc, "SslConnectionImpl::SslConnectionHandling()");
-    DrainOutbound();
-    BIO* network = network_.get();
-    size_t request = BIO_ctrl_get_read_request(network);
-    // OpenSSL wants input but left no request (it had some bytes already): offer what fits.
-    if (wantRead && request == 0) request = BIO_ctrl_get_write_guarantee(network);
-    int zeroReads = 0;
-    while (request > 0) {
-        int n = input_.Read(buffer_, static_cast<int>(std::min<size_t>(request, kPumpStep)));
-        if (n < 0) return 3;
-        if (n == 0) {
-            BackOff(++zeroReads);
-            continue;
-        }
-        zeroReads = 0;
-        if (BIO_write(network, buffer_, n) != n)
-            QMSEC_THROW_MSG(kSslArea, SecSslIOException, 117, );
-        request = BIO_ctrl_get_read_request(network);
-    }
-    return 0;
+    SslBioPump::Outcome outcome = pump_.Pump(wantRead);
+    if (outcome == SslBioPump::kRefused) QMSEC_THROW_MSG(kSslArea, SecSslIOException, 117, );
+    return outcome == SslBioPump::kEnded ? 3 : 0;
 }
 
 void SslConnectionImpl::TakeArrivedTickets() {
-    if (SSL_version(ssl_.get()) != TLS1_3_VERSION) return;
+    SSL* ssl = pump_.Ssl();
+    if (SSL_version(ssl) != TLS1_3_VERSION) return;
     try {
-        BIO* network = network_.get();
-        for (int available = input_.Available(); available > 0;) {
-            size_t room = BIO_ctrl_get_write_guarantee(network);
-            int want = static_cast<int>(
-                std::min<size_t>({room, kPumpStep, static_cast<size_t>(available)}));
-            if (want <= 0) break;
-            int n = input_.Read(buffer_, want);
-            if (n <= 0 || BIO_write(network, buffer_, n) != n) break;
-            available -= n;
-        }
+        pump_.TakeAvailable();
         // Processes the records taken in (tickets go to the cache through the context's
         // callback); application data stays in OpenSSL for the next read.
         char probe;
         ERR_clear_error();
-        SSL_peek(ssl_.get(), &probe, 1);
+        SSL_peek(ssl, &probe, 1);
         ossl::DiscardErrors();
     } catch (const std::exception& e) {
         QMSEC_TRACE(kSslArea.operation, kLevelOperation,
@@ -342,7 +244,7 @@ void SslConnectionImpl::TakeArrivedTickets() {
 void SslConnectionImpl::AddSessionToCache() {
     QMSEC_BLOCK(kSslArea.proc, "SslConnectionImpl::AddSessionToCache()");
     TakeArrivedTickets();
-    const SSL_SESSION* current = SSL_get0_session(ssl_.get());
+    const SSL_SESSION* current = SSL_get0_session(pump_.Ssl());
     if (!current || !SSL_SESSION_is_resumable(current)) return;
     if (ossl::SslSession copy = SslSessionCache::OwnCopy(current))
         SslSessionCache::GetInstance().SetSession(sessionKey_, std::move(copy));
@@ -369,7 +271,7 @@ void SslConnectionImpl::Close() {
     } catch (const QmXplIo::IOException_t& e) {
         // A peer that already ended the session has no use for our close_notify: it may have
         // closed its transport too.
-        if (SSL_get_shutdown(ssl_.get()) & SSL_RECEIVED_SHUTDOWN)
+        if (SSL_get_shutdown(pump_.Ssl()) & SSL_RECEIVED_SHUTDOWN)
             QMSEC_TRACE(
                 kSslArea.operation, kLevelOperation,
                 "SslConnectionImpl: close_notify not delivered to a peer that ended: " << e.what());
@@ -378,15 +280,15 @@ void SslConnectionImpl::Close() {
     } catch (...) {
         failure = std::current_exception();
     }
-    output_.Close();
-    input_.Close();
+    pump_.Output().Close();
+    pump_.Input().Close();
     transport_.Close();
     if (failure) std::rethrow_exception(failure);
 }
 
-void SslConnectionImpl::FlushTransport() { output_.Flush(); }
+void SslConnectionImpl::FlushTransport() { pump_.Output().Flush(); }
 
-int SslConnectionImpl::Pending() const { return SSL_pending(ssl_.get()); }
+int SslConnectionImpl::Pending() const { return SSL_pending(pump_.Ssl()); }
 
 QmXplIo::InputStream_t SslConnectionImpl::GetInputStream() {
     QMSEC_BLOCK(kSslArea.proc, "SslConnectionImpl::GetInputStream()");
@@ -400,34 +302,23 @@ QmXplIo::OutputStream_t SslConnectionImpl::GetOutputStream() {
 
 String_t SslConnectionImpl::ExtractId(X509* certificate) {
     QMSEC_BLOCK(kSslArea.proc, "SslConnectionImpl::ExtractId()");
-    if (!certificate) return String_t("");
-    X509_NAME* subject = X509_get_subject_name(certificate);
-    int index = subject ? X509_NAME_get_index_by_NID(subject, NID_commonName, -1) : -1;
-    if (index < 0) return String_t("");
-    unsigned char* utf8 = nullptr;
-    int length =
-        ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index)));
-    ossl::Bytes owned(utf8);
-    if (length < 0) {
-        ossl::DiscardErrors();
-        return String_t("");
-    }
-    return String_t(reinterpret_cast<const char*>(utf8), length);
+    return String_t(policy::CommonName(certificate));
 }
 
 String_t SslConnectionImpl::GetOwnId() const {
-    return ssl_ ? ExtractId(SSL_get_certificate(ssl_.get())) : String_t("");
+    SSL* ssl = pump_.Ssl();
+    return ssl ? ExtractId(SSL_get_certificate(ssl)) : String_t("");
 }
 
 String_t SslConnectionImpl::GetPeerId() const {
-    if (!ssl_) return String_t("");
-    ossl::X509Ptr peer(SSL_get1_peer_certificate(ssl_.get()));
+    if (!pump_.Ssl()) return String_t("");
+    ossl::X509Ptr peer(SSL_get1_peer_certificate(pump_.Ssl()));
     return ExtractId(peer.get());
 }
 
 void SslConnectionImpl::Renegotiate() {
     QMSEC_BLOCK(kSslArea.proc, "SslConnectionImpl: Renegotiate()");
-    SSL* ssl = ssl_.get();
+    SSL* ssl = pump_.Ssl();
     SSL_set_verify(ssl, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
     ERR_clear_error();
     if (SSL_version(ssl) >= TLS1_3_VERSION) {
@@ -456,7 +347,7 @@ void SslConnectionImpl::Renegotiate() {
         QMSEC_TRACE(kSslArea.operation, kLevelOperation,
                     "SslConnectionImpl: Renegotiate: SSL_do_handshake failed");
     ossl::DiscardErrors();
-    DeliverAlert();
+    pump_.DeliverAlert();
 }
 
 bool SslConnectionImpl::IsSsl(QmXplIo::BufferedInputStream_t& in) {

@@ -6,19 +6,16 @@
 #include "QmSecSsl/SslConnection.h"
 #include "QmXpl/CharArray_t.h"
 #include "QmXpl/Connection_t.h"
+#include "SslBioPump.h"
 #include "Trace.h"
 
 namespace QmSecSsl {
 
-// Runs TLS over any Connection_t. OpenSSL talks to the inner half of a BIO pair; the pump moves
-// records between the outer half and the transport's streams through one fixed buffer, so that
-// nothing is allocated per record. The handshake runs in the constructor. One thread at a time.
+// Runs TLS over any Connection_t through an SslBioPump. The handshake runs in the constructor.
+// One thread at a time.
 class SslConnectionImpl : public QmXplIo::ConnectionImpl_t {
   public:
     enum eOp : int { eConnect = 0, eAccept = 1, eRead = 2, eWrite = 3, eShutdown = 4 };
-    // The pump's step: one TLS record with its header and padding fits (the pair's own buffer
-    // has the same size), so that a record needs one transport read, not three.
-    static constexpr int kPumpStep = 17 * 1024;
 
     // Server role (sessionKey null) or client role; runs the handshake. Throws as documented on
     // SslServerConnection and SslClientConnection.
@@ -44,7 +41,7 @@ class SslConnectionImpl : public QmXplIo::ConnectionImpl_t {
     void ShutdownOutput();
     // SSL_get_error of the last OpenSSL call of SslOp: SSL_ERROR_ZERO_RETURN after the peer's
     // close_notify, which alone is a clean end of the stream.
-    int LastError() const noexcept { return lastError_; }
+    int LastError() const noexcept { return pump_.LastError(); }
     // Plaintext already decrypted and waiting in OpenSSL.
     int Pending() const;
     // Flushes the transport's output stream.
@@ -56,7 +53,7 @@ class SslConnectionImpl : public QmXplIo::ConnectionImpl_t {
     static bool IsSsl(QmXplIo::BufferedInputStream_t& in);
 
     // The OpenSSL session (for tests and the tool: version, cipher, resumption).
-    SSL* GetSsl() const noexcept { return ssl_.get(); }
+    SSL* GetSsl() const noexcept { return pump_.Ssl(); }
 
   private:
     void SslConnect();
@@ -68,24 +65,14 @@ class SslConnectionImpl : public QmXplIo::ConnectionImpl_t {
     // client that only wrote still leaves a session to resume.
     void TakeArrivedTickets();
     static QmXplStr::String_t ExtractId(X509* certificate);
-    // Moves the records OpenSSL has written to the transport.
-    void DrainOutbound();
-    // After a fatal error: OpenSSL's alert still reaches the peer, if the transport takes it.
-    void DeliverAlert() noexcept;
-    static int PasswordCallback(char* buffer, int size, int rwflag, void* userdata);
 
-    QmSecCore::ossl::Ssl ssl_;
-    QmSecCore::ossl::Bio network_;  // the transport-facing half; the SSL owns the other
+    SslBioPump pump_{"SslConnectionImpl::SslConnectionHandling()"};
     QmXplArray::CharArray_t sessionKey_;
     QmXplIo::Connection_t transport_;
-    QmXplIo::InputStream_t input_;
-    QmXplIo::OutputStream_t output_;
     bool server_;
-    int lastError_ = SSL_ERROR_NONE;
     bool shutDown_ = false;
     bool closed_ = false;
     SslConnection::OptionsImpl options_;
-    char buffer_[kPumpStep];
 };
 
 }  // namespace QmSecSsl

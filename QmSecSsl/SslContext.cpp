@@ -60,18 +60,14 @@ void SslContext::Build() {
     QmXplConfig::Configuration_t config =
         QmXplConfig::ConfigNamespace_t::Open(String_t("sec.core.ssl"));
 
-    ossl::SslCtx ctx(SSL_CTX_new(TLS_method()));
+    ossl::SslCtx ctx = policy::NewContext();
     if (!ctx) {
         QMSEC_TRACE(kSslArea.init, kLevelProc,
                     "Failure while initializing SSL Context object (Exception '"
                         << ossl::ErrorText() << "')");
         return;
     }
-    // TLS 1.2 and 1.3 only. A client may not start a renegotiation: each would cost the server a
-    // private-key operation, without end. The server's own Renegotiate still works.
-    SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
-    SSL_CTX_clear_options(ctx.get(), SSL_OP_ALLOW_CLIENT_RENEGOTIATION);
-    SSL_CTX_set_cipher_list(ctx.get(), policy::FullCipherList());
+    // The server's own Renegotiate still works; only clients may not start one.
     QMSEC_TRACE(kSslArea.init, kLevelProc, "SSL context: Using full keylength ciphers");
     SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
     QMSEC_TRACE(kSslArea.init, kLevelProc,
@@ -114,15 +110,7 @@ void SslContext::Build() {
 ossl::Ssl SslContext::NewSsl() {
     QmXplSync::ReadLock_t lock(lock_);
     if (!ctx_) return nullptr;
-    ossl::Ssl ssl(SSL_new(ctx_.get()));
-    if (!ssl) return nullptr;
-    if (trust_ && SSL_set1_verify_cert_store(ssl.get(), trust_.get()) != 1) return nullptr;
-    if (caNames_) {
-        STACK_OF(X509_NAME)* names = SSL_dup_CA_list(caNames_.get());
-        if (!names) return nullptr;
-        SSL_set_client_CA_list(ssl.get(), names);
-    }
-    return ssl;
+    return policy::NewSsl(ctx_.get(), trust_.get(), caNames_.get());
 }
 
 SSL_CTX* SslContext::GetCtx() {
@@ -193,18 +181,19 @@ void SslContext::InstallTrust(ossl::X509Store store, ossl::NameStack names) {
 }
 
 void SslContext::LoadTrustedCertificates(const CharArray_t& fileName) {
-    std::string name(fileName.GetData(), strnlen(fileName.GetData(), fileName.GetSize()));
+    std::string name = policy::FileName(fileName);
     trustedFile_ = fileName;
     trustedFromKeyStore_ = false;
-    ossl::NameStack names(SSL_load_client_CA_file(name.c_str()));
-    if (!names || sk_X509_NAME_num(names.get()) == 0) {
-        ossl::DiscardErrors();
-        QMSEC_THROW_MSG(kSslArea, SecSslException, 147, << name.c_str());
+    ossl::X509Store store;
+    ossl::NameStack names;
+    switch (policy::LoadTrustFile(name.c_str(), store, names)) {
+        case policy::TrustLoad::kNoCertificate:
+            QMSEC_THROW_MSG(kSslArea, SecSslException, 147, << name.c_str());
+        case policy::TrustLoad::kRefused:
+            QMSEC_THROW_MSG(kSslArea, SecSslException, 148, << ossl::ErrorText());
+        case policy::TrustLoad::kLoaded:
+            break;
     }
-    ossl::X509Store store(X509_STORE_new());
-    if (!store) QMSEC_THROW_MSG(kSslArea, SecSslException, 145, );
-    if (X509_STORE_load_file(store.get(), name.c_str()) != 1)
-        QMSEC_THROW_MSG(kSslArea, SecSslException, 148, << ossl::ErrorText());
     InstallTrust(std::move(store), std::move(names));
     QMSEC_TRACE(kSslArea.init, kLevelProc,
                 "SSL global context: Using Trusted Certificates from file " << name.c_str());

@@ -2,16 +2,20 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
-#include "Trace.h"
+#include "Throw.h"
 
 namespace QmSecSsl::policy {
 
 using QmSecCoreTrc::kLevelOperation;
 using QmSecCoreTrc::kSslArea;
+using QmXplArray::CharArray_t;
 using QmXplStr::String_t;
+namespace ossl = QmSecCore::ossl;
 
 namespace {
 
@@ -73,38 +77,122 @@ const char* CipherList(int level) noexcept {
     }
 }
 
-const char* FullCipherList() noexcept { return kFull; }
+namespace {
 
-bool ApplyEncryptionLevel(SSL* ssl, int level, const char* prefix) {
-    const char* list = CipherList(level);
-    if (!list) return true;
-    switch (level) {
-        case 1:
-            QMSEC_TRACE(kSslArea.operation, kLevelOperation, prefix << "Using NO encryption");
-            QMSEC_TRACE(kSslArea.operation, kLevelOperation,
-                        "Warning: encryption level NONE sends data in clear (integrity only)");
-            // Null ciphers exist only below TLS 1.3 and only at security level 0.
-            SSL_set_security_level(ssl, 0);
-            SSL_set_max_proto_version(ssl, TLS1_2_VERSION);
-            break;
-        case 2:
-            QMSEC_TRACE(kSslArea.operation, kLevelOperation,
-                        prefix << "Using encryption with export restricted keylength");
-            QMSEC_TRACE(kSslArea.operation, kLevelOperation,
-                        "Warning: encryption level EXPORT has no cipher suites any more; using "
-                        "the FULL list");
-            break;
-        case 3:
-            QMSEC_TRACE(kSslArea.operation, kLevelOperation,
-                        prefix << "Using encryption with full keylength");
-            break;
-        default:
-            QMSEC_TRACE(
-                kSslArea.operation, kLevelOperation,
-                prefix << "Using best encryption level = full or export restricted keylength");
-            break;
+// Writes the level's trace lines; false for a level outside 1..4.
+bool TraceLevel(int level, LevelTexts texts) {
+    if (!CipherList(level)) return false;
+    QMSEC_TRACE(kSslArea.operation, kLevelOperation, texts[level - 1]);
+    if (level == 1)
+        QMSEC_TRACE(kSslArea.operation, kLevelOperation,
+                    "Warning: encryption level NONE sends data in clear (integrity only)");
+    if (level == 2)
+        QMSEC_TRACE(kSslArea.operation, kLevelOperation,
+                    "Warning: encryption level EXPORT has no cipher suites any more; using "
+                    "the FULL list");
+    return true;
+}
+
+}  // namespace
+
+bool ApplyEncryptionLevel(SSL* ssl, int level, LevelTexts texts) {
+    if (!TraceLevel(level, texts)) return true;
+    if (level == 1) {
+        // Null ciphers exist only below TLS 1.3 and only at security level 0.
+        SSL_set_security_level(ssl, 0);
+        SSL_set_max_proto_version(ssl, TLS1_2_VERSION);
     }
-    return SSL_set_cipher_list(ssl, list) == 1;
+    return SSL_set_cipher_list(ssl, CipherList(level)) == 1;
+}
+
+bool ApplyEncryptionLevel(SSL_CTX* ctx, int level, LevelTexts texts, int securityLevel) {
+    if (!TraceLevel(level, texts)) return true;
+    if (level == 1) {
+        SSL_CTX_set_security_level(ctx, 0);
+        SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
+    } else if (SSL_CTX_get_security_level(ctx) == 0 && securityLevel != 0) {
+        SSL_CTX_set_security_level(ctx, securityLevel);
+        SSL_CTX_set_max_proto_version(ctx, 0);
+    }
+    return SSL_CTX_set_cipher_list(ctx, CipherList(level)) == 1;
+}
+
+ossl::SslCtx NewContext() {
+    ossl::SslCtx ctx(SSL_CTX_new(TLS_method()));
+    if (!ctx) return ctx;
+    SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
+    SSL_CTX_clear_options(ctx.get(), SSL_OP_ALLOW_CLIENT_RENEGOTIATION);
+    SSL_CTX_set_cipher_list(ctx.get(), kFull);
+    // Keys are never read from a terminal: without a password an encrypted key fails to load.
+    SSL_CTX_set_default_passwd_cb(ctx.get(), &PasswordCallback);
+    return ctx;
+}
+
+ossl::Ssl NewSsl(SSL_CTX* ctx, X509_STORE* trust, STACK_OF(X509_NAME) * names) {
+    ossl::Ssl ssl(SSL_new(ctx));
+    if (!ssl) return nullptr;
+    if (trust && SSL_set1_verify_cert_store(ssl.get(), trust) != 1) return nullptr;
+    if (names) {
+        STACK_OF(X509_NAME)* copy = SSL_dup_CA_list(names);
+        if (!copy) return nullptr;
+        SSL_set_client_CA_list(ssl.get(), copy);
+    }
+    return ssl;
+}
+
+TrustLoad LoadTrustFile(const char* fileName, ossl::X509Store& store, ossl::NameStack& names) {
+    ossl::NameStack loaded(SSL_load_client_CA_file(fileName));
+    if (!loaded || sk_X509_NAME_num(loaded.get()) == 0) {
+        ossl::DiscardErrors();
+        return TrustLoad::kNoCertificate;
+    }
+    ossl::X509Store anchors(X509_STORE_new());
+    if (!anchors || X509_STORE_load_file(anchors.get(), fileName) != 1) return TrustLoad::kRefused;
+    store = std::move(anchors);
+    names = std::move(loaded);
+    return TrustLoad::kLoaded;
+}
+
+int PasswordCallback(char* buffer, int size, int, void* userdata) {
+    if (size <= 0) return 0;
+    const auto* password = static_cast<const CharArray_t*>(userdata);
+    int length = password && !password->IsEmpty()
+                     ? static_cast<int>(
+                           strnlen(password->GetData(), static_cast<size_t>(password->GetSize())))
+                     : 0;
+    length = std::min(length, size - 1);
+    if (length > 0) std::memcpy(buffer, password->GetData(), static_cast<size_t>(length));
+    buffer[length] = '\0';
+    return length;
+}
+
+std::string CommonName(X509* certificate) {
+    if (!certificate) return {};
+    X509_NAME* subject = X509_get_subject_name(certificate);
+    int index = subject ? X509_NAME_get_index_by_NID(subject, NID_commonName, -1) : -1;
+    if (index < 0) return {};
+    unsigned char* utf8 = nullptr;
+    int length =
+        ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index)));
+    ossl::Bytes owned(utf8);
+    if (length < 0) {
+        ossl::DiscardErrors();
+        return {};
+    }
+    return std::string(reinterpret_cast<const char*>(utf8), static_cast<size_t>(length));
+}
+
+void ThrowOpenSslFailure() {
+    std::string text = ossl::ErrorQueueText();
+    if (text.empty()) text = ossl::ErrorText();
+    QMSEC_THROW(kSslArea, QmXplMsg::RuntimeException_t, QmXplMsg::CreateError_t(String_t(text)));
+}
+
+std::string FileName(const CharArray_t& name) {
+    // An empty array has no data at all (a null pointer, not even for strnlen).
+    if (name.IsEmpty()) return {};
+    return std::string(name.GetData(),
+                       strnlen(name.GetData(), static_cast<size_t>(name.GetSize())));
 }
 
 const char* VerificationText(long result) noexcept {

@@ -63,11 +63,18 @@ void LoadProviders() {
     }
 }
 
-void PutSeed(const void* data, int length, int& total) {
+// Where a seeding run traces.
+struct SeedTrace {
+    const QmXplTrc::TraceWrapper_t& obj;
+    uint32_t level;
+    const char* who;
+};
+
+void PutSeed(const void* data, int length, int& total, const SeedTrace& trace) {
     RAND_seed(data, length);
     total += length;
-    QMSEC_TRACE(kCoreArea.init, kLevelProc,
-                "Initializer: Put " << length << " bytes into Rand_seed.");
+    QMSEC_TRACE(trace.obj, trace.level,
+                trace.who << ": Put " << length << " bytes into Rand_seed.");
 }
 
 // A random (version 4) UUID in its 36-character text form.
@@ -140,6 +147,12 @@ void Initializer::DoGlobalInit() {
 
 void Initializer::SeedRandomGenerator() {
     QMSEC_BLOCK(kCoreArea.proc, "Initializer::SeedRandomGenerator() ");
+    SeedRandomGenerator(kCoreArea.init, kLevelProc, "Initializer");
+}
+
+int Initializer::SeedRandomGenerator(const QmXplTrc::TraceWrapper_t& obj, uint32_t level,
+                                     const char* who) {
+    const SeedTrace trace{obj, level, who};
     int total = 0;
 
     // 1. The local time as asctime text, newline included.
@@ -147,25 +160,25 @@ void Initializer::SeedRandomGenerator() {
     tm local{};
     char timeText[64] = "";
     if (localtime_r(&now, &local) && asctime_r(&local, timeText)) {
-        PutSeed(timeText, static_cast<int>(std::strlen(timeText)), total);
+        PutSeed(timeText, static_cast<int>(std::strlen(timeText)), total, trace);
     }
 
     // 2. Host name, then host address, one after the other without terminators.
     std::string host = LocalHostNameAndAddress();
-    PutSeed(host.data(), static_cast<int>(host.size()), total);
+    PutSeed(host.data(), static_cast<int>(host.size()), total, trace);
 
     // 3. A random UUID text.
     std::string uuid = RandomUuidText();
-    if (!uuid.empty()) PutSeed(uuid.data(), static_cast<int>(uuid.size()), total);
+    if (!uuid.empty()) PutSeed(uuid.data(), static_cast<int>(uuid.size()), total, trace);
 
     // 4. 1024 values of the C library's generator seeded from the clock, in native byte order.
     int values[1024];
     unsigned seed = static_cast<unsigned>(now);
     for (int& v : values) v = rand_r(&seed);
-    PutSeed(values, static_cast<int>(sizeof values), total);
+    PutSeed(values, static_cast<int>(sizeof values), total, trace);
 
-    QMSEC_TRACE(kCoreArea.init, kLevelProc,
-                "Initializer: Put " << total << " total bytes into Rand_seed.");
+    QMSEC_TRACE(obj, level, who << ": Put " << total << " total bytes into Rand_seed.");
+    return total;
 }
 
 void Initializer::GetOpenSslError(QmXplArray::CharArray_t& text) {

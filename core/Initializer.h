@@ -3,7 +3,10 @@
 
 #include <atomic>
 
+#include <cstdint>
+
 #include "QmXpl/CharArray_t.h"
+#include "QmXpl/TraceObj_t.h"
 
 namespace QmSecCore {
 
@@ -19,6 +22,11 @@ class Initializer {
     // Feeds four sources to OpenSSL's generator: the local time text, host name and address, a
     // random UUID text and 1024 values of rand(); traces each count and the total.
     static void SeedRandomGenerator();
+    // The same sources for another component: each count and the total traced on obj at level
+    // as "<who>: Put N bytes into Rand_seed." and "<who>: Put N total bytes into Rand_seed.".
+    // Returns the total.
+    static int SeedRandomGenerator(const QmXplTrc::TraceWrapper_t& obj, uint32_t level,
+                                   const char* who);
     // The text of the oldest error of this thread's OpenSSL error queue ("error:..."), written
     // zero-terminated into text, which is first grown to 256 bytes if it is smaller (a larger
     // array keeps its size). The rest of the queue is cleared, so that errors of this failure do

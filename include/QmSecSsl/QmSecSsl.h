@@ -8,3 +8,6 @@
 #include "QmSecSsl/SslConnectionInputStream.h"
 #include "QmSecSsl/SslConnectionOutputStream.h"
 #include "QmSecSsl/SslServerConnection.h"
+#include "QmSecSsl/SslSocket.h"
+#include "QmSecSsl/SslSocketConfig.h"
+#include "QmSecSsl/SslSocketDefaultConfig.h"

@@ -14,19 +14,11 @@ using QmXplNet::Socket_t;
 
 class SslInteropTest : public testing::TestWithParam<Version> {
   protected:
-    SslInteropTest() {
-        files_.Write("ca.pem", TestCa().pem);
-        TestCertificate server = Leaf("server"), client = Leaf("client");
-        files_.Write("server.pem", server.pem);
-        files_.Write("server.key", server.privateKeyPem);
-        files_.Write("client.pem", client.pem);
-        files_.Write("client.key", client.privateKeyPem);
-    }
     std::string File(const char* name) const { return files_.File(name); }
     std::string Pin() const { return GetParam().version == TLS1_3_VERSION ? "-tls1_3" : "-tls1_2"; }
 
     SslNode node{GetParam().version};
-    qmsec_test::TempDir files_;
+    PemFiles files_;
 };
 INSTANTIATE_TEST_SUITE_P(Versions, SslInteropTest, testing::ValuesIn(kVersions), VersionName);
 

@@ -22,6 +22,7 @@
 #include "SslContext.h"
 #include "core/KeyStoreTestSupport.h"
 #include "support/DuplexPipe.h"
+#include "support/TempDir.h"
 
 namespace ssl_test {
 
@@ -99,13 +100,12 @@ inline SslClientConnection::Options ClientOptions(const char* alias = "client") 
     return o;
 }
 
-// Runs server(transport) on a thread of its own while client(transport) runs here, over a fresh
-// duplex pair; rethrows what either end threw (the client's first). The server's transport is
-// closed when it throws, so that the client never waits for an answer that cannot come.
-inline void RunPair(const std::function<void(Connection_t&)>& server,
-                    const std::function<void(Connection_t&)>& client,
-                    std::pair<Connection_t, Connection_t> ends) {
-    auto [serverEnd, clientEnd] = ends;
+// Runs server(serverEnd) on a thread of its own while client(clientEnd) runs here; rethrows what
+// either end threw (the client's first). Each end is closed when it throws, so that the other
+// never waits for an answer that cannot come.
+template <class End>
+void RunEnds(End serverEnd, End clientEnd, const std::function<void(End&)>& server,
+             const std::function<void(End&)>& client) {
     auto serverDone = std::async(std::launch::async, [&, end = serverEnd]() mutable {
         try {
             server(end);
@@ -159,20 +159,58 @@ class ChangeWaiter : public QmXplConfig::ConfigChangeHandler_i {
     int counter_ = 0;
 };
 
+// RunEnds over the two ends given (server end first).
+inline void RunPair(const std::function<void(Connection_t&)>& server,
+                    const std::function<void(Connection_t&)>& client,
+                    std::pair<Connection_t, Connection_t> ends) {
+    RunEnds<Connection_t>(ends.first, ends.second, server, client);
+}
+
+// RunEnds over a fresh duplex pair.
 inline void RunPair(const std::function<void(Connection_t&)>& server,
                     const std::function<void(Connection_t&)>& client,
                     qmsec_test::PipeShape shape = {}) {
     RunPair(server, client, qmsec_test::MakeDuplexPair(shape));
 }
 
-// Two ends of a loopback TCP connection (server end first).
-inline std::pair<Connection_t, Connection_t> SocketPair() {
+// Two ends of a fresh loopback TCP connection (server end first).
+inline std::pair<QmXplNet::Socket_t, QmXplNet::Socket_t> SocketEnds() {
     QmXplNet::ServerSocket_t listener(0, String_t("127.0.0.1"));
     QmXplNet::Socket_t client(String_t("127.0.0.1"), listener.GetLocalPort());
     QmXplNet::Socket_t server = listener.Accept();
     listener.Close();
     return {server, client};
 }
+inline std::pair<Connection_t, Connection_t> SocketPair() {
+    auto [server, client] = SocketEnds();
+    return {server, client};
+}
+
+// RunEnds over a fresh loopback TCP connection whose reads time out after 20 s.
+inline void RunSockets(const std::function<void(QmXplNet::Socket_t&)>& server,
+                       const std::function<void(QmXplNet::Socket_t&)>& client) {
+    auto [serverEnd, clientEnd] = SocketEnds();
+    for (auto* end : {&clientEnd, &serverEnd}) end->SetSoTimeout(20000);
+    RunEnds<QmXplNet::Socket_t>(serverEnd, clientEnd, server, client);
+}
+
+// PEM files of the test CA and of a "server" and a "client" identity it issued.
+class PemFiles {
+  public:
+    PemFiles() {
+        dir_.Write("ca.pem", TestCa().pem);
+        for (const char* name : {"server", "client"}) {
+            TestCertificate c = Leaf(name);
+            dir_.Write(std::string(name) + ".pem", c.pem);
+            dir_.Write(std::string(name) + ".key", c.privateKeyPem);
+        }
+    }
+    std::string File(const char* name) const { return dir_.File(name); }
+    void Write(const std::string& name, const std::string& bytes) const { dir_.Write(name, bytes); }
+
+  private:
+    qmsec_test::TempDir dir_;
+};
 
 inline SSL* SslOf(const SslConnection& c) { return c->GetSsl(); }
 

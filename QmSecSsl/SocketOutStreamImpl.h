@@ -1,0 +1,27 @@
+// The output stream body of SslSocket.
+#pragma once
+
+#include "QmXpl/OutputStream_t.h"
+#include "SslSocketImpl.h"
+
+namespace QmSecSsl {
+
+// Writes plaintext through the socket's engine. Keeps the socket's body alive.
+class SocketOutStreamImpl : public QmXplIo::OutputStreamImpl_t {
+  public:
+    explicit SocketOutStreamImpl(SslSocketImpl* socket);
+    // All len bytes or an exception: IOException_t 152 after Close, EOFException_t 153 when TLS
+    // fails (the stream then closes).
+    void Write(const char* buffer, int len) override;
+    // IOException_t 152 after Close, 154 when the socket's input ended.
+    void Flush() override;
+    // The socket's ShutdownOutput; a second call does nothing.
+    void Close() override;
+    QMSEC_DESTROY_THIS(QmSecCoreTrc::kSslArea.proc, "SocketOutStreamImpl::DestroyThis()")
+
+  private:
+    QmXplRef::Ref_t<SslSocketImpl> socket_;
+    bool open_ = true;
+};
+
+}  // namespace QmSecSsl
