@@ -59,3 +59,33 @@ class SslConnection::OptionsImpl {
 };
 
 }  // namespace QmSecSsl
+
+// The members that SslServerConnection::Options and SslClientConnection::Options share, each a
+// forward to the body: written once, expanded in each role's source with its Options class.
+#define QMSEC_SSL_OPTIONS_MEMBERS(Options)                                                   \
+    Options::Options() : body_(new SslConnection::OptionsImpl()) {}                          \
+    Options::Options(const Options& other)                                                   \
+        : body_(new SslConnection::OptionsImpl(*other.body_)) {}                             \
+    Options& Options::operator=(const Options& other) {                                      \
+        *body_ = *other.body_;                                                               \
+        return *this;                                                                        \
+    }                                                                                        \
+    Options::~Options() { delete body_; }                                                    \
+    Options& Options::SetOwnCertificate(const QmXplStr::String_t& alias) {                   \
+        body_->SetOwnCertificate(alias);                                                     \
+        return *this;                                                                        \
+    }                                                                                        \
+    Options& Options::SetOwnCertificate(const QmXplArray::CharArray_t& certificateFile,      \
+                                        const QmXplArray::CharArray_t& privateKeyFile,       \
+                                        const QmXplArray::CharArray_t& privateKeyPassword) { \
+        body_->SetOwnCertificate(certificateFile, privateKeyFile, privateKeyPassword);       \
+        return *this;                                                                        \
+    }                                                                                        \
+    Options& Options::SetEncryptionLevel(SslConnection::EncryptionLevel level) {             \
+        body_->SetEncryptionLevel(level);                                                    \
+        return *this;                                                                        \
+    }                                                                                        \
+    Options& Options::SetQmResourceGroup(const QmXplStr::String_t& group) {                  \
+        body_->SetQmResourceGroup(group);                                                    \
+        return *this;                                                                        \
+    }
