@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/CliRunner.h"
-#include "support/SpecialFiles.h"
+#include "support/NonRegularFiles.h"
 
 namespace qmsec_cli {
 namespace {

@@ -12,7 +12,7 @@
 #include "QmXpl/BufferedOutputStream_t.h"
 #include "QmXpl/File_t.h"
 #include "QmXpl/IOException_t.h"
-#include "support/SpecialFiles.h"
+#include "support/NonRegularFiles.h"
 #include "xpl/IoTestUtil.h"
 
 using namespace QmXplIo;
