@@ -31,8 +31,8 @@ const char* const kOverrideLevelTexts[] = {
     "SslSocketDefaultConfigImpl: (override) No encryption selected",
     "SslSocketDefaultConfigImpl: (override) Encryption with export keylength selected",
     "SslSocketDefaultConfigImpl: (override) Encryption with full keylength selected",
-    "SslSocketDefaultConfigImpl: (override) Best encryption level = full or export keylength "
-    "selected"};
+    ("SslSocketDefaultConfigImpl: (override) Best encryption level = full or export keylength "
+     "selected")};
 
 const int kRequirePeer = SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT;
 
