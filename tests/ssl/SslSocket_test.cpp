@@ -406,9 +406,9 @@ TEST_P(SslSocketTest, OurClientWithAnEncryptedKeyTalksToOpensslServer) {
     Process server({"openssl", "s_server", "-accept", "0", "-naccept", "1", "-rev", Pin(), "-cert",
                     File("server.pem"), "-key", File("server.key"), "-CAfile", File("ca.pem"),
                     "-Verify", "1"});
-    std::string accept = server.WaitForLine("ACCEPT");
-    ASSERT_NE(accept, "") << server.Output();
-    Socket_t socket(String_t("127.0.0.1"), std::stoi(accept.substr(accept.rfind(':') + 1)));
+    int port = server.ListeningPort();
+    ASSERT_GT(port, 0) << server.Output();
+    Socket_t socket(String_t("127.0.0.1"), port);
     socket.SetSoTimeout(20000);
     SslSocket c(socket, false, ClientConfig());
     EXPECT_EQ(Id(c.GetPeerId()), "server");

@@ -67,6 +67,12 @@ class Process {
             if (!ReadSome(deadline)) return "";
         }
     }
+    // The port of a server that announces it as "<marker> ...:PORT" (the openssl command's
+    // "ACCEPT [::]:PORT"); 0 when no such line came in time.
+    int ListeningPort(const std::string& marker = "ACCEPT") {
+        std::string line = WaitForLine(marker);
+        return line.empty() ? 0 : std::stoi(line.substr(line.rfind(':') + 1));
+    }
     // Everything the process writes until it exits (or timeoutMs passes); then its exit status
     // (-1 when it was killed at the time limit).
     int Finish(int timeoutMs = 20000) {
