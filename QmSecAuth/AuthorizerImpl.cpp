@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "PolicyDataContext.h"
+#include "PolicyDataReader.h"
 #include "PolicyHeaderXmlHandler.h"
 #include "QmSecAuth/AuthorizationPolicyException.h"
 #include "QmSecAuth/PolicyData.h"
