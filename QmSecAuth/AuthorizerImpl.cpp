@@ -1,6 +1,7 @@
 #include "AuthorizerImpl.h"
 
 #include <mutex>
+#include <vector>
 
 #include "AuthorizerRebuild.h"
 #include "QmXpl/ChangedConfiguration_t.h"
@@ -24,8 +25,9 @@ namespace {
 // The process-wide tables and what guards them. Created on first use and never destroyed: change
 // handlers may run on the configuration service's thread while the process ends.
 struct State {
-    QmXplSync::RwLock_t lock;  // over the tables
+    QmXplSync::RwLock_t lock;  // over the tables and the problems
     AuthorizerTables tables;
+    std::vector<String_t> problems;  // what the last Update reported
     QmXplSync::Mutex_t readerMutex;  // around the policy data reader
     std::mutex initMutex;            // the first body's work
     bool initialised = false;
@@ -91,6 +93,7 @@ bool Authorizer::IsAllowed(const String_t& entity, const String_t& consumer, uns
 unsigned int Authorizer::GetRights(const String_t& entity, const String_t& consumer) const {
     return Body()->GetRights(entity, consumer);
 }
+AuthorizerSnapshot Authorizer::GetSnapshot() const { return Body()->GetSnapshot(); }
 
 // --- body ------------------------------------------------------------------------------------
 
@@ -121,16 +124,18 @@ void AuthorizerImpl::Update() {
     QMSEC_BLOCK(kAuthArea.proc, "AuthorizerImpl::Update()");
     State& s = TheState();
     QmXplSync::WriteLock_t lock(s.lock);
+    s.problems.clear();
     try {
         AuthorizerRebuild(s.tables, s.policyDirectory, s.readerMutex).Run();
     } catch (const QmXplMsg::IllegalStateError_t& e) {
         QMSEC_TRACE(kAuthArea.operation, kDumps, MessageText(e));
     } catch (const Exception_t& e) {
         // Update never fails its caller (constructors and the change handler rely on it); the
-        // tables keep what was built.
+        // tables keep what was built, and the snapshot shows what went wrong.
         QMSEC_TRACE(kAuthArea.operation, kDumps,
                     "Unexpected exception while reading authorization policies");
-        QMSEC_TRACE(kAuthArea.operation, kDumps, MessageText(e));
+        s.problems.push_back(MessageText(e));
+        QMSEC_TRACE(kAuthArea.operation, kDumps, s.problems.back());
     }
 }
 
@@ -185,6 +190,21 @@ unsigned int AuthorizerImpl::GetRights(const String_t& entity, const String_t& c
     return rights;
 }
 
+AuthorizerSnapshot AuthorizerImpl::GetSnapshot() {
+    QMSEC_BLOCK(kAuthArea.proc, "AuthorizerImpl::GetSnapshot()");
+    State& s = TheState();
+    AuthorizerSnapshot snapshot;
+    QmXplSync::ReadLock_t lock(s.lock);
+    snapshot.policyDirectory = s.policyDirectory;
+    snapshot.entities.reserve(s.tables.internal.size());
+    for (const auto& [id, rights] : s.tables.internal) snapshot.entities.push_back({id, rights});
+    snapshot.consumerRights.reserve(s.tables.consumer.size());
+    for (const auto& [key, rights] : s.tables.consumer)
+        snapshot.consumerRights.push_back({key.first, key.second, rights});
+    snapshot.problems = s.problems;
+    return snapshot;
+}
+
 void AuthorizerImpl::ResetForTesting() {
     State& s = TheState();
     std::lock_guard<std::mutex> init(s.initMutex);
@@ -200,6 +220,7 @@ void AuthorizerImpl::ResetForTesting() {
     s.tables.internal.clear();
     s.tables.consumer.clear();
     s.tables.localId = String_t();
+    s.problems.clear();
     s.initialised = false;
     s.policyDirectory =
         QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("policies/mgrconf"));

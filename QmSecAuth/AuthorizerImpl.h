@@ -33,6 +33,7 @@ class AuthorizerImpl : public QmSecCore::ObjectImpl {
     bool IsAllowed(const QmXplStr::String_t& entity, const QmXplStr::String_t& consumer,
                    unsigned int rights, Authorizer::CheckMode mode);
     unsigned int GetRights(const QmXplStr::String_t& entity, const QmXplStr::String_t& consumer);
+    AuthorizerSnapshot GetSnapshot();
 
     // For tests that switch $QMXPL_HOME: unregisters the change handlers and forgets the tables,
     // so that the next Authorizer starts over as the first of the process.
