@@ -73,8 +73,7 @@ socklen_t InetAddressAccess_t::ToSockaddr(const InetAddress_t& address, int port
         std::memcpy(&out, &in6, sizeof in6);
         return sizeof in6;
     }
-    throw QmXplMsg::IllegalArgumentError_t(
-        CreateError_t(String_t("A null InetAddress_t has no socket address")));
+    ThrowArgument("A null InetAddress_t has no socket address");
 }
 
 // --- InetAddress_t --------------------------------------------------------------------------
@@ -142,8 +141,7 @@ String_t InetAddress_t::GetHostName() const {
 
 std::vector<InetAddress_t> InetAddress_t::GetAllByName(const String_t& host) {
     if (host.IsEmpty()) {
-        throw QmXplMsg::IllegalArgumentError_t(
-            CreateError_t(String_t("InetAddress_t: empty host name")));
+        ThrowArgument("InetAddress_t: empty host name");
     }
     QmXplStr::UTF8_t name(host);
     addrinfo hints{};
