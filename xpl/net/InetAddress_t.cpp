@@ -22,9 +22,6 @@ namespace QmXplNet {
 using QmXplMsg::CreateError_t;
 using QmXplMsg::CreateSystemError_t;
 
-SocketTimeoutException_t::~SocketTimeoutException_t() = default;
-UnknownHostException_t::~UnknownHostException_t() = default;
-
 // --- conversions --------------------------------------------------------------------------------
 
 InetAddress_t InetAddressAccess_t::FromSockaddr(const sockaddr* sa, socklen_t len, int* port) {
