@@ -15,8 +15,10 @@
 
 #include "PolicyDataContext.h"
 #include "PolicyHeaderXmlHandler.h"
+#include "QmSecAuth/AuthNames.h"
 #include "QmSecAuth/AuthorizationPolicyException.h"
 #include "QmSecAuth/PolicyData.h"
+#include "QmSecCore/CoreNames.h"
 #include "QmXpl/ChangedConfiguration_t.h"
 #include "QmXpl/CharArrayInputStream_t.h"
 #include "QmXpl/ConfigChangeHandler_i.h"
@@ -85,12 +87,12 @@ struct KeyLess {
 };
 
 // The configuration namespaces, created once at load (they touch nothing until used).
-const ConfigNamespace_t g_core{String_t("sec.core")};
-const ConfigNamespace_t g_auth{String_t("sec.core.auth")};
-const ConfigNamespace_t g_mapManager{String_t("sec.core.auth.mapping.manager")};
-const ConfigNamespace_t g_mapSecondary{String_t("sec.core.auth.mapping.secondary")};
-const ConfigNamespace_t g_mapActionAllow{String_t("sec.core.auth.mapping.actionallow")};
-const ConfigNamespace_t g_mapDefault{String_t("sec.core.auth.mapping.default")};
+const ConfigNamespace_t g_core{String_t(QmSecCore::kCoreNamespace)};
+const ConfigNamespace_t g_auth{String_t(kAuthNamespace)};
+const ConfigNamespace_t g_mapManager{String_t(kMappingManagerNamespace)};
+const ConfigNamespace_t g_mapSecondary{String_t(kMappingSecondaryNamespace)};
+const ConfigNamespace_t g_mapActionAllow{String_t(kMappingActionAllowNamespace)};
+const ConfigNamespace_t g_mapDefault{String_t(kMappingDefaultNamespace)};
 
 // The process-wide tables and what guards them. Created on first use and never destroyed: change
 // handlers may run on the configuration service's thread while the process ends.
@@ -106,7 +108,7 @@ struct State {
     bool initialised = false;
     AuthorizerHandlers* handlers = nullptr;
     String_t policyDirectory =
-        QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("policies/mgrconf"));
+        QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t(kPolicyDirectory));
 };
 
 State& TheState() {
@@ -190,7 +192,7 @@ class Rebuild {
     }
 
     void ReadLocalIds() {
-        String_t coreId = g_core.Open().GetValue(String_t("CORE_ID"));
+        String_t coreId = g_core.Open().GetValue(String_t(QmSecCore::kCoreIdKey));
         s_.localId = coreId.IsEmpty() ? String_t() : coreId;
         if (!coreId.IsEmpty()) {
             s_.internal[coreId] = AuthorizerImpl::RIGHTS_LOCAL;
@@ -199,11 +201,10 @@ class Rebuild {
                             << coreId << "' (the local QmCoreId).");
         } else {
             QMSEC_TRACE(kAuthArea.operation, kProblems,
-                        "Could not get QmCoreId ("
-                            << "CORE_ID"
-                            << ") of local node from config settings!");
+                        "Could not get QmCoreId (" << QmSecCore::kCoreIdKey
+                                                   << ") of local node from config settings!");
         }
-        String_t managerId = g_auth.Open().GetValue(String_t("MANAGER_ID"));
+        String_t managerId = g_auth.Open().GetValue(String_t(kManagerIdKey));
         if (!managerId.IsEmpty()) {
             s_.internal[managerId] = AuthorizerImpl::RIGHT_MANAGER;
             QMSEC_TRACE(
@@ -212,9 +213,8 @@ class Rebuild {
                     << managerId << "' (authorization manager).");
         } else {
             QMSEC_TRACE(kAuthArea.operation, kProblems,
-                        "Could not get authorization manager id ("
-                            << "MANAGER_ID"
-                            << ") from config settings!");
+                        "Could not get authorization manager id (" << kManagerIdKey
+                                                                   << ") from config settings!");
         }
     }
 
@@ -509,7 +509,7 @@ class AuthorizerHandlers {
     class ManagerChange : public QmXplConfig::ConfigChangeHandler_i {
       public:
         void Update(const QmXplConfig::ChangedConfiguration_t& changes) override {
-            if (changes.HasChanged(String_t("MANAGER_ID"))) authorizer_.Update();
+            if (changes.HasChanged(String_t(kManagerIdKey))) authorizer_.Update();
         }
 
       private:
@@ -520,8 +520,8 @@ class AuthorizerHandlers {
     class LocalIdChange : public QmXplConfig::ConfigChangeHandler_i {
       public:
         void Update(const QmXplConfig::ChangedConfiguration_t& changes) override {
-            if (!changes.HasChanged(String_t("CORE_ID"))) return;
-            String_t id = changes.GetConfiguration().GetValue(String_t("CORE_ID"));
+            if (!changes.HasChanged(String_t(QmSecCore::kCoreIdKey))) return;
+            String_t id = changes.GetConfiguration().GetValue(String_t(QmSecCore::kCoreIdKey));
             State& s = TheState();
             QmXplSync::WriteLock_t lock(s.lock);
             s.localId = id.IsEmpty() ? String_t() : id;
@@ -655,7 +655,7 @@ void AuthorizerImpl::ResetForTesting() {
     s.localId = String_t();
     s.initialised = false;
     s.policyDirectory =
-        QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("policies/mgrconf"));
+        QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t(kPolicyDirectory));
 }
 
 }  // namespace QmSecAuth

@@ -22,6 +22,7 @@
 #include "QmSecCore/AlreadyInstalledException.h"
 #include "QmSecCore/BadPaddingException.h"
 #include "QmSecCore/Cipher.h"
+#include "QmSecCore/CoreNames.h"
 #include "QmSecCore/Crypt.h"
 #include "QmSecCore/EntryNotFoundException.h"
 #include "QmSecCore/InvalidKeyException.h"
@@ -196,9 +197,9 @@ void KeyStoreImpl::Init(const String_t& baseDir) {
         return Dir_t::Path(baseDir.IsEmpty() ? String_t::Null : baseDir, Dir_t::eData,
                            String_t(relative));
     };
-    dir_ = path("sec/ks");
-    nodeKeyPath_ = path("sec/ks/nsk.dat");
-    indexPath_ = path("sec/ks/ks.dat");
+    dir_ = path(kKeyStoreDirectory);
+    nodeKeyPath_ = path(kNodeKeyFile);
+    indexPath_ = path(kKeyStoreIndexFile);
     dirFs_ = Fs(dir_);
     nodeKeyFs_ = Fs(nodeKeyPath_);
     indexFs_ = Fs(indexPath_);

@@ -11,11 +11,13 @@
 #include "Io.h"
 #include "Names.h"
 #include "Pki.h"
+#include "QmSecCore/CoreNames.h"
 #include "QmSecCore/Key.h"
 #include "QmSecCore/KeyStore.h"
 #include "QmSecCore/Signature.h"
 #include "QmSecCore/StringCollection.h"
 #include "QmSecCore/X509Certificate.h"
+#include "QmSecSsl/SslNames.h"
 #include "QmXpl/ConfigNamespace_t.h"
 #include "QmXpl/DirLister_t.h"
 #include "QmXpl/Dir_t.h"
@@ -88,11 +90,12 @@ KeyStore OpenStore() {
     try {
         return KeyStore();
     } catch (const QmXplMsg::Exception_t& e) {
-        Fail(
-            "Could not open the key store '" +
-                QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("sec/ks")).ToUtf8() +
-                "'.",
-            e.GetMessageList());
+        Fail("Could not open the key store '" +
+                 QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData,
+                                           String_t(QmSecCore::kKeyStoreDirectory))
+                     .ToUtf8() +
+                 "'.",
+             e.GetMessageList());
     }
 }
 
@@ -100,7 +103,8 @@ KeyStore OpenStore() {
 // so these are found through the store's key files (alias + "_key.dat") and confirmed by it.
 std::vector<std::string> KeyOnlyAliases(const KeyStore& store) {
     std::vector<std::string> aliases;
-    String_t dir = QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("sec/ks"));
+    String_t dir = QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData,
+                                             String_t(QmSecCore::kKeyStoreDirectory));
     if (!QmXplIo::File_t(dir).IsDirectory()) return aliases;
     QmXplIo::DirLister_t lister(dir, QmXplIo::Filter_t(String_t("_key.dat")));
     String_t name;
@@ -210,9 +214,10 @@ void AnnounceChange(bool own, bool trust) {
     std::snprintf(stamp + std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc), 16,
                   ".%06ldZ", micros);
     try {
-        QmXplConfig::ConfigNamespace_t certificates(String_t("sec.cm.certificates"));
-        if (own) certificates.SetValue(String_t("CERT_INSTALLED"), String_t(stamp));
-        if (trust) certificates.SetValue(String_t("LAST_TRUSTED_CERT_UPDATE"), String_t(stamp));
+        QmXplConfig::ConfigNamespace_t certificates(String_t(QmSecSsl::kCertificatesNamespace));
+        if (own) certificates.SetValue(String_t(QmSecSsl::kCertInstalledKey), String_t(stamp));
+        if (trust)
+            certificates.SetValue(String_t(QmSecSsl::kLastTrustedCertUpdateKey), String_t(stamp));
     } catch (const QmXplMsg::Exception_t& e) {
         Fail("The key store has changed, but running servers could not be told so.",
              e.GetMessageList());
@@ -370,7 +375,8 @@ int KeystoreRemove(Invocation& call) {
     if (!hasCert && !hasKey) {
         // Files of an alias that the index does not list were left by an install that was
         // killed; removing the alias removes them.
-        String_t dir = QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("sec/ks"));
+        String_t dir = QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData,
+                                                 String_t(QmSecCore::kKeyStoreDirectory));
         bool leftCert = QmXplIo::File_t(dir + "/" + String_t(alias) + "_cert.pem").Exists();
         bool leftKey = QmXplIo::File_t(dir + "/" + String_t(alias) + "_key.dat").Exists();
         if (!(certOnly ? leftCert : keyOnly ? leftKey : leftCert || leftKey))

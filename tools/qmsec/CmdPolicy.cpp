@@ -11,6 +11,7 @@
 
 #include "Cli.h"
 #include "Names.h"
+#include "QmSecAuth/AuthNames.h"
 #include "QmSecAuth/Authorizer.h"
 #include "QmSecAuth/PolicyData.h"
 #include "QmSecCore/Catalog.h"
@@ -409,8 +410,8 @@ int AuthzDump(Invocation& call) {
         text += "  " + Printable(p) + "\n";
     }
     JsonValue json = JsonValue::Object();
-    json.Set("policy_directory",
-             QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("policies/mgrconf")))
+    json.Set("policy_directory", QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData,
+                                                           String_t(QmSecAuth::kPolicyDirectory)))
         .Set("entities", std::move(entities))
         .Set("consumer_rights", std::move(rightsJson))
         .Set("problems", std::move(problemJson));

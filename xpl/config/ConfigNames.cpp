@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "QmXpl/NodeNames.h"
 #include "config/ConfigTrace.h"
 
 namespace QmXplConfig::detail {
@@ -41,7 +42,8 @@ void CheckNamespaceName(const String_t& name) {
 void CheckGroupName(const String_t& group) {
     const std::string g = group.ToUtf8();
     if (HasControl(group) || HasOuterBlanks(group) || g.find('/') != std::string::npos ||
-        g == "." || g == ".." || g == "sec" || group.FindOneOf(String_t("[]")) != String_t::npos) {
+        g == "." || g == ".." || g == QmXplRuntime::kSecretsDirectory ||
+        group.FindOneOf(String_t("[]")) != String_t::npos) {
         ThrowArgument("'" + g + "' is not a usable resource group name", QMXPL_CONFIG_THROW_TRACE);
     }
 }
