@@ -1,4 +1,6 @@
 #include "AuthorizerImpl.h"
+#include "QmSecAuth/AuthNames.h"
+#include "QmSecCore/CoreNames.h"
 
 #include <mutex>
 #include <vector>
@@ -33,7 +35,7 @@ struct State {
     bool initialised = false;
     AuthorizerHandlers* handlers = nullptr;
     String_t policyDirectory =
-        QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("policies/mgrconf"));
+        QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t(kPolicyDirectory));
 };
 
 State& TheState() {
@@ -54,7 +56,7 @@ class AuthorizerHandlers {
     class ManagerChange : public QmXplConfig::ConfigChangeHandler_i {
       public:
         void Update(const QmXplConfig::ChangedConfiguration_t& changes) override {
-            if (changes.HasChanged(String_t("MANAGER_ID"))) authorizer_.Update();
+            if (changes.HasChanged(String_t(kManagerIdKey))) authorizer_.Update();
         }
 
       private:
@@ -65,8 +67,8 @@ class AuthorizerHandlers {
     class LocalIdChange : public QmXplConfig::ConfigChangeHandler_i {
       public:
         void Update(const QmXplConfig::ChangedConfiguration_t& changes) override {
-            if (!changes.HasChanged(String_t("CORE_ID"))) return;
-            String_t id = changes.GetConfiguration().GetValue(String_t("CORE_ID"));
+            if (!changes.HasChanged(String_t(QmSecCore::kCoreIdKey))) return;
+            String_t id = changes.GetConfiguration().GetValue(String_t(QmSecCore::kCoreIdKey));
             State& s = TheState();
             QmXplSync::WriteLock_t lock(s.lock);
             s.tables.localId = id.IsEmpty() ? String_t() : id;
@@ -223,7 +225,7 @@ void AuthorizerImpl::ResetForTesting() {
     s.problems.clear();
     s.initialised = false;
     s.policyDirectory =
-        QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("policies/mgrconf"));
+        QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t(kPolicyDirectory));
 }
 
 }  // namespace QmSecAuth

@@ -1,4 +1,6 @@
 #include "AuthorizerRebuild.h"
+#include "QmSecAuth/AuthNames.h"
+#include "QmSecCore/CoreNames.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -42,10 +44,10 @@ constexpr long long kMaxDataBytes = 64LL << 20;  // 64 MiB
 const char* const kNoCoreId = PBLIB_NO_ID;
 
 // The mapping namespaces, created once at load (they touch nothing until used).
-const ConfigNamespace_t g_mapManager{String_t("sec.core.auth.mapping.manager")};
-const ConfigNamespace_t g_mapSecondary{String_t("sec.core.auth.mapping.secondary")};
-const ConfigNamespace_t g_mapActionAllow{String_t("sec.core.auth.mapping.actionallow")};
-const ConfigNamespace_t g_mapDefault{String_t("sec.core.auth.mapping.default")};
+const ConfigNamespace_t g_mapManager{String_t(kMappingManagerNamespace)};
+const ConfigNamespace_t g_mapSecondary{String_t(kMappingSecondaryNamespace)};
+const ConfigNamespace_t g_mapActionAllow{String_t(kMappingActionAllowNamespace)};
+const ConfigNamespace_t g_mapDefault{String_t(kMappingDefaultNamespace)};
 
 // A mapping value is read as a leading decimal number; anything else counts 0.
 unsigned int DecimalRights(const String_t& value) {
@@ -98,8 +100,8 @@ bool ReadWhole(const QmXplIo::InputStream_t& in, int limit, std::string& out) {
 
 }  // namespace
 
-const ConfigNamespace_t AuthorizerRebuild::kCoreNamespace{String_t("sec.core")};
-const ConfigNamespace_t AuthorizerRebuild::kAuthNamespace{String_t("sec.core.auth")};
+const ConfigNamespace_t AuthorizerRebuild::kCoreNamespace{String_t(QmSecCore::kCoreNamespace)};
+const ConfigNamespace_t AuthorizerRebuild::kAuthNamespace{String_t(QmSecAuth::kAuthNamespace)};
 
 AuthorizerRebuild::AuthorizerRebuild(AuthorizerTables& tables, const String_t& policyDirectory,
                                      QmXplSync::Mutex_t& readerMutex)
@@ -128,7 +130,7 @@ void AuthorizerRebuild::Fail(const QmXplMsg::Message_t& m) {
 }
 
 void AuthorizerRebuild::ReadLocalIds() {
-    String_t coreId = kCoreNamespace.Open().GetValue(String_t("CORE_ID"));
+    String_t coreId = kCoreNamespace.Open().GetValue(String_t(QmSecCore::kCoreIdKey));
     tables_.localId = coreId.IsEmpty() ? String_t() : coreId;
     if (!coreId.IsEmpty()) {
         tables_.internal[coreId] = AuthorizerImpl::RIGHTS_LOCAL;
@@ -141,7 +143,7 @@ void AuthorizerRebuild::ReadLocalIds() {
                         << "CORE_ID"
                         << ") of local node from config settings!");
     }
-    String_t managerId = kAuthNamespace.Open().GetValue(String_t("MANAGER_ID"));
+    String_t managerId = kAuthNamespace.Open().GetValue(String_t(kManagerIdKey));
     if (!managerId.IsEmpty()) {
         tables_.internal[managerId] = AuthorizerImpl::RIGHT_MANAGER;
         QMSEC_TRACE(kAuthArea.operation, kDecisions,

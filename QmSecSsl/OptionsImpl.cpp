@@ -1,5 +1,7 @@
 #include "OptionsImpl.h"
 
+#include "QmSecCore/CoreNames.h"
+#include "QmSecSsl/SslNames.h"
 #include "QmXpl/ConfigNamespace_t.h"
 #include "QmXpl/IOException_t.h"
 #include "SslPolicy.h"
@@ -90,7 +92,7 @@ void SslConnection::OptionsImpl::SetQmResourceGroup(const String_t& group) {
 int SslConnection::OptionsImpl::ReadFromConfiguration(const char* key, const char* const* keywords,
                                                       int count, int current,
                                                       const char* traceLabel) {
-    String_t value = QmXplConfig::ConfigNamespace_t::Open(String_t("sec.core.ssl"), group_)
+    String_t value = QmXplConfig::ConfigNamespace_t::Open(String_t(kSslNamespace), group_)
                          .GetValue(String_t(key));
     int result = current;
     if (!value.IsNull() && !value.IsEmpty()) {
@@ -124,8 +126,8 @@ int SslConnection::OptionsImpl::GetClientVerificationMode() {
 
 const String_t& SslConnection::OptionsImpl::GetAlias() {
     if (alias_.IsNull() || alias_.IsEmpty())
-        alias_ = QmXplConfig::ConfigNamespace_t::Open(String_t("sec.core"), group_)
-                     .GetValue(String_t("CORE_ID"));
+        alias_ = QmXplConfig::ConfigNamespace_t::Open(String_t(QmSecCore::kCoreNamespace), group_)
+                     .GetValue(String_t(QmSecCore::kCoreIdKey));
     return alias_;
 }
 

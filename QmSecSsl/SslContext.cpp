@@ -7,6 +7,7 @@
 #include "QmSecCore/KeyStore.h"
 #include "QmSecCore/StringCollection.h"
 #include "QmSecSsl/SecSslException.h"
+#include "QmSecSsl/SslNames.h"
 #include "QmXpl/ChangedConfiguration_t.h"
 #include "QmXpl/ConfigNamespace_t.h"
 #include "SslCertificateCache.h"
@@ -25,7 +26,7 @@ using QmXplStr::String_t;
 
 namespace {
 
-const char* const kCertificates = "sec.cm.certificates";
+const char* const kCertificates = kCertificatesNamespace;
 // The session id context of every session of the shared context: sessions made with client
 // verification resume only in the context they were made in.
 const unsigned char kSessionIdContext = 0x31;
@@ -58,7 +59,7 @@ SslContext::SslContext() {
 void SslContext::Build() {
     QmSecCore::Initializer::Ensure();
     QmXplConfig::Configuration_t config =
-        QmXplConfig::ConfigNamespace_t::Open(String_t("sec.core.ssl"));
+        QmXplConfig::ConfigNamespace_t::Open(String_t(kSslNamespace));
 
     ossl::SslCtx ctx = policy::NewContext();
     if (!ctx) {
@@ -270,13 +271,13 @@ int SslContext::NewSessionCallback(SSL* ssl, SSL_SESSION* session) {
 void SslContext::ConfigChangeHandler::Update(const QmXplConfig::ChangedConfiguration_t& changes) {
     QMSEC_BLOCK(kSslArea.proc, "SslContext::ConfigChangeHandler::Update()");
     SslContext& context = GetInstance();
-    if (changes.HasChanged(String_t("CERT_INSTALLED")) ||
-        changes.HasChanged(String_t("LAST_CERT_UPDATE"))) {
+    if (changes.HasChanged(String_t(kCertInstalledKey)) ||
+        changes.HasChanged(String_t(kLastCertUpdateKey))) {
         SslCertificateCache::GetInstance().Invalidate();
         SslSessionCache::GetInstance().Clear();
         context.ForgetServerSessions();
     }
-    if (changes.HasChanged(String_t("LAST_TRUSTED_CERT_UPDATE")) &&
+    if (changes.HasChanged(String_t(kLastTrustedCertUpdateKey)) &&
         context.IsTrustedFromKeyStore()) {
         SslSessionCache::GetInstance().Clear();
         context.ForgetServerSessions();

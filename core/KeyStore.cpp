@@ -19,7 +19,7 @@ KeyStoreImpl* KeyStore::Body() const { return GetBody<KeyStoreImpl>("KeyStore");
 
 String_t KeyStore::DirectoryOf(const String_t& baseDir) {
     using QmXplRuntime::Dir_t;
-    const String_t relative("sec/ks");
+    const String_t relative(KeyStoreFiles::kDirectory);
     if (baseDir.IsNull()) return Dir_t::Path(Dir_t::eData, relative);
     return Dir_t::Path(baseDir.IsEmpty() ? String_t::Null : baseDir, Dir_t::eData, relative);
 }

@@ -20,6 +20,8 @@ class KeyStoreFiles {
   public:
     static constexpr int kFileMode = 0600;
     static constexpr int kDirectoryMode = 0700;
+    // The store's directory below the data directory ($QMXPL_HOME/data), in the secrets one.
+    static constexpr const char* kDirectory = "sec/ks";
     static constexpr const char* kIndexName = "ks.dat";
     static constexpr const char* kNodeKeyName = "nsk.dat";
     static constexpr const char* kLockName = "ks.lock";

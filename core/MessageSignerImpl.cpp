@@ -1,6 +1,7 @@
 #include "MessageSignerImpl.h"
 
 #include "MessageSignatureImpl.h"
+#include "QmSecCore/CoreNames.h"
 #include "QmSecCore/KeyStore.h"
 #include "QmSecCore/MessageSignatureException.h"
 #include "QmXpl/ConfigNamespace_t.h"
@@ -49,8 +50,8 @@ namespace {
 
 // The node's own name: CORE_ID of "sec.core".
 String_t CoreId() {
-    String_t id = QmXplConfig::ConfigNamespace_t::Open(String_t("sec.core"))
-                      .GetAttrValue(String_t("CORE_ID"));
+    String_t id = QmXplConfig::ConfigNamespace_t::Open(String_t(kCoreNamespace))
+                      .GetAttrValue(String_t(kCoreIdKey));
     if (id.IsEmpty()) QMSEC_THROW_MSG(kCoreArea, MessageSignatureException, 48, );
     return id;
 }

@@ -1,6 +1,7 @@
 // Everything of namespace QmSecAuth.
 #pragma once
 
+#include "QmSecAuth/AuthNames.h"
 #include "QmSecAuth/AuthorizationPolicyException.h"
 #include "QmSecAuth/Authorizer.h"
 #include "QmSecAuth/AuthorizerSnapshot.h"

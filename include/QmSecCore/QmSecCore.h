@@ -7,6 +7,7 @@
 #include "QmSecCore/Catalog.h"
 #include "QmSecCore/CertificateParsingException.h"
 #include "QmSecCore/Cipher.h"
+#include "QmSecCore/CoreNames.h"
 #include "QmSecCore/Crypt.h"
 #include "QmSecCore/CryptImpl.h"
 #include "QmSecCore/EntryNotFoundException.h"

@@ -7,6 +7,7 @@
 #include "QmSecSsl/SslConnection.h"
 #include "QmSecSsl/SslConnectionInputStream.h"
 #include "QmSecSsl/SslConnectionOutputStream.h"
+#include "QmSecSsl/SslNames.h"
 #include "QmSecSsl/SslServerConnection.h"
 #include "QmSecSsl/SslSocket.h"
 #include "QmSecSsl/SslSocketConfig.h"

@@ -40,6 +40,7 @@
 #include "QmXpl/MessageCatalog_t.h"
 #include "QmXpl/Message_t.h"
 #include "QmXpl/Mutex_t.h"
+#include "QmXpl/NodeNames.h"
 #include "QmXpl/OutputStream_t.h"
 #include "QmXpl/RefCounted_t.h"
 #include "QmXpl/RwLock_t.h"

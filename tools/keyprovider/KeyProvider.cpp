@@ -15,6 +15,7 @@
 #include "QmXpl/File_t.h"
 #include "QmXpl/IOException_t.h"
 #include "QmXpl/Message_t.h"
+#include "QmXpl/NodeNames.h"
 
 namespace QmSecKeyProvider {
 
@@ -101,7 +102,8 @@ bool MoveNoReplace(const std::string& from, const std::string& to) {
 }  // namespace
 
 String_t KeyProvider::GetSecretPath() {
-    return QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eConf, String_t("sec/provider.key"));
+    return QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eConf,
+                                     String_t(QmXplRuntime::kSecretsDirectory) + "/provider.key");
 }
 
 bool KeyProvider::CreateSecret() {

@@ -2,6 +2,7 @@
 #include "Cli.h"
 #include "Io.h"
 #include "Names.h"
+#include "QmSecCore/CoreNames.h"
 #include "QmSecCore/Key.h"
 #include "QmSecCore/KeyStore.h"
 #include "QmSecCore/MessageSealer.h"
@@ -133,8 +134,8 @@ int Unseal(Invocation& call) {
     if (auto given = call.Value("--key-alias")) {
         alias = *given;
     } else {
-        alias = QmXplConfig::ConfigNamespace_t::Open(String_t("sec.core"))
-                    .GetValue(String_t("CORE_ID"))
+        alias = QmXplConfig::ConfigNamespace_t::Open(String_t(QmSecCore::kCoreNamespace))
+                    .GetValue(String_t(QmSecCore::kCoreIdKey))
                     .ToUtf8();
         if (alias.empty())
             Fail(

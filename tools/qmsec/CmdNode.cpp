@@ -4,6 +4,8 @@
 
 #include "Cli.h"
 #include "Names.h"
+#include "QmSecAuth/AuthNames.h"
+#include "QmSecCore/CoreNames.h"
 #include "QmSecCore/Key.h"
 #include "QmSecCore/KeyStore.h"
 #include "QmSecCore/Uuid.h"
@@ -11,6 +13,7 @@
 #include "QmXpl/ConfigNamespace_t.h"
 #include "QmXpl/Dir_t.h"
 #include "QmXpl/File_t.h"
+#include "QmXpl/NodeNames.h"
 
 namespace qmsec {
 
@@ -20,8 +23,8 @@ using QmXplStr::String_t;
 
 namespace {
 
-const String_t kCoreNamespace("sec.core");
-const String_t kCoreIdKey("CORE_ID");
+const String_t kCoreNamespace(QmSecCore::kCoreNamespace);
+const String_t kCoreIdKey(QmSecCore::kCoreIdKey);
 
 void MakeDirectory(const String_t& path, int mode) {
     if (!QmXplIo::File_t(path).Mkdirs(mode))
@@ -35,9 +38,9 @@ int Init(Invocation& call) {
 
     // Secrets live under the two "sec" directories: nobody else may even list them.
     MakeDirectory(Dir_t::Path(Dir_t::eConf), 0755);
-    MakeDirectory(Dir_t::Path(Dir_t::eConf, String_t("sec")), 0700);
+    MakeDirectory(Dir_t::Path(Dir_t::eConf, String_t(QmXplRuntime::kSecretsDirectory)), 0700);
     MakeDirectory(QmXplIo::File_t(QmSecCore::KeyStore::DirectoryOf()).GetParent(), 0700);
-    MakeDirectory(Dir_t::Path(Dir_t::eData, String_t("policies/mgrconf")), 0755);
+    MakeDirectory(Dir_t::Path(Dir_t::eData, String_t(QmSecAuth::kPolicyDirectory)), 0755);
 
     // The secret first: without it the key store cannot protect a private key, and it is never
     // replaced, since the keys already stored can only be read with it. Nor is one made for a
@@ -117,7 +120,7 @@ int ConfigGet(Invocation& call) {
 // digits, capped at 32 bits, and 0 without any. A value it would read otherwise than written
 // (0x10, 12abc) is set all the same, with a warning that says what it counts as.
 void WarnOfMappingValue(const std::string& ns, const std::string& value) {
-    if (ns.rfind("sec.core.auth.mapping.", 0) != 0) return;
+    if (ns.rfind(QmSecAuth::kMappingNamespacePrefix, 0) != 0) return;
     unsigned long long rights = 0;
     bool capped = false;
     size_t digits = 0;

@@ -14,6 +14,7 @@
 #include "Cli.h"
 #include "Io.h"
 #include "Names.h"
+#include "QmSecCore/CoreNames.h"
 #include "QmSecCore/KeyStore.h"
 #include "QmSecSsl/QmSecSsl.h"
 #include "QmXpl/BufferedInputStream_t.h"
@@ -70,10 +71,10 @@ std::string OneLine(const QmXplMsg::Exception_t& e) {
 // The alias the node presents: --alias, else its core id. Checked before the first peer comes,
 // so that a node without its identity fails at once instead of refusing every connection.
 std::string IdentityAlias(const Invocation& call, bool required) {
-    std::string alias =
-        call.Value("--alias").value_or(QmXplConfig::ConfigNamespace_t::Open(String_t("sec.core"))
-                                           .GetValue(String_t("CORE_ID"))
-                                           .ToUtf8());
+    std::string alias = call.Value("--alias").value_or(
+        QmXplConfig::ConfigNamespace_t::Open(String_t(QmSecCore::kCoreNamespace))
+            .GetValue(String_t(QmSecCore::kCoreIdKey))
+            .ToUtf8());
     if (alias.empty()) {
         if (required)
             Fail("This node has no core id, its TLS identity: give --alias or run 'qmsec init'.");

@@ -1,4 +1,5 @@
-// The configuration service: file cache, snapshots, watcher thread and change delivery.
+// The configuration service: file cache (ConfigCache), editing (EditConfigFile), watcher thread
+// (ConfigWatcher) and change delivery (ConfigDelivery), behind one process-wide entry point.
 #pragma once
 
 #include "QmXpl/ConfigChangeHandler_i.h"
@@ -32,6 +33,10 @@ class ConfigService_t {
     // refreshed and handlers no longer called. Waits up to two seconds for a running callback.
     // Called at process exit and library unload; safe to call more than once.
     static void Shutdown();
+
+  private:
+    struct Parts;
+    static Parts& Get();
 };
 
 }  // namespace QmXplConfig

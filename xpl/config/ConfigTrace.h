@@ -5,6 +5,7 @@
 #include <string>
 
 #include "QmXpl/TraceObj_t.h"
+#include "XplThrow.h"
 
 namespace QmXplConfig::detail {
 
@@ -26,3 +27,7 @@ QmXplTrc::TraceObj_t& ConfigTrace();
             qmxplTraceObj.DoTrace((level), qmxplTraceText.c_str(), __FILE__, __LINE__); \
         }                                                                               \
     } while (0)
+
+// The service's failures are traced as problems before they are thrown (see XplThrow.h).
+#define QMXPL_CONFIG_THROW_TRACE \
+    QMXPL_THROW_TRACE(::QmXplConfig::detail::ConfigTrace(), ::QmXplConfig::detail::kTraceProblem)

@@ -10,24 +10,13 @@
 #include <cstdlib>
 #include <utility>
 
-#include "QmXpl/IOException_t.h"
+#include "XplThrow.h"
 
 namespace QmXplIo::detail {
 
-using QmXplMsg::CreateSystemError_t;
-using QmXplStr::String_t;
+using QmXplMsg::detail::ThrowErrno;
 
 namespace {
-
-[[noreturn]] void Fail(int err, const std::string& what, const std::string& path) {
-    throw IOException_t(CreateSystemError_t(err, String_t(what + " '" + path + "'")));
-}
-
-std::string DirectoryOf(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 std::string NameOf(const std::string& path) {
     size_t slash = path.find_last_of('/');
@@ -40,10 +29,11 @@ std::string NameOf(const std::string& path) {
 // check, so it is made here.
 void CheckLinkMayBeFollowed(const std::string& link, const struct stat& linkStat) {
     struct stat dir {};
-    if (stat(DirectoryOf(link).c_str(), &dir) != 0) Fail(errno, "Could not examine", link);
+    if (stat(DirectoryOf(link).c_str(), &dir) != 0) ThrowErrno(errno, "Could not examine", link);
     bool shared = (dir.st_mode & S_ISVTX) && (dir.st_mode & S_IWOTH);
     if (shared && linkStat.st_uid != geteuid() && linkStat.st_uid != dir.st_uid)
-        Fail(EACCES, "Will not follow another user's symbolic link in a shared directory", link);
+        ThrowErrno(EACCES, "Will not follow another user's symbolic link in a shared directory",
+                   link);
 }
 
 // path with the symbolic links of its last part followed: the file that is to be replaced.
@@ -52,13 +42,13 @@ std::string FollowLinks(const std::string& path) {
     for (int hops = 0;; ++hops) {
         struct stat st {};
         if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
-        if (hops == 40) Fail(ELOOP, "Could not follow the symbolic link", path);
+        if (hops == 40) ThrowErrno(ELOOP, "Could not follow the symbolic link", path);
         CheckLinkMayBeFollowed(current, st);
         char buf[PATH_MAX];
         ssize_t n = readlink(current.c_str(), buf, sizeof buf);
-        if (n < 0) Fail(errno, "Could not read the symbolic link", current);
+        if (n < 0) ThrowErrno(errno, "Could not read the symbolic link", current);
         if (static_cast<size_t>(n) == sizeof buf)
-            Fail(ENAMETOOLONG, "Could not read the symbolic link", current);
+            ThrowErrno(ENAMETOOLONG, "Could not read the symbolic link", current);
         std::string to(buf, static_cast<size_t>(n));
         current = !to.empty() && to.front() == '/' ? to : DirectoryOf(current) + "/" + to;
     }
@@ -73,7 +63,7 @@ int CreateTemporary(std::string& temp, const std::string& target, mode_t mode) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned char random[8];
         if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
-            Fail(errno ? errno : EIO, "Could not name a temporary file for", target);
+            ThrowErrno(errno ? errno : EIO, "Could not name a temporary file for", target);
         temp = stem;
         for (unsigned char r : random) temp.push_back(kLetters[r % (sizeof kLetters - 1)]);
         int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
@@ -94,7 +84,7 @@ AtomicFile::AtomicFile(const std::string& path, mode_t mode, Mode rule)
         do {
             fd_ = open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
         } while (fd_ < 0 && errno == EINTR);
-        if (fd_ < 0) Fail(errno, "Could not open", path);
+        if (fd_ < 0) ThrowErrno(errno, "Could not open", path);
         if (fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode)) {
             direct_ = true;
             return;
@@ -111,7 +101,7 @@ void AtomicFile::OpenTemporary(mode_t mode, Mode rule) {
     fd_ = CreateTemporary(temp_, target_, exact ? 0600 : mode);
     if (fd_ < 0) {
         temp_.clear();
-        Fail(errno, "Could not create a temporary file for", path_);
+        ThrowErrno(errno, "Could not create a temporary file for", path_);
     }
     struct stat old {};
     bool replacing = !exact && stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode);
@@ -126,19 +116,19 @@ void AtomicFile::OpenTemporary(mode_t mode, Mode rule) {
         int err = errno;
         std::string temp = temp_;
         Abandon();
-        Fail(err, "Could not set permissions of", temp);
+        ThrowErrno(err, "Could not set permissions of", temp);
     }
 }
 
 AtomicFile::~AtomicFile() { Abandon(); }
 
 void AtomicFile::Write(const char* data, size_t size) {
-    if (fd_ < 0) Fail(EBADF, "Write after commit to", path_);
+    if (fd_ < 0) ThrowErrno(EBADF, "Write after commit to", path_);
     while (size > 0) {
         ssize_t n = ::write(fd_, data, size);
         if (n < 0) {
             if (errno == EINTR) continue;
-            Fail(errno, "Could not write", direct_ ? path_ : temp_);
+            ThrowErrno(errno, "Could not write", direct_ ? path_ : temp_);
         }
         data += n;
         size -= static_cast<size_t>(n);
@@ -146,27 +136,27 @@ void AtomicFile::Write(const char* data, size_t size) {
 }
 
 void AtomicFile::Commit() {
-    if (fd_ < 0) Fail(EBADF, "Commit twice of", path_);
+    if (fd_ < 0) ThrowErrno(EBADF, "Commit twice of", path_);
     if (direct_) {
         // A device or pipe has nothing to replace and nothing that fsync could make durable.
         int fd = std::exchange(fd_, -1);
-        if (close(fd) != 0 && errno != EINTR) Fail(errno, "Could not close", path_);
+        if (close(fd) != 0 && errno != EINTR) ThrowErrno(errno, "Could not close", path_);
         return;
     }
-    if (fsync(fd_) != 0) Fail(errno, "Could not sync", temp_);
+    if (fsync(fd_) != 0) ThrowErrno(errno, "Could not sync", temp_);
     int fd = fd_;
     fd_ = -1;
     if (close(fd) != 0) {
         int err = errno;
         unlink(temp_.c_str());
         std::string temp = std::exchange(temp_, std::string());
-        Fail(err, "Could not close", temp);
+        ThrowErrno(err, "Could not close", temp);
     }
     if (rename(temp_.c_str(), target_.c_str()) != 0) {
         int err = errno;
         unlink(temp_.c_str());
         temp_.clear();  // removed already; the destructor must not try again
-        Fail(err, "Could not replace", path_);
+        ThrowErrno(err, "Could not replace", path_);
     }
     temp_.clear();
     SyncParentDirectory(target_);
@@ -187,6 +177,12 @@ void WriteFileAtomically(const std::string& path, std::string_view data, mode_t 
     AtomicFile file(path, mode);
     file.Write(data.data(), data.size());
     file.Commit();
+}
+
+std::string DirectoryOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 void SyncParentDirectory(const std::string& path) {

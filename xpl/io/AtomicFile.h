@@ -58,6 +58,9 @@ class AtomicFile {
 // Replaces the file at path with data in one step (see AtomicFile).
 void WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode);
 
+// The directory part of path: "." for a bare name, "/" for a name in the root.
+std::string DirectoryOf(const std::string& path);
+
 // fsync of the directory that holds path, so that a rename or create in it is durable.
 void SyncParentDirectory(const std::string& path);
 

@@ -7,11 +7,13 @@
 #include "QmXpl/Base64InputStream_t.h"
 #include "QmXpl/Base64OutputStream_t.h"
 #include "QmXpl/IOException_t.h"
+#include "XplThrow.h"
 #include "io/IoTrace.h"
 
 namespace QmXplIo {
 
 using QmXplMsg::CreateWarn_t;
+using QmXplMsg::detail::ThrowIoWarning;
 using QmXplStr::String_t;
 
 namespace {
@@ -46,9 +48,8 @@ struct DecodeTable {
 };
 constexpr DecodeTable kDecode;
 
-[[noreturn]] void FailDecode(const std::string& why) {
-    throw IOException_t(CreateWarn_t(String_t("Base64InputStream_t: " + why)));
-}
+// The source named in the decoder's failures.
+constexpr const char* kDecoder = "Base64InputStream_t";
 
 }  // namespace
 
@@ -168,7 +169,8 @@ class Base64InputStreamImpl_t : public FilterInputStreamImpl_t {
             int n = in_.Read(raw_, sizeof raw_);
             if (n < 0) {
                 ended_ = true;
-                if (nquad_ != 0) FailDecode("the text ends inside a group of four characters");
+                if (nquad_ != 0)
+                    ThrowIoWarning(kDecoder, "the text ends inside a group of four characters");
                 return -1;
             }
             if (n == 0) return 0;
@@ -209,14 +211,14 @@ class Base64InputStreamImpl_t : public FilterInputStreamImpl_t {
             if (v == kBad) {
                 char hex[8];
                 std::snprintf(hex, sizeof hex, "0x%02X", c);
-                FailDecode(std::string("invalid character ") + hex);
+                ThrowIoWarning(kDecoder, std::string("invalid character ") + hex);
             }
-            if (padded_) FailDecode("text after the padding");
+            if (padded_) ThrowIoWarning(kDecoder, "text after the padding");
             if (v == kPad) {
                 // '=' may stand in the third place (then also in the fourth) or the fourth.
-                if (nquad_ < 2) FailDecode("misplaced padding");
+                if (nquad_ < 2) ThrowIoWarning(kDecoder, "misplaced padding");
             } else if (nquad_ == 3 && quad_[2] == kPad) {
-                FailDecode("misplaced padding");
+                ThrowIoWarning(kDecoder, "misplaced padding");
             }
             quad_[nquad_++] = v;
             if (nquad_ == 4) {

@@ -8,38 +8,24 @@
 #include <memory>
 #include <string>
 
-#include "QmXpl/AtomicFileOutputStream_t.h"
 #include "QmXpl/FileInputStream_t.h"
 #include "QmXpl/FileOutputStream_t.h"
 #include "QmXpl/IOException_t.h"
 #include "QmXpl/UTF8_t.h"
-#include "io/AtomicFile.h"
+#include "XplThrow.h"
+#include "io/FileMode.h"
 #include "io/IoTrace.h"
 
 namespace QmXplIo {
 
-using QmXplMsg::CreateSystemError_t;
-using QmXplMsg::CreateWarn_t;
-using QmXplMsg::IllegalArgumentError_t;
+using QmXplMsg::detail::ThrowErrno;
+using QmXplMsg::detail::ThrowFileClosed;
+using QmXplMsg::detail::ThrowFileNotFound;
 using QmXplStr::String_t;
 
 namespace {
 
-String_t Quoted(const char* what, const std::string& path) {
-    return String_t(std::string(what) + " '" + path + "'");
-}
-
-[[noreturn]] void FailIo(int err, const char* what, const std::string& path) {
-    throw IOException_t(CreateSystemError_t(err, Quoted(what, path)));
-}
-
-[[noreturn]] void FailOpen(int err, const std::string& path) {
-    throw FileNotFoundException_t(CreateSystemError_t(err, Quoted("Could not open file", path)));
-}
-
-[[noreturn]] void FailClosed(const char* cls, const std::string& path) {
-    throw IOException_t(CreateWarn_t(String_t(std::string(cls) + " on '" + path + "' is closed")));
-}
+constexpr const char* kOpenFailed = "Could not open file";
 
 int OpenRetrying(const char* path, int flags, mode_t mode) {
     int fd;
@@ -56,13 +42,6 @@ int CloseDescriptor(int fd) {
     return 0;
 }
 
-void CheckMode(int mode) {
-    if (mode < 0 || mode > 07777) {
-        throw IllegalArgumentError_t(
-            CreateWarn_t(String_t("File permissions must lie between 0 and 07777")));
-    }
-}
-
 }  // namespace
 
 // --- input -------------------------------------------------------------------------------------
@@ -71,13 +50,13 @@ class FileInputStreamImpl_t : public InputStreamImpl_t {
   public:
     explicit FileInputStreamImpl_t(std::string path) : path_(std::move(path)) {
         fd_ = OpenRetrying(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY, 0);
-        if (fd_ < 0) FailOpen(errno, path_);
+        if (fd_ < 0) ThrowFileNotFound(errno, kOpenFailed, path_);
         struct stat st {};
         int err = fstat(fd_, &st) != 0 ? errno : (S_ISDIR(st.st_mode) ? EISDIR : 0);
         if (err != 0) {
             ::close(fd_);
             fd_ = -1;
-            FailOpen(err, path_);
+            ThrowFileNotFound(err, kOpenFailed, path_);
         }
         regular_ = S_ISREG(st.st_mode);
     }
@@ -95,7 +74,7 @@ class FileInputStreamImpl_t : public InputStreamImpl_t {
             ssize_t n = ::read(fd_, buf, static_cast<size_t>(len));
             if (n > 0) return static_cast<int>(n);
             if (n == 0) return -1;
-            if (errno != EINTR) FailIo(errno, "Could not read file", path_);
+            if (errno != EINTR) ThrowErrno(errno, "Could not read file", path_);
         }
     }
 
@@ -103,9 +82,9 @@ class FileInputStreamImpl_t : public InputStreamImpl_t {
         CheckOpen();
         if (regular_) {
             struct stat st {};
-            if (fstat(fd_, &st) != 0) FailIo(errno, "Could not query file", path_);
+            if (fstat(fd_, &st) != 0) ThrowErrno(errno, "Could not query file", path_);
             off_t pos = lseek(fd_, 0, SEEK_CUR);
-            if (pos < 0) FailIo(errno, "Could not query position in file", path_);
+            if (pos < 0) ThrowErrno(errno, "Could not query position in file", path_);
             long long left = static_cast<long long>(st.st_size) - pos;
             return left <= 0 ? 0 : (left > INT_MAX ? INT_MAX : static_cast<int>(left));
         }
@@ -119,13 +98,13 @@ class FileInputStreamImpl_t : public InputStreamImpl_t {
         // A regular file moves its position instead of reading; never past its end, so the
         // count returned is what was really passed over.
         struct stat st {};
-        if (fstat(fd_, &st) != 0) FailIo(errno, "Could not query file", path_);
+        if (fstat(fd_, &st) != 0) ThrowErrno(errno, "Could not query file", path_);
         off_t pos = lseek(fd_, 0, SEEK_CUR);
-        if (pos < 0) FailIo(errno, "Could not query position in file", path_);
+        if (pos < 0) ThrowErrno(errno, "Could not query position in file", path_);
         long long left = static_cast<long long>(st.st_size) - pos;
         long long step = left <= 0 ? 0 : (n < left ? n : left);
         if (step > 0 && lseek(fd_, static_cast<off_t>(step), SEEK_CUR) < 0)
-            FailIo(errno, "Could not move in file", path_);
+            ThrowErrno(errno, "Could not move in file", path_);
         return step;
     }
 
@@ -133,12 +112,12 @@ class FileInputStreamImpl_t : public InputStreamImpl_t {
         if (fd_ < 0) return;
         int fd = fd_;
         fd_ = -1;
-        if (int err = CloseDescriptor(fd)) FailIo(err, "Could not close file", path_);
+        if (int err = CloseDescriptor(fd)) ThrowErrno(err, "Could not close file", path_);
     }
 
   private:
     void CheckOpen() const {
-        if (fd_ < 0) FailClosed("FileInputStream_t", path_);
+        if (fd_ < 0) ThrowFileClosed("FileInputStream_t", path_);
     }
 
     std::string path_;
@@ -158,7 +137,7 @@ class FileOutputStreamImpl_t : public OutputStreamImpl_t {
         int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | (append ? O_APPEND : O_TRUNC);
         if (mode < 0) {
             fd_ = OpenRetrying(path_.c_str(), flags | O_CREAT, 0666);
-            if (fd_ < 0) FailOpen(errno, path_);
+            if (fd_ < 0) ThrowFileNotFound(errno, kOpenFailed, path_);
             return;
         }
         // Only a file this call creates gets the mode; O_EXCL tells creation apart from opening
@@ -173,7 +152,7 @@ class FileOutputStreamImpl_t : public OutputStreamImpl_t {
                     ::close(fd_);
                     fd_ = -1;
                     ::unlink(path_.c_str());
-                    FailIo(err, "Could not set permissions of", path_);
+                    ThrowErrno(err, "Could not set permissions of", path_);
                 }
                 return;
             }
@@ -183,7 +162,7 @@ class FileOutputStreamImpl_t : public OutputStreamImpl_t {
             err = fd_ < 0 ? errno : 0;
             if (fd_ < 0 && err != ENOENT) break;
         }
-        if (fd_ < 0) FailOpen(err, path_);
+        if (fd_ < 0) ThrowFileNotFound(err, kOpenFailed, path_);
     }
     ~FileOutputStreamImpl_t() override {
         if (fd_ >= 0) {
@@ -194,13 +173,13 @@ class FileOutputStreamImpl_t : public OutputStreamImpl_t {
     }
 
     void Write(const char* buf, int len) override {
-        if (fd_ < 0) FailClosed("FileOutputStream_t", path_);
+        if (fd_ < 0) ThrowFileClosed("FileOutputStream_t", path_);
         size_t left = static_cast<size_t>(len);
         while (left > 0) {
             ssize_t n = ::write(fd_, buf, left);
             if (n < 0) {
                 if (errno == EINTR) continue;
-                FailIo(errno, "Could not write file", path_);
+                ThrowErrno(errno, "Could not write file", path_);
             }
             buf += n;
             left -= static_cast<size_t>(n);
@@ -211,7 +190,7 @@ class FileOutputStreamImpl_t : public OutputStreamImpl_t {
         if (fd_ < 0) return;
         int fd = fd_;
         fd_ = -1;
-        if (int err = CloseDescriptor(fd)) FailIo(err, "Could not close file", path_);
+        if (int err = CloseDescriptor(fd)) ThrowErrno(err, "Could not close file", path_);
     }
 
   private:
@@ -222,66 +201,8 @@ class FileOutputStreamImpl_t : public OutputStreamImpl_t {
 FileOutputStream_t::FileOutputStream_t(const String_t& path, bool append)
     : OutputStream_t(new FileOutputStreamImpl_t(QmXplStr::UTF8_t(path).Str(), append, -1)) {}
 FileOutputStream_t::FileOutputStream_t(const String_t& path, bool append, int mode)
-    : OutputStream_t((CheckMode(mode),
+    : OutputStream_t((detail::CheckFileMode(mode),
                       new FileOutputStreamImpl_t(QmXplStr::UTF8_t(path).Str(), append, mode))) {}
 FileOutputStream_t::~FileOutputStream_t() = default;
-
-// --- atomic replacement ----------------------------------------------------------------------
-
-class AtomicFileOutputStreamImpl_t : public OutputStreamImpl_t {
-  public:
-    AtomicFileOutputStreamImpl_t(const std::string& path, int mode, detail::AtomicFile::Mode rule)
-        : file_(std::make_unique<detail::AtomicFile>(path, static_cast<mode_t>(mode), rule)),
-          path_(path) {}
-    // The AtomicFile member removes an uncommitted temporary when it goes.
-    ~AtomicFileOutputStreamImpl_t() override = default;
-
-    void Write(const char* buf, int len) override {
-        CheckUsable();
-        try {
-            file_->Write(buf, static_cast<size_t>(len));
-        } catch (...) {
-            broken_ = true;
-            file_.reset();
-            throw;
-        }
-    }
-
-    void Close() override {
-        if (committed_) return;
-        CheckUsable();
-        try {
-            file_->Commit();
-        } catch (...) {
-            broken_ = true;
-            file_.reset();
-            throw;
-        }
-        committed_ = true;
-        file_.reset();
-    }
-
-  private:
-    void CheckUsable() const {
-        if (broken_) {
-            throw IOException_t(CreateWarn_t(
-                Quoted("Left unchanged after an earlier failure of its stream:", path_)));
-        }
-        if (committed_) FailClosed("AtomicFileOutputStream_t", path_);
-    }
-
-    std::unique_ptr<detail::AtomicFile> file_;
-    std::string path_;
-    bool committed_ = false;
-    bool broken_ = false;
-};
-
-AtomicFileOutputStream_t::AtomicFileOutputStream_t(const String_t& path, int mode, ModeRule rule)
-    : OutputStream_t((CheckMode(mode),
-                      new AtomicFileOutputStreamImpl_t(QmXplStr::UTF8_t(path).Str(), mode,
-                                                       rule == eCreateMode
-                                                           ? detail::AtomicFile::Mode::kCreate
-                                                           : detail::AtomicFile::Mode::kExact))) {}
-AtomicFileOutputStream_t::~AtomicFileOutputStream_t() = default;
 
 }  // namespace QmXplIo

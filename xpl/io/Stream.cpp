@@ -14,10 +14,6 @@ using QmXplMsg::IllegalArgumentError_t;
 using QmXplMsg::IllegalStateError_t;
 using QmXplStr::String_t;
 
-IOException_t::~IOException_t() = default;
-EOFException_t::~EOFException_t() = default;
-FileNotFoundException_t::~FileNotFoundException_t() = default;
-
 // --- input -------------------------------------------------------------------------------------
 
 InputStreamImpl_t::~InputStreamImpl_t() = default;

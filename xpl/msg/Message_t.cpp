@@ -174,26 +174,4 @@ String_t SystemErrorText(int errnum, const String_t& what) {
 CreateSystemError_t::CreateSystemError_t(int errnum, const String_t& what)
     : Message_t(SystemErrorText(errnum, what), Severity_t::eError) {}
 
-// --- exceptions ------------------------------------------------------------------------------
-
-Exception_t::Exception_t(const Message_t& message) : messages_(message) { Render(); }
-Exception_t::Exception_t(const MessageList_t& messages) : messages_(messages) { Render(); }
-Exception_t::Exception_t(const Exception_t&) = default;
-Exception_t& Exception_t::operator=(const Exception_t&) = default;
-Exception_t::~Exception_t() = default;
-
-void Exception_t::AddMessage(const Message_t& message) {
-    messages_.Add(message);
-    Render();
-}
-
-void Exception_t::Render() { what_ = messages_.Format(kFormatNumber | kFormatDetails).ToUtf8(); }
-
-const char* Exception_t::what() const noexcept { return what_.c_str(); }
-
-RuntimeException_t::~RuntimeException_t() = default;
-LogicError_t::~LogicError_t() = default;
-IllegalStateError_t::~IllegalStateError_t() = default;
-IllegalArgumentError_t::~IllegalArgumentError_t() = default;
-
 }  // namespace QmXplMsg

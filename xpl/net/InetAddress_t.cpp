@@ -22,9 +22,6 @@ namespace QmXplNet {
 using QmXplMsg::CreateError_t;
 using QmXplMsg::CreateSystemError_t;
 
-SocketTimeoutException_t::~SocketTimeoutException_t() = default;
-UnknownHostException_t::~UnknownHostException_t() = default;
-
 // --- conversions --------------------------------------------------------------------------------
 
 InetAddress_t InetAddressAccess_t::FromSockaddr(const sockaddr* sa, socklen_t len, int* port) {
@@ -73,8 +70,7 @@ socklen_t InetAddressAccess_t::ToSockaddr(const InetAddress_t& address, int port
         std::memcpy(&out, &in6, sizeof in6);
         return sizeof in6;
     }
-    throw QmXplMsg::IllegalArgumentError_t(
-        CreateError_t(String_t("A null InetAddress_t has no socket address")));
+    ThrowArgument("A null InetAddress_t has no socket address");
 }
 
 // --- InetAddress_t --------------------------------------------------------------------------
@@ -142,8 +138,7 @@ String_t InetAddress_t::GetHostName() const {
 
 std::vector<InetAddress_t> InetAddress_t::GetAllByName(const String_t& host) {
     if (host.IsEmpty()) {
-        throw QmXplMsg::IllegalArgumentError_t(
-            CreateError_t(String_t("InetAddress_t: empty host name")));
+        ThrowArgument("InetAddress_t: empty host name");
     }
     QmXplStr::UTF8_t name(host);
     addrinfo hints{};

@@ -29,15 +29,6 @@ std::string ErrorText(int err) {
     return strerror_r(err, buf, sizeof buf);  // GNU variant returns the text
 }
 
-void ThrowSystemError(int err, const std::string& what) {
-    throw QmXplIo::IOException_t(QmXplMsg::CreateSystemError_t(err, String_t(what)));
-}
-
-void ThrowClosed(const char* what) {
-    throw QmXplIo::IOException_t(
-        QmXplMsg::CreateError_t(String_t(what) + String_t(": Socket is closed")));
-}
-
 // --- SocketFd ---------------------------------------------------------------------------------
 
 SocketFd::~SocketFd() {
@@ -76,7 +67,7 @@ bool SocketFd::IsClosed() const {
 
 SocketFd::Use::Use(SocketFd& owner, const char* what) : owner_(owner) {
     std::lock_guard<std::mutex> lock(owner_.m_);
-    if (owner_.closed_) ThrowClosed(what);
+    if (owner_.closed_) ThrowIoError(what, kSocketClosed);
     ++owner_.users_;
     fd_ = owner_.fd_;
 }
@@ -97,7 +88,7 @@ bool WaitReady(int fd, short events, int timeoutMs, const char* what) {
         int rc = ::poll(&p, 1, wait);
         if (rc > 0) return true;  // ready, or an error/hang-up that the next call reports
         if (rc == 0) return false;
-        if (errno != EINTR) ThrowSystemError(errno, what);
+        if (errno != EINTR) ThrowErrno(errno, what);
         if (timeoutMs >= 0) {
             // Rounded up, so that a wait never ends before its time.
             auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());

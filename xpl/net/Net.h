@@ -8,8 +8,13 @@
 
 #include "QmXpl/InetAddress_t.h"
 #include "QmXpl/TraceObj_t.h"
+#include "XplThrow.h"
 
 namespace QmXplNet {
+
+using QmXplMsg::detail::ThrowArgument;
+using QmXplMsg::detail::ThrowErrno;
+using QmXplMsg::detail::ThrowIoError;
 
 // Trace area of the network classes: failures that are deliberately not reported to a caller
 // (an error of close(2) in a destructor, the fallback of GetLocalHost) are traced here.
@@ -76,9 +81,8 @@ class SocketFd {
 // The system's text for errno err.
 std::string ErrorText(int err);
 
-// Throws IOException_t for errno err: "<what>: <system text> (errno n)".
-[[noreturn]] void ThrowSystemError(int err, const std::string& what);
-[[noreturn]] void ThrowClosed(const char* what);
+// What a call on a closed socket is told: IOException_t "<call>: Socket is closed".
+constexpr const char* kSocketClosed = "Socket is closed";
 
 // Waits until fd is ready for events (POLLIN or POLLOUT) for at most timeoutMs (<0: forever);
 // restarts after signals with the remaining time. Returns false when the time ran out.

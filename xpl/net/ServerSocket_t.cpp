@@ -70,10 +70,10 @@ SocketImpl_t* ServerSocketImpl_t::Accept() {
         int fd = ::accept4(use.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) return new SocketImpl_t(fd);
         int err = errno;
-        if (fd_.IsClosed()) ThrowClosed("ServerSocket_t::Accept");
+        if (fd_.IsClosed()) ThrowIoError("ServerSocket_t::Accept", kSocketClosed);
         // A connection that was reset before it was taken, or a signal: wait for the next one.
         if (err == EINTR || err == ECONNABORTED || err == EPROTO) continue;
-        ThrowSystemError(err, "ServerSocket_t::Accept");
+        ThrowErrno(err, "ServerSocket_t::Accept");
     }
 }
 
@@ -81,8 +81,7 @@ ServerSocket_t::ServerSocket_t() noexcept = default;
 
 ServerSocket_t::ServerSocket_t(int port, const String_t& bindAddress, int backlog) {
     if (port < 0 || port > 65535) {
-        throw QmXplMsg::IllegalArgumentError_t(
-            CreateError_t(String_t("ServerSocket_t: port outside 0..65535")));
+        ThrowArgument("ServerSocket_t: port outside 0..65535");
     }
     if (backlog <= 0) backlog = 50;
     int fd = -1;
@@ -114,14 +113,14 @@ ServerSocket_t::ServerSocket_t(int port, const String_t& bindAddress, int backlo
         what = "ServerSocket_t: could not listen on '" + QmXplStr::UTF8_t(bindAddress).Str() +
                "' port " + std::to_string(port);
     }
-    if (fd < 0) ThrowSystemError(err, what);
+    if (fd < 0) ThrowErrno(err, what);
 
     sockaddr_storage ss;
     socklen_t len = sizeof ss;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &len) != 0) {
         err = errno;
         ::close(fd);
-        ThrowSystemError(err, "ServerSocket_t: getsockname");
+        ThrowErrno(err, "ServerSocket_t: getsockname");
     }
     int bound = 0;
     InetAddress_t address =
@@ -149,16 +148,15 @@ const InetAddress_t& ServerSocket_t::GetInetAddress() const { return Impl()->add
 void ServerSocket_t::SetSoTimeout(int milliseconds) const {
     ServerSocketImpl_t* s = Impl();
     if (milliseconds < 0) {
-        throw QmXplMsg::IllegalArgumentError_t(
-            CreateError_t(String_t("ServerSocket_t::SetSoTimeout: negative timeout")));
+        ThrowArgument("ServerSocket_t::SetSoTimeout: negative timeout");
     }
-    if (s->IsClosed()) ThrowClosed("ServerSocket_t::SetSoTimeout");
+    if (s->IsClosed()) ThrowIoError("ServerSocket_t::SetSoTimeout", kSocketClosed);
     s->timeoutMs_.store(milliseconds);
 }
 
 int ServerSocket_t::GetSoTimeout() const {
     ServerSocketImpl_t* s = Impl();
-    if (s->IsClosed()) ThrowClosed("ServerSocket_t::GetSoTimeout");
+    if (s->IsClosed()) ThrowIoError("ServerSocket_t::GetSoTimeout", kSocketClosed);
     return s->timeoutMs_.load();
 }
 

@@ -26,10 +26,6 @@ using QmXplMsg::IllegalArgumentError_t;
 
 namespace {
 
-[[noreturn]] void BadArgument(const char* text) {
-    throw IllegalArgumentError_t(CreateError_t(String_t(text)));
-}
-
 // --- streams ----------------------------------------------------------------------------------
 
 // The streams hold the socket body, so a stream outlives the handles it came from.
@@ -108,8 +104,8 @@ int ConnectOne(const InetAddress_t& address, int port, int timeoutMs, int& err) 
 
 SocketImpl_t* Connect(const std::vector<InetAddress_t>& addresses, const String_t& host, int port,
                       int timeoutMs) {
-    if (port < 1 || port > 65535) BadArgument("Socket_t: port outside 1..65535");
-    if (timeoutMs < 0) BadArgument("Socket_t: negative connect timeout");
+    if (port < 1 || port > 65535) ThrowArgument("Socket_t: port outside 1..65535");
+    if (timeoutMs < 0) ThrowArgument("Socket_t: negative connect timeout");
     int err = 0;
     const InetAddress_t* last = nullptr;
     for (const auto& a : addresses) {
@@ -126,7 +122,7 @@ SocketImpl_t* Connect(const std::vector<InetAddress_t>& addresses, const String_
         String_t("Could not connect to '") + host + "' port " + String_t(std::to_string(port));
     if (last) what = what + " (address " + last->GetHostAddress() + ")";
     if (err == ETIMEDOUT) throw SocketTimeoutException_t(QmXplMsg::CreateSystemError_t(err, what));
-    ThrowSystemError(err, QmXplStr::UTF8_t(what).Str());
+    ThrowErrno(err, QmXplStr::UTF8_t(what).Str());
 }
 
 }  // namespace
@@ -148,12 +144,12 @@ SocketImpl_t::SocketImpl_t(int fd) : fd_(fd) {
 SocketImpl_t::~SocketImpl_t() = default;
 
 InputStream_t SocketImpl_t::GetInputStream() {
-    if (IsClosed()) ThrowClosed("Socket_t::GetInputStream");
+    if (IsClosed()) ThrowIoError("Socket_t::GetInputStream", kSocketClosed);
     return InputStream_t(new SocketInputStreamImpl_t(this));
 }
 
 OutputStream_t SocketImpl_t::GetOutputStream() {
-    if (IsClosed()) ThrowClosed("Socket_t::GetOutputStream");
+    if (IsClosed()) ThrowIoError("Socket_t::GetOutputStream", kSocketClosed);
     return OutputStream_t(new SocketOutputStreamImpl_t(this));
 }
 
@@ -173,9 +169,9 @@ int SocketImpl_t::Read(char* buf, int len) {
         int err = errno;
         // A Close() from another thread wakes the read through a shutdown; report the close,
         // not an end of stream that the peer never sent.
-        if (fd_.IsClosed()) ThrowClosed("Socket_t read");
+        if (fd_.IsClosed()) ThrowIoError("Socket_t read", kSocketClosed);
         if (n == 0) return -1;
-        if (err != EINTR) ThrowSystemError(err, "Socket_t read");
+        if (err != EINTR) ThrowErrno(err, "Socket_t read");
     }
 }
 
@@ -191,9 +187,9 @@ void SocketImpl_t::Write(const char* buf, int len) {
         ssize_t n = ::send(use.Fd(), buf, static_cast<size_t>(len), MSG_NOSIGNAL);
         if (n < 0) {
             int err = errno;
-            if (fd_.IsClosed()) ThrowClosed("Socket_t write");
+            if (fd_.IsClosed()) ThrowIoError("Socket_t write", kSocketClosed);
             if (err == EINTR) continue;
-            ThrowSystemError(err, "Socket_t write");
+            ThrowErrno(err, "Socket_t write");
         }
         buf += n;
         len -= static_cast<int>(n);
@@ -204,7 +200,7 @@ int SocketImpl_t::Available() {
     SocketFd::Use use(fd_, "Socket_t available");
     if (inputShut_.load()) return 0;
     int n = 0;
-    if (::ioctl(use.Fd(), FIONREAD, &n) != 0) ThrowSystemError(errno, "Socket_t available");
+    if (::ioctl(use.Fd(), FIONREAD, &n) != 0) ThrowErrno(errno, "Socket_t available");
     return n;
 }
 
@@ -215,7 +211,7 @@ void SocketImpl_t::ShutdownInput() {
     if (::shutdown(use.Fd(), SHUT_RD) != 0 && errno != ENOTCONN) {
         int err = errno;
         inputShut_.store(false);
-        ThrowSystemError(err, "Socket_t::ShutdownInput");
+        ThrowErrno(err, "Socket_t::ShutdownInput");
     }
 }
 
@@ -225,21 +221,20 @@ void SocketImpl_t::ShutdownOutput() {
     if (::shutdown(use.Fd(), SHUT_WR) != 0 && errno != ENOTCONN) {
         int err = errno;
         outputShut_.store(false);
-        ThrowSystemError(err, "Socket_t::ShutdownOutput");
+        ThrowErrno(err, "Socket_t::ShutdownOutput");
     }
 }
 
 void SocketImpl_t::SetIntOption(int level, int name, int value, const char* what) {
     SocketFd::Use use(fd_, what);
-    if (::setsockopt(use.Fd(), level, name, &value, sizeof value) != 0)
-        ThrowSystemError(errno, what);
+    if (::setsockopt(use.Fd(), level, name, &value, sizeof value) != 0) ThrowErrno(errno, what);
 }
 
 int SocketImpl_t::GetIntOption(int level, int name, const char* what) {
     SocketFd::Use use(fd_, what);
     int value = 0;
     socklen_t len = sizeof value;
-    if (::getsockopt(use.Fd(), level, name, &value, &len) != 0) ThrowSystemError(errno, what);
+    if (::getsockopt(use.Fd(), level, name, &value, &len) != 0) ThrowErrno(errno, what);
     return value;
 }
 
@@ -249,7 +244,7 @@ void SocketImpl_t::SetSoLinger(bool on, int seconds) {
     l.l_onoff = on ? 1 : 0;
     l.l_linger = on ? (seconds > 65535 ? 65535 : seconds) : 0;
     if (::setsockopt(use.Fd(), SOL_SOCKET, SO_LINGER, &l, sizeof l) != 0)
-        ThrowSystemError(errno, "Socket_t::SetSoLinger");
+        ThrowErrno(errno, "Socket_t::SetSoLinger");
 }
 
 int SocketImpl_t::GetSoLinger() {
@@ -257,7 +252,7 @@ int SocketImpl_t::GetSoLinger() {
     linger l{};
     socklen_t len = sizeof l;
     if (::getsockopt(use.Fd(), SOL_SOCKET, SO_LINGER, &l, &len) != 0)
-        ThrowSystemError(errno, "Socket_t::GetSoLinger");
+        ThrowErrno(errno, "Socket_t::GetSoLinger");
     return l.l_onoff ? l.l_linger : -1;
 }
 
@@ -266,14 +261,14 @@ int SocketImpl_t::GetSoLinger() {
 Socket_t::Socket_t(const String_t& host, int port) : Socket_t(host, port, 0) {}
 
 Socket_t::Socket_t(const String_t& host, int port, int connectTimeoutMs) {
-    if (host.IsEmpty()) BadArgument("Socket_t: empty host name");
-    if (port < 1 || port > 65535) BadArgument("Socket_t: port outside 1..65535");
+    if (host.IsEmpty()) ThrowArgument("Socket_t: empty host name");
+    if (port < 1 || port > 65535) ThrowArgument("Socket_t: port outside 1..65535");
     body_ = QmXplRef::Ref_t<QmXplIo::ConnectionImpl_t>(
         Connect(InetAddress_t::GetAllByName(host), host, port, connectTimeoutMs));
 }
 
 Socket_t::Socket_t(const InetAddress_t& address, int port, int connectTimeoutMs) {
-    if (address.IsNull()) BadArgument("Socket_t: null address");
+    if (address.IsNull()) ThrowArgument("Socket_t: null address");
     body_ = QmXplRef::Ref_t<QmXplIo::ConnectionImpl_t>(
         Connect({address}, address.GetHostAddress(), port, connectTimeoutMs));
 }
@@ -308,7 +303,7 @@ bool Socket_t::GetTcpNoDelay() const {
 }
 void Socket_t::SetReceiveBufferSize(int bytes) const {
     SocketImpl_t* s = Impl();
-    if (bytes <= 0) BadArgument("Socket_t::SetReceiveBufferSize: size must be positive");
+    if (bytes <= 0) ThrowArgument("Socket_t::SetReceiveBufferSize: size must be positive");
     s->SetIntOption(SOL_SOCKET, SO_RCVBUF, bytes, "Socket_t::SetReceiveBufferSize");
 }
 int Socket_t::GetReceiveBufferSize() const {
@@ -316,7 +311,7 @@ int Socket_t::GetReceiveBufferSize() const {
 }
 void Socket_t::SetSendBufferSize(int bytes) const {
     SocketImpl_t* s = Impl();
-    if (bytes <= 0) BadArgument("Socket_t::SetSendBufferSize: size must be positive");
+    if (bytes <= 0) ThrowArgument("Socket_t::SetSendBufferSize: size must be positive");
     s->SetIntOption(SOL_SOCKET, SO_SNDBUF, bytes, "Socket_t::SetSendBufferSize");
 }
 int Socket_t::GetSendBufferSize() const {
@@ -324,19 +319,19 @@ int Socket_t::GetSendBufferSize() const {
 }
 void Socket_t::SetSoLinger(bool on, int seconds) const {
     SocketImpl_t* s = Impl();
-    if (on && seconds < 0) BadArgument("Socket_t::SetSoLinger: negative time");
+    if (on && seconds < 0) ThrowArgument("Socket_t::SetSoLinger: negative time");
     s->SetSoLinger(on, seconds);
 }
 int Socket_t::GetSoLinger() const { return Impl()->GetSoLinger(); }
 void Socket_t::SetSoTimeout(int milliseconds) const {
     SocketImpl_t* s = Impl();
-    if (milliseconds < 0) BadArgument("Socket_t::SetSoTimeout: negative timeout");
-    if (s->IsClosed()) ThrowClosed("Socket_t::SetSoTimeout");
+    if (milliseconds < 0) ThrowArgument("Socket_t::SetSoTimeout: negative timeout");
+    if (s->IsClosed()) ThrowIoError("Socket_t::SetSoTimeout", kSocketClosed);
     s->SetSoTimeout(milliseconds);
 }
 int Socket_t::GetSoTimeout() const {
     SocketImpl_t* s = Impl();
-    if (s->IsClosed()) ThrowClosed("Socket_t::GetSoTimeout");
+    if (s->IsClosed()) ThrowIoError("Socket_t::GetSoTimeout", kSocketClosed);
     return s->GetSoTimeout();
 }
 

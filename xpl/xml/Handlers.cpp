@@ -15,19 +15,6 @@ ErrorHandler_i::~ErrorHandler_i() = default;
 DTDHandler_i::~DTDHandler_i() = default;
 EntityResolver_i::~EntityResolver_i() = default;
 
-// --- SAXParseException_t --------------------------------------------------------------------
-
-SAXParseException_t::SAXParseException_t(const QmXplMsg::Message_t& message,
-                                         const String_t& publicId, const String_t& systemId,
-                                         int lineNumber, int columnNumber)
-    : Exception_t(message),
-      publicId_(publicId),
-      systemId_(systemId),
-      line_(lineNumber),
-      column_(columnNumber) {}
-
-SAXParseException_t::~SAXParseException_t() = default;
-
 // --- InputSource_t --------------------------------------------------------------------------
 
 InputSource_t::InputSource_t() = default;
