@@ -28,49 +28,7 @@ Base64Impl* Base64::Body() const { return GetBody<Base64Impl>("Base64"); }
 
 void Base64::Reset(OpMode mode) const { Body()->Reset(mode); }
 
-int Base64::Update(const CharArray_t& in, CharArray_t& out) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, out);
-}
-int Base64::Update(const char* in, CharArray_t& out) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, out);
-}
-int Base64::Update(const char* in, int length, CharArray_t& out) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, length, out);
-}
-int Base64::Update(const CharArray_t& in, int offset, int length, CharArray_t& out,
-                   int outOffset) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, offset, length, out,
-                                                                         outOffset);
-}
-int Base64::Update(const char* in, int length, CharArray_t& out, int outOffset) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, length, out,
-                                                                         outOffset);
-}
-
-int Base64::DoFinal(CharArray_t& out) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(out);
-}
-int Base64::DoFinal(CharArray_t& out, int outOffset) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(out, outOffset);
-}
-int Base64::DoFinal(const CharArray_t& in, CharArray_t& out) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(in, out);
-}
-int Base64::DoFinal(const char* in, CharArray_t& out) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(in, out);
-}
-int Base64::DoFinal(const char* in, int length, CharArray_t& out) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(in, length, out);
-}
-int Base64::DoFinal(const CharArray_t& in, int offset, int length, CharArray_t& out,
-                    int outOffset) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(in, offset, length, out,
-                                                                          outOffset);
-}
-int Base64::DoFinal(const char* in, int length, CharArray_t& out, int outOffset) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(in, length, out,
-                                                                          outOffset);
-}
+QMSEC_DEFINE_TRANSFORM_FAMILY(Base64, Base64Impl, kCoreArea, const)
 
 // --- body ------------------------------------------------------------------------------------
 

@@ -8,8 +8,9 @@
 #include <string>
 
 #include "ArgumentChecks.h"
-#include "KeyImpl.h"
 #include "QmXpl/IOException_t.h"
+#include "RSAKey.h"
+#include "SecretWiper.h"
 #include "StableInput.h"
 
 namespace QmSecCore {
@@ -30,7 +31,8 @@ constexpr int kChunkReserve = 12;
 
 }  // namespace
 
-RSACipher::RSACipher(Cipher::OpMode mode, const Key& key) : CipherImpl(Key::eRSA) {
+RSACipher::RSACipher(Cipher::OpMode mode, const Key& key)
+    : CipherImpl(Key::eRSA, "RSACipher::Reset()") {
     QMSEC_BLOCK(kCoreArea.proc, "RSACipher Constructor");
     Initializer::Ensure();
     Init(mode, key);
@@ -71,7 +73,7 @@ void RSACipher::Init(Cipher::OpMode mode, const Key& key) {
 }
 
 void RSACipher::WipeChunk() noexcept {
-    if (!chunk_.empty()) OPENSSL_cleanse(chunk_.data(), chunk_.size());
+    detail::WipeSecret(chunk_);
     buffered_ = 0;
 }
 
@@ -81,11 +83,6 @@ int RSACipher::GetOutputSize(int inputLength) const {
     long long pending = static_cast<long long>(inputLength) + buffered_;
     long long size = encrypt_ ? (pending / chunkLength_ + 1) * modulusLength_ : pending;
     return size > INT_MAX ? INT_MAX : static_cast<int>(size);
-}
-
-void RSACipher::Reset(Cipher::OpMode mode, const Key& key) {
-    QMSEC_BLOCK(kCoreArea.proc, "RSACipher::Reset()");
-    Init(mode, key);
 }
 
 int RSACipher::ProcessChunk(CharArray_t& out, long long offset) {

@@ -1,15 +1,14 @@
 #include "SecretKeyCipher.h"
 
-#include <openssl/rand.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstring>
 
 #include "ArgumentChecks.h"
-#include "KeyImpl.h"
 #include "QmSecCore/BadPaddingException.h"
 #include "QmXpl/IOException_t.h"
+#include "RandomBytes.h"
+#include "SecretKey.h"
 #include "StableInput.h"
 
 namespace QmSecCore {
@@ -20,7 +19,7 @@ using QmXplArray::CharArray_t;
 using QmXplMsg::IllegalArgumentError_t;
 
 SecretKeyCipher::SecretKeyCipher(Cipher::OpMode mode, const Key& key, Key::Algorithm algorithm)
-    : CipherImpl(algorithm) {
+    : CipherImpl(algorithm, "SecretKeyCipher::Reset()") {
     QMSEC_BLOCK(kCoreArea.proc, "SecretKeyCipher Constructor");
     Initializer::Ensure();
     Init(mode, key);
@@ -99,7 +98,7 @@ void SecretKeyCipher::Init(Cipher::OpMode mode, const Key& key) {
 void SecretKeyCipher::StartMessage() {
     if (encrypt_) {
         // Only the vector changes between messages: the key schedule stays in the context.
-        if (RAND_bytes(vector_, kBlockSize) != 1 ||
+        if (!detail::RandomBytes(vector_, kBlockSize) ||
             EVP_CipherInit_ex(ctx_.get(), nullptr, nullptr, nullptr, vector_, -1) != 1) {
             ThrowOpenSslFailure();
         }
@@ -124,11 +123,6 @@ int SecretKeyCipher::GetOutputSize(int inputLength) const {
     long long size =
         static_cast<long long>(inputLength) + kBlockSize + (vectorPending_ ? kBlockSize : 0);
     return size > INT_MAX ? INT_MAX : static_cast<int>(size);
-}
-
-void SecretKeyCipher::Reset(Cipher::OpMode mode, const Key& key) {
-    QMSEC_BLOCK(kCoreArea.proc, "SecretKeyCipher::Reset()");
-    Init(mode, key);
 }
 
 int SecretKeyCipher::Update(const char* in, int length, CharArray_t& out, int outOffset) {
