@@ -71,12 +71,10 @@ int Base64Impl::Update(const char* in, int length, CharArray_t& out, int outOffs
     QMSEC_BLOCK(kCoreArea.proc, "Base64Impl::Update()");
     detail::CheckBufferArgs(kCoreArea, in, length, out, outOffset);
     if (length == 0) return 0;  // OpenSSL's encoder counts an empty update as a failure
-    long long end = outOffset + (encode_ ? EncodeRoom(length) : DecodeRoom(length));
-    if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
+    long long room = encode_ ? EncodeRoom(length) : DecodeRoom(length);
+    detail::CheckOutputEnd(kCoreArea, outOffset, room);
     detail::StableInput stable(in, length, out);
-    detail::GrowTo(out, end);
-
-    auto* write = reinterpret_cast<unsigned char*>(out.GetData()) + outOffset;
+    auto* write = detail::OutputRoom(kCoreArea, out, outOffset, room);
     auto* read = reinterpret_cast<const unsigned char*>(in);
     int produced = 0;
     if (encode_) {
@@ -121,11 +119,8 @@ int Base64Impl::Decode(const unsigned char* in, int length, unsigned char* write
 int Base64Impl::DoFinal(CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "Base64Impl::DoFinal()");
     detail::CheckBufferArgs(kCoreArea, nullptr, 0, out, outOffset);
-    long long end =
-        static_cast<long long>(outOffset) + (encode_ ? kEncodeFinalRoom : kDecodeFinalRoom);
-    if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
-    detail::GrowTo(out, end);
-    auto* write = reinterpret_cast<unsigned char*>(out.GetData()) + outOffset;
+    auto* write = detail::OutputRoom(kCoreArea, out, outOffset,
+                                     encode_ ? kEncodeFinalRoom : kDecodeFinalRoom);
     int produced = 0;
     if (encode_) {
         EVP_EncodeFinal(ctx_.get(), write, &produced);

@@ -67,10 +67,7 @@ MessageSealerImpl::~MessageSealerImpl() {
 
 int MessageSealerImpl::WriteHeader(CharArray_t& out, int outOffset) {
     if (headerWritten_) return 0;
-    long long end = static_cast<long long>(outOffset) + header_.GetSize();
-    if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
-    detail::GrowTo(out, end);
-    std::memcpy(out.GetData() + outOffset, header_.GetData(),
+    std::memcpy(detail::OutputRoom(kCoreArea, out, outOffset, header_.GetSize()), header_.GetData(),
                 static_cast<size_t>(header_.GetSize()));
     return header_.GetSize();
 }

@@ -89,9 +89,7 @@ int RSACipher::ProcessChunk(CharArray_t& out, long long offset) {
     size_t length = static_cast<size_t>(buffered_);
     // The chunk is used up whatever happens: a failed chunk does not linger into the next one.
     buffered_ = 0;
-    if (offset + modulusLength_ > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
-    detail::GrowTo(out, offset + modulusLength_);
-    auto* write = reinterpret_cast<unsigned char*>(out.GetData()) + offset;
+    auto* write = detail::OutputRoom(kCoreArea, out, offset, modulusLength_);
     size_t written = static_cast<size_t>(modulusLength_);
     const unsigned char* chunk = chunk_.data();
     int ok = encrypt_ ? (privateKey_ ? EVP_PKEY_sign(ctx_.get(), write, &written, chunk, length)

@@ -129,13 +129,11 @@ int SecretKeyCipher::Update(const char* in, int length, CharArray_t& out, int ou
     QMSEC_BLOCK(kCoreArea.proc, "SecretKeyCipher::Update()");
     detail::CheckBufferArgs(kCoreArea, in, length, out, outOffset);
     if (!started_) StartMessage();
-    long long end =
-        static_cast<long long>(outOffset) + length + kBlockSize + (vectorPending_ ? kBlockSize : 0);
-    if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
+    long long room =
+        static_cast<long long>(length) + kBlockSize + (vectorPending_ ? kBlockSize : 0);
+    detail::CheckOutputEnd(kCoreArea, outOffset, room);
     detail::StableInput stable(in, length, out);
-    detail::GrowTo(out, end);
-
-    auto* write = reinterpret_cast<unsigned char*>(out.GetData()) + outOffset;
+    auto* write = detail::OutputRoom(kCoreArea, out, outOffset, room);
     auto* read = reinterpret_cast<const unsigned char*>(in);
     int written = 0;
     if (encrypt_) {
@@ -176,12 +174,8 @@ int SecretKeyCipher::DoFinal(CharArray_t& out, int outOffset) {
         EndMessage();
         QMSEC_THROW_MSG(kCoreArea, BadPaddingException, 76, );
     }
-    long long end =
-        static_cast<long long>(outOffset) + kBlockSize + (vectorPending_ ? kBlockSize : 0);
-    if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
-    detail::GrowTo(out, end);
-
-    auto* write = reinterpret_cast<unsigned char*>(out.GetData()) + outOffset;
+    auto* write = detail::OutputRoom(kCoreArea, out, outOffset,
+                                     kBlockSize + (vectorPending_ ? kBlockSize : 0));
     int written = 0;
     if (vectorPending_) {
         // A message ended before any Update wrote the vector (the empty message, for one):
