@@ -4,13 +4,8 @@
 namespace QmSecIo {
 
 namespace {
-constexpr detail::BodyNames kNames{"Base64InputStreamImpl Constructor",
-                                   "Base64InputStreamImpl Destructor",
-                                   "Base64InputStreamImpl::DestroyThis()",
-                                   "Base64InputStreamImpl::Read()",
-                                   "Base64InputStreamImpl::Available()",
-                                   "Base64InputStreamImpl::Close()",
-                                   "Base64"};
+constexpr detail::BodyNames kNames =
+    QMSEC_BODY_NAMES(Base64InputStreamImpl, Read, Available, "Base64");
 }  // namespace
 
 class Base64InputStreamImpl final : public detail::TransformingInputStreamImpl<QmSecCore::Base64> {

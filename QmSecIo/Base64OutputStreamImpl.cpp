@@ -4,13 +4,8 @@
 namespace QmSecIo {
 
 namespace {
-constexpr detail::BodyNames kNames{"Base64OutputStreamImpl Constructor",
-                                   "Base64OutputStreamImpl Destructor",
-                                   "Base64OutputStreamImpl::DestroyThis()",
-                                   "Base64OutputStreamImpl::Write()",
-                                   "Base64OutputStreamImpl::Flush()",
-                                   "Base64OutputStreamImpl::Close()",
-                                   "Base64"};
+constexpr detail::BodyNames kNames =
+    QMSEC_BODY_NAMES(Base64OutputStreamImpl, Write, Flush, "Base64");
 }  // namespace
 
 class Base64OutputStreamImpl final

@@ -4,13 +4,8 @@
 namespace QmSecIo {
 
 namespace {
-constexpr detail::BodyNames kNames{"CipherInputStreamImpl Constructor",
-                                   "CipherInputStreamImpl Destructor",
-                                   "CipherInputStreamImpl::DestroyThis()",
-                                   "CipherInputStreamImpl::Read()",
-                                   "CipherInputStreamImpl::Available()",
-                                   "CipherInputStreamImpl::Close()",
-                                   "Cipher"};
+constexpr detail::BodyNames kNames =
+    QMSEC_BODY_NAMES(CipherInputStreamImpl, Read, Available, "Cipher");
 }  // namespace
 
 class CipherInputStreamImpl final : public detail::TransformingInputStreamImpl<QmSecCore::Cipher> {

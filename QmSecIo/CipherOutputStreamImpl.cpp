@@ -4,13 +4,8 @@
 namespace QmSecIo {
 
 namespace {
-constexpr detail::BodyNames kNames{"CipherOutputStreamImpl Constructor",
-                                   "CipherOutputStreamImpl Destructor",
-                                   "CipherOutputStreamImpl::DestroyThis()",
-                                   "CipherOutputStreamImpl::Write()",
-                                   "CipherOutputStreamImpl::Flush()",
-                                   "CipherOutputStreamImpl::Close()",
-                                   "Cipher"};
+constexpr detail::BodyNames kNames =
+    QMSEC_BODY_NAMES(CipherOutputStreamImpl, Write, Flush, "Cipher");
 }  // namespace
 
 class CipherOutputStreamImpl final

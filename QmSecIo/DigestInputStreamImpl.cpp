@@ -4,13 +4,8 @@
 namespace QmSecIo {
 
 namespace {
-constexpr detail::BodyNames kNames{"DigestInputStreamImpl Constructor",
-                                   "DigestInputStreamImpl Destructor",
-                                   "DigestInputStreamImpl::DestroyThis()",
-                                   "DigestInputStreamImpl::Read()",
-                                   "DigestInputStreamImpl::Available()",
-                                   "DigestInputStreamImpl::Close()",
-                                   "MessageDigest"};
+constexpr detail::BodyNames kNames =
+    QMSEC_BODY_NAMES(DigestInputStreamImpl, Read, Available, "MessageDigest");
 }  // namespace
 
 class DigestInputStreamImpl final
@@ -25,14 +20,6 @@ DigestInputStream::DigestInputStream(const QmXplIo::InputStream_t& in,
     : FilterInputStream_t(new DigestInputStreamImpl(in, digest)) {}
 DigestInputStream::~DigestInputStream() = default;
 
-DigestInputStreamImpl* DigestInputStream::DigestBody() const {
-    return detail::CheckedBody<DigestInputStreamImpl>(GetImpl(), "DigestInputStream");
-}
-
-QmSecCore::MessageDigest DigestInputStream::GetDigest() const {
-    return DigestBody()->GetPrimitive();
-}
-void DigestInputStream::On() const { DigestBody()->On(); }
-void DigestInputStream::Off() const { DigestBody()->Off(); }
+QMSEC_DEFINE_PASS_THROUGH_HANDLE(DigestInputStream, DigestBody, MessageDigest, GetDigest)
 
 }  // namespace QmSecIo

@@ -4,13 +4,8 @@
 namespace QmSecIo {
 
 namespace {
-constexpr detail::BodyNames kNames{"DigestOutputStreamImpl Constructor",
-                                   "DigestOutputStreamImpl Destructor",
-                                   "DigestOutputStreamImpl::DestroyThis()",
-                                   "DigestOutputStreamImpl::Write()",
-                                   "DigestOutputStreamImpl::Flush()",
-                                   "DigestOutputStreamImpl::Close()",
-                                   "MessageDigest"};
+constexpr detail::BodyNames kNames =
+    QMSEC_BODY_NAMES(DigestOutputStreamImpl, Write, Flush, "MessageDigest");
 }  // namespace
 
 class DigestOutputStreamImpl final
@@ -26,14 +21,6 @@ DigestOutputStream::DigestOutputStream(const QmXplIo::OutputStream_t& out,
     : FilterOutputStream_t(new DigestOutputStreamImpl(out, digest)) {}
 DigestOutputStream::~DigestOutputStream() = default;
 
-DigestOutputStreamImpl* DigestOutputStream::DigestBody() const {
-    return detail::CheckedBody<DigestOutputStreamImpl>(GetImpl(), "DigestOutputStream");
-}
-
-QmSecCore::MessageDigest DigestOutputStream::GetDigest() const {
-    return DigestBody()->GetPrimitive();
-}
-void DigestOutputStream::On() const { DigestBody()->On(); }
-void DigestOutputStream::Off() const { DigestBody()->Off(); }
+QMSEC_DEFINE_PASS_THROUGH_HANDLE(DigestOutputStream, DigestBody, MessageDigest, GetDigest)
 
 }  // namespace QmSecIo

@@ -26,6 +26,26 @@ struct BodyNames {
     const char* primitive;    // the primitive's class: "MessageDigest", "Cipher", ...
 };
 
+// The names of body class Body, whose transfer is Read or Write and whose query is Available or
+// Flush, over a primitive of class primitive (a string).
+// clang-format off
+#define QMSEC_BODY_NAMES(Body, transfer, query, primitive)                             \
+    ::QmSecIo::detail::BodyNames {                                                     \
+        #Body " Constructor", #Body " Destructor", #Body "::DestroyThis()",            \
+        #Body "::" #transfer "()", #Body "::" #query "()", #Body "::Close()", primitive \
+    }
+// clang-format on
+
+// The members of a pass-through stream's handle Handle (body class HandleImpl): the body
+// accessor, the getter of the primitive (of class QmSecCore::Primitive) and the switch.
+#define QMSEC_DEFINE_PASS_THROUGH_HANDLE(Handle, accessor, Primitive, getter)          \
+    Handle##Impl* Handle::accessor() const {                                           \
+        return detail::CheckedBody<Handle##Impl>(GetImpl(), #Handle);                  \
+    }                                                                                  \
+    QmSecCore::Primitive Handle::getter() const { return accessor()->GetPrimitive(); } \
+    void Handle::On() const { accessor()->On(); }                                      \
+    void Handle::Off() const { accessor()->Off(); }
+
 // Output buffer of the transforming bodies, and the largest input handed to the primitive at
 // once: 491 Base64 lines of 48 bytes encode into 31916 bytes and a symmetric cipher adds at most
 // 16, so the buffer keeps its size whatever the size of a read or write. Memory stays the same
@@ -66,107 +86,123 @@ const Primitive& CheckedPrimitive(const Primitive& primitive, const BodyNames& n
 // next call. Traced, as nothing is dropped unseen. Call from a catch block.
 void TraceDeferredFailure(const char* where) noexcept;
 
-// Digest and signature streams: the bytes pass unchanged and, while the stream is on, are fed
-// to the primitive (MessageDigest or Signature: Update(const char*, int) const).
-template <class Primitive>
-class PassThroughInputStreamImpl : public QmXplIo::FilterInputStreamImpl_t {
+// What every filter body shares: the wrapped stream (Filter is the platform's input or output
+// filter body), the primitive, the trace names and the closed-stream message.
+template <class Filter, class Primitive>
+class FilterBody : public Filter {
   public:
-    PassThroughInputStreamImpl(const QmXplIo::InputStream_t& in, const Primitive& primitive,
-                               const BodyNames& names, int closedMessage)
-        : FilterInputStreamImpl_t(in),
-          names_(names),
-          closedMessage_(closedMessage),
-          primitive_(CheckedPrimitive(primitive, names)) {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.constructor);
-    }
-    ~PassThroughInputStreamImpl() override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.destructor);
-    }
     void DestroyThis() override {
         QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.destroyThis);
         delete this;
     }
 
-    int Read(char* data, int len) override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.transfer);
-        if (!open_) ThrowClosed(closedMessage_);
-        int n = in_.Read(data, len);
-        if (n > 0 && on_) primitive_.Update(data, n);
-        return n;
-    }
-    int Available() override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.query);
-        if (!open_) ThrowClosed(closedMessage_);
-        return in_.Available();
-    }
-    void Close() override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.close);
-        if (!open_) return;
-        open_ = false;
-        in_.Close();
+  protected:
+    template <class Stream>
+    FilterBody(const Stream& stream, const Primitive& primitive, const BodyNames& names,
+               int closedMessage)
+        : Filter(stream),
+          names_(names),
+          closedMessage_(closedMessage),
+          primitive_(CheckedPrimitive(primitive, names)) {
+        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.constructor);
     }
 
-    void On() noexcept { on_ = true; }
-    void Off() noexcept { on_ = false; }
-    const Primitive& GetPrimitive() const noexcept { return primitive_; }
+    // Every call but Close is refused once the stream is closed.
+    void CheckOpen() const {
+        if (!open_) ThrowClosed(closedMessage_);
+    }
 
-  private:
     const BodyNames& names_;
     const int closedMessage_;
     const Primitive primitive_;
     bool open_ = true;
-    bool on_ = true;
+};
+
+// The input bodies' count: the wrapped stream's (bytes waiting in a body are not counted).
+template <class Primitive>
+class InputFilterBody : public FilterBody<QmXplIo::FilterInputStreamImpl_t, Primitive> {
+  public:
+    int Available() override {
+        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, this->names_.query);
+        this->CheckOpen();
+        return this->in_.Available();
+    }
+
+  protected:
+    using FilterBody<QmXplIo::FilterInputStreamImpl_t, Primitive>::FilterBody;
 };
 
 template <class Primitive>
-class PassThroughOutputStreamImpl : public QmXplIo::FilterOutputStreamImpl_t {
+class OutputFilterBody : public FilterBody<QmXplIo::FilterOutputStreamImpl_t, Primitive> {
   public:
-    PassThroughOutputStreamImpl(const QmXplIo::OutputStream_t& out, const Primitive& primitive,
-                                const BodyNames& names, int closedMessage)
-        : FilterOutputStreamImpl_t(out),
-          names_(names),
-          closedMessage_(closedMessage),
-          primitive_(CheckedPrimitive(primitive, names)) {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.constructor);
+    void Flush() override {
+        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, this->names_.query);
+        this->CheckOpen();
+        this->out_.Flush();
     }
-    ~PassThroughOutputStreamImpl() override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.destructor);
+
+  protected:
+    using FilterBody<QmXplIo::FilterOutputStreamImpl_t, Primitive>::FilterBody;
+};
+
+// The pass-through bodies' switch and primitive, over InputFilterBody or OutputFilterBody.
+template <class Base, class Primitive>
+class PassThroughBody : public Base {
+  public:
+    void On() noexcept { on_ = true; }
+    void Off() noexcept { on_ = false; }
+    const Primitive& GetPrimitive() const noexcept { return this->primitive_; }
+
+  protected:
+    using Base::Base;
+    ~PassThroughBody() override {
+        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, this->names_.destructor);
     }
-    void DestroyThis() override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.destroyThis);
-        delete this;
+
+    bool on_ = true;
+};
+
+// Digest and signature streams: the bytes pass unchanged and, while the stream is on, are fed
+// to the primitive (MessageDigest or Signature: Update(const char*, int) const).
+template <class Primitive>
+class PassThroughInputStreamImpl : public PassThroughBody<InputFilterBody<Primitive>, Primitive> {
+  public:
+    using PassThroughBody<InputFilterBody<Primitive>, Primitive>::PassThroughBody;
+
+    int Read(char* data, int len) override {
+        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, this->names_.transfer);
+        this->CheckOpen();
+        int n = this->in_.Read(data, len);
+        if (n > 0 && this->on_) this->primitive_.Update(data, n);
+        return n;
     }
+    void Close() override {
+        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, this->names_.close);
+        if (!this->open_) return;
+        this->open_ = false;
+        this->in_.Close();
+    }
+};
+
+template <class Primitive>
+class PassThroughOutputStreamImpl : public PassThroughBody<OutputFilterBody<Primitive>, Primitive> {
+  public:
+    using PassThroughBody<OutputFilterBody<Primitive>, Primitive>::PassThroughBody;
 
     // The primitive sees the bytes first: when it refuses them, nothing has been written.
     void Write(const char* data, int len) override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.transfer);
-        if (!open_) ThrowClosed(closedMessage_);
+        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, this->names_.transfer);
+        this->CheckOpen();
         if (len <= 0) return;
-        if (on_) primitive_.Update(data, len);
-        out_.Write(data, len);
-    }
-    void Flush() override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.query);
-        if (!open_) ThrowClosed(closedMessage_);
-        out_.Flush();
+        if (this->on_) this->primitive_.Update(data, len);
+        this->out_.Write(data, len);
     }
     // Flushes and closes the wrapped stream; a second Close does nothing.
     void Close() override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.close);
-        open_ = false;
-        FilterOutputStreamImpl_t::Close();
+        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, this->names_.close);
+        this->open_ = false;
+        QmXplIo::FilterOutputStreamImpl_t::Close();
     }
-
-    void On() noexcept { on_ = true; }
-    void Off() noexcept { on_ = false; }
-    const Primitive& GetPrimitive() const noexcept { return primitive_; }
-
-  private:
-    const BodyNames& names_;
-    const int closedMessage_;
-    const Primitive primitive_;
-    bool open_ = true;
-    bool on_ = true;
 };
 
 // Base64 and cipher input streams: what the wrapped stream delivers goes through the
@@ -179,28 +215,17 @@ class PassThroughOutputStreamImpl : public QmXplIo::FilterOutputStreamImpl_t {
 // (a damaged text or ciphertext) is final: every later read throws it again, since carrying on
 // would hand out bytes of a broken stream as if they were good.
 template <class Primitive>
-class TransformingInputStreamImpl : public QmXplIo::FilterInputStreamImpl_t {
+class TransformingInputStreamImpl : public InputFilterBody<Primitive> {
   public:
-    TransformingInputStreamImpl(const QmXplIo::InputStream_t& in, const Primitive& primitive,
-                                const BodyNames& names, int closedMessage)
-        : FilterInputStreamImpl_t(in),
-          names_(names),
-          closedMessage_(closedMessage),
-          primitive_(CheckedPrimitive(primitive, names)) {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.constructor);
-    }
+    using InputFilterBody<Primitive>::InputFilterBody;
     ~TransformingInputStreamImpl() override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.destructor);
+        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, this->names_.destructor);
         buffer_.Wipe();  // may hold plaintext
-    }
-    void DestroyThis() override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.destroyThis);
-        delete this;
     }
 
     int Read(char* data, int len) override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.transfer);
-        if (!open_) ThrowClosed(closedMessage_);
+        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, this->names_.transfer);
+        this->CheckOpen();
         if (failure_) RethrowFailure();
         int result = 0;
         if (pending_ > 0) {
@@ -215,20 +240,20 @@ class TransformingInputStreamImpl : public QmXplIo::FilterInputStreamImpl_t {
             int want = std::min(len - result, kSliceLength);
             int n;
             try {
-                n = in_.Read(scratch, want);
+                n = this->in_.Read(scratch, want);
             } catch (...) {
                 if (result == 0) throw;
-                TraceDeferredFailure(names_.transfer);
+                TraceDeferredFailure(this->names_.transfer);
                 return result;
             }
             int produced = 0;
             try {
                 if (n >= 0) {
-                    produced = primitive_.Update(scratch, n, buffer_, 0);
+                    produced = this->primitive_.Update(scratch, n, buffer_, 0);
                 } else {
                     ended = true;
                     if (finalDone_) break;
-                    produced = primitive_.DoFinal(buffer_, 0);
+                    produced = this->primitive_.DoFinal(buffer_, 0);
                     finalDone_ = true;
                 }
             } catch (...) {
@@ -241,20 +266,14 @@ class TransformingInputStreamImpl : public QmXplIo::FilterInputStreamImpl_t {
         }
         return ended && result == 0 ? -1 : result;
     }
-    // The wrapped stream's count; bytes waiting in the body are not counted.
-    int Available() override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.query);
-        if (!open_) ThrowClosed(closedMessage_);
-        return in_.Available();
-    }
     // Closes the wrapped stream and drops what waits; a second Close does nothing.
     void Close() override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.close);
-        if (!open_) return;
-        open_ = false;
+        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, this->names_.close);
+        if (!this->open_) return;
+        this->open_ = false;
         pending_ = offset_ = 0;
         buffer_.Wipe();
-        in_.Close();
+        this->in_.Close();
     }
 
   private:
@@ -268,86 +287,63 @@ class TransformingInputStreamImpl : public QmXplIo::FilterInputStreamImpl_t {
         return n;
     }
     [[noreturn]] void RethrowFailure() const {
-        QMSEC_TRACE(QmSecCoreTrc::kIoArea.operation, QmSecCoreTrc::kLevelThrow,
-                    names_.transfer << ": the stream failed before; throwing that failure again");
+        QMSEC_TRACE(
+            QmSecCoreTrc::kIoArea.operation, QmSecCoreTrc::kLevelThrow,
+            this->names_.transfer << ": the stream failed before; throwing that failure again");
         std::rethrow_exception(failure_);
     }
 
-    const BodyNames& names_;
-    const int closedMessage_;
-    const Primitive primitive_;
     QmXplArray::CharArray_t buffer_{kBufferCapacity};
     int offset_ = 0;   // first waiting byte in buffer_
     int pending_ = 0;  // waiting bytes
     bool finalDone_ = false;
-    bool open_ = true;
     std::exception_ptr failure_;
 };
 
 // Base64 and cipher output streams: written bytes go through the primitive's Update and its
 // output to the wrapped stream; Close adds DoFinal's output.
 template <class Primitive>
-class TransformingOutputStreamImpl : public QmXplIo::FilterOutputStreamImpl_t {
+class TransformingOutputStreamImpl : public OutputFilterBody<Primitive> {
   public:
-    TransformingOutputStreamImpl(const QmXplIo::OutputStream_t& out, const Primitive& primitive,
-                                 const BodyNames& names, int closedMessage)
-        : FilterOutputStreamImpl_t(out),
-          names_(names),
-          closedMessage_(closedMessage),
-          primitive_(CheckedPrimitive(primitive, names)) {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.constructor);
-    }
+    using OutputFilterBody<Primitive>::OutputFilterBody;
     ~TransformingOutputStreamImpl() override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.destructor);
-        if (open_) {
+        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, this->names_.destructor);
+        if (this->open_) {
             // Finishing here would make whatever was written so far look like a complete
             // message to its reader; left unfinished, a cut-off output is recognised as such.
             QMSEC_TRACE(QmSecCoreTrc::kIoArea.operation, QmSecCoreTrc::kLevelThrow,
-                        names_.destructor << ": the stream was not closed; its output is left "
-                                             "unfinished");
+                        this->names_.destructor << ": the stream was not closed; its output is "
+                                                   "left unfinished");
         }
         buffer_.Wipe();
     }
-    void DestroyThis() override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.destroyThis);
-        delete this;
-    }
 
     void Write(const char* data, int len) override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.transfer);
-        if (!open_) ThrowClosed(closedMessage_);
+        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, this->names_.transfer);
+        this->CheckOpen();
         while (len > 0) {
             int n = std::min(len, kSliceLength);
-            int produced = primitive_.Update(data, n, buffer_, 0);
-            if (produced > 0) out_.Write(buffer_.GetData(), produced);
+            int produced = this->primitive_.Update(data, n, buffer_, 0);
+            if (produced > 0) this->out_.Write(buffer_.GetData(), produced);
             data += n;
             len -= n;
         }
-    }
-    void Flush() override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.query);
-        if (!open_) ThrowClosed(closedMessage_);
-        out_.Flush();
     }
     // Writes the primitive's final output, then flushes and closes the wrapped stream. Only the
     // first Close does so. When the final output cannot be made or written, the wrapped stream
     // is not closed: closing would complete an output that lacks its end (an atomic file below
     // would publish it); it gives back its resources when it goes.
     void Close() override {
-        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, names_.close);
-        if (!open_) return;
-        open_ = false;
-        int produced = primitive_.DoFinal(buffer_, 0);
-        if (produced > 0) out_.Write(buffer_.GetData(), produced);
-        FilterOutputStreamImpl_t::Close();
+        QMSEC_BLOCK(QmSecCoreTrc::kIoArea.proc, this->names_.close);
+        if (!this->open_) return;
+        this->open_ = false;
+        int produced = this->primitive_.DoFinal(buffer_, 0);
+        if (produced > 0) this->out_.Write(buffer_.GetData(), produced);
+        QmXplIo::FilterOutputStreamImpl_t::Close();
     }
 
   private:
-    const BodyNames& names_;
-    const int closedMessage_;
-    const Primitive primitive_;
     QmXplArray::CharArray_t buffer_{kBufferCapacity};
-    bool open_ = true;
 };
 
 }  // namespace QmSecIo::detail

@@ -4,13 +4,8 @@
 namespace QmSecIo {
 
 namespace {
-constexpr detail::BodyNames kNames{"SignatureInputStreamImpl Constructor",
-                                   "SignatureInputStreamImpl Destructor",
-                                   "SignatureInputStreamImpl::DestroyThis()",
-                                   "SignatureInputStreamImpl::Read()",
-                                   "SignatureInputStreamImpl::Available()",
-                                   "SignatureInputStreamImpl::Close()",
-                                   "Signature"};
+constexpr detail::BodyNames kNames =
+    QMSEC_BODY_NAMES(SignatureInputStreamImpl, Read, Available, "Signature");
 }  // namespace
 
 class SignatureInputStreamImpl final
@@ -26,14 +21,6 @@ SignatureInputStream::SignatureInputStream(const QmXplIo::InputStream_t& in,
     : FilterInputStream_t(new SignatureInputStreamImpl(in, signature)) {}
 SignatureInputStream::~SignatureInputStream() = default;
 
-SignatureInputStreamImpl* SignatureInputStream::SignatureBody() const {
-    return detail::CheckedBody<SignatureInputStreamImpl>(GetImpl(), "SignatureInputStream");
-}
-
-QmSecCore::Signature SignatureInputStream::GetSignature() const {
-    return SignatureBody()->GetPrimitive();
-}
-void SignatureInputStream::On() const { SignatureBody()->On(); }
-void SignatureInputStream::Off() const { SignatureBody()->Off(); }
+QMSEC_DEFINE_PASS_THROUGH_HANDLE(SignatureInputStream, SignatureBody, Signature, GetSignature)
 
 }  // namespace QmSecIo

@@ -4,13 +4,8 @@
 namespace QmSecIo {
 
 namespace {
-constexpr detail::BodyNames kNames{"SignatureOutputStreamImpl Constructor",
-                                   "SignatureOutputStreamImpl Destructor",
-                                   "SignatureOutputStreamImpl::DestroyThis()",
-                                   "SignatureOutputStreamImpl::Write()",
-                                   "SignatureOutputStreamImpl::Flush()",
-                                   "SignatureOutputStreamImpl::Close()",
-                                   "Signature"};
+constexpr detail::BodyNames kNames =
+    QMSEC_BODY_NAMES(SignatureOutputStreamImpl, Write, Flush, "Signature");
 }  // namespace
 
 class SignatureOutputStreamImpl final
@@ -26,14 +21,6 @@ SignatureOutputStream::SignatureOutputStream(const QmXplIo::OutputStream_t& out,
     : FilterOutputStream_t(new SignatureOutputStreamImpl(out, signature)) {}
 SignatureOutputStream::~SignatureOutputStream() = default;
 
-SignatureOutputStreamImpl* SignatureOutputStream::SignatureBody() const {
-    return detail::CheckedBody<SignatureOutputStreamImpl>(GetImpl(), "SignatureOutputStream");
-}
-
-QmSecCore::Signature SignatureOutputStream::GetSignature() const {
-    return SignatureBody()->GetPrimitive();
-}
-void SignatureOutputStream::On() const { SignatureBody()->On(); }
-void SignatureOutputStream::Off() const { SignatureBody()->Off(); }
+QMSEC_DEFINE_PASS_THROUGH_HANDLE(SignatureOutputStream, SignatureBody, Signature, GetSignature)
 
 }  // namespace QmSecIo

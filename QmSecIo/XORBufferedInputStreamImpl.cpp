@@ -18,33 +18,18 @@ XORBufferedInputStream::~XORBufferedInputStream() = default;
 
 // --- body ------------------------------------------------------------------------------------
 
+namespace {
+constexpr detail::XorBodyNames kNames{
+    "XORBufferedInputStreamImpl Constructor", "XORBufferedInputStreamImpl Destructor",
+    "XORBufferedInputStreamImpl::DestroyThis()", 0, "XORBufferedInputStream is already closed."};
+}  // namespace
+
 XORBufferedInputStreamImpl::XORBufferedInputStreamImpl(const QmXplIo::InputStream_t& in)
-    : BufferedInputStreamImpl_t(in), key_(kIoArea) {
-    QMSEC_BLOCK(kIoArea.proc, "XORBufferedInputStreamImpl Constructor");
-}
+    : XorStreamBody(kIoArea, kNames, in) {}
 
 XORBufferedInputStreamImpl::XORBufferedInputStreamImpl(const QmXplIo::InputStream_t& in,
                                                        const QmXplArray::CharArray_t& password)
-    : BufferedInputStreamImpl_t(in), key_(kIoArea, password) {
-    QMSEC_BLOCK(kIoArea.proc, "XORBufferedInputStreamImpl Constructor");
-}
-
-XORBufferedInputStreamImpl::~XORBufferedInputStreamImpl() {
-    QMSEC_BLOCK(kIoArea.proc, "XORBufferedInputStreamImpl Destructor");
-}
-
-void XORBufferedInputStreamImpl::DestroyThis() {
-    QMSEC_BLOCK(kIoArea.proc, "XORBufferedInputStreamImpl::DestroyThis()");
-    delete this;
-}
-
-void XORBufferedInputStreamImpl::CheckOpen() const {
-    if (!open_) {
-        QMSEC_THROW(
-            kIoArea, QmXplIo::IOException_t,
-            QmSecCore::detail::CatalogMessage(0, "XORBufferedInputStream is already closed."));
-    }
-}
+    : XorStreamBody(kIoArea, kNames, in, password) {}
 
 int XORBufferedInputStreamImpl::Read(char* data, int len) {
     QMSEC_BLOCK(kIoArea.proc, "XORBufferedInputStreamImpl::Read()");

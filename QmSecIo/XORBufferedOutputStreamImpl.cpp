@@ -18,33 +18,18 @@ XORBufferedOutputStream::~XORBufferedOutputStream() = default;
 
 // --- body ------------------------------------------------------------------------------------
 
+namespace {
+constexpr detail::XorBodyNames kNames{
+    "XORBufferedOutputStreamImpl Constructor", "XORBufferedOutputStreamImpl Destructor",
+    "XORBufferedOutputStreamImpl::DestroyThis()", 0, "XORBufferedOutputStream is already closed."};
+}  // namespace
+
 XORBufferedOutputStreamImpl::XORBufferedOutputStreamImpl(const QmXplIo::OutputStream_t& out)
-    : BufferedOutputStreamImpl_t(out), key_(kIoArea) {
-    QMSEC_BLOCK(kIoArea.proc, "XORBufferedOutputStreamImpl Constructor");
-}
+    : XorStreamBody(kIoArea, kNames, out) {}
 
 XORBufferedOutputStreamImpl::XORBufferedOutputStreamImpl(const QmXplIo::OutputStream_t& out,
                                                          const QmXplArray::CharArray_t& password)
-    : BufferedOutputStreamImpl_t(out), key_(kIoArea, password) {
-    QMSEC_BLOCK(kIoArea.proc, "XORBufferedOutputStreamImpl Constructor");
-}
-
-XORBufferedOutputStreamImpl::~XORBufferedOutputStreamImpl() {
-    QMSEC_BLOCK(kIoArea.proc, "XORBufferedOutputStreamImpl Destructor");
-}
-
-void XORBufferedOutputStreamImpl::DestroyThis() {
-    QMSEC_BLOCK(kIoArea.proc, "XORBufferedOutputStreamImpl::DestroyThis()");
-    delete this;
-}
-
-void XORBufferedOutputStreamImpl::CheckOpen() const {
-    if (!open_) {
-        QMSEC_THROW(
-            kIoArea, QmXplIo::IOException_t,
-            QmSecCore::detail::CatalogMessage(0, "XORBufferedOutputStream is already closed."));
-    }
-}
+    : XorStreamBody(kIoArea, kNames, out, password) {}
 
 void XORBufferedOutputStreamImpl::Write(const char* data, int len) {
     QMSEC_BLOCK(kIoArea.proc, "XORBufferedOutputStreamImpl::Write()");

@@ -4,17 +4,16 @@
 
 #include "QmXpl/BufferedInputStream_t.h"
 #include "QmXpl/BufferedOutputStream_t.h"
-#include "XorKeyStream.h"
+#include "XorStreamBody.h"
 
 namespace QmSecIo {
 
-class XORBufferedInputStreamImpl : public QmXplIo::BufferedInputStreamImpl_t {
+class XORBufferedInputStreamImpl
+    : public detail::XorStreamBody<QmXplIo::BufferedInputStreamImpl_t> {
   public:
     explicit XORBufferedInputStreamImpl(const QmXplIo::InputStream_t& in);
     XORBufferedInputStreamImpl(const QmXplIo::InputStream_t& in,
                                const QmXplArray::CharArray_t& password);
-    ~XORBufferedInputStreamImpl() override;
-    void DestroyThis() override;
 
     // Up to len bytes; fills the buffer only while no byte has been produced, so that a read
     // never waits for the wrapped stream once it has something to return.
@@ -22,31 +21,18 @@ class XORBufferedInputStreamImpl : public QmXplIo::BufferedInputStreamImpl_t {
     // Buffered and wrapped bytes, less the start digit still to come.
     int Available() override;
     void Close() override;
-
-  private:
-    void CheckOpen() const;
-
-    detail::XorKeyStream key_;
-    bool open_ = true;
 };
 
-class XORBufferedOutputStreamImpl : public QmXplIo::BufferedOutputStreamImpl_t {
+class XORBufferedOutputStreamImpl
+    : public detail::XorStreamBody<QmXplIo::BufferedOutputStreamImpl_t> {
   public:
     explicit XORBufferedOutputStreamImpl(const QmXplIo::OutputStream_t& out);
     XORBufferedOutputStreamImpl(const QmXplIo::OutputStream_t& out,
                                 const QmXplArray::CharArray_t& password);
-    ~XORBufferedOutputStreamImpl() override;
-    void DestroyThis() override;
 
     void Write(const char* data, int len) override;
     void Flush() override;
     void Close() override;
-
-  private:
-    void CheckOpen() const;
-
-    detail::XorKeyStream key_;
-    bool open_ = true;
 };
 
 }  // namespace QmSecIo

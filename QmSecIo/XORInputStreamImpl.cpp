@@ -19,29 +19,18 @@ XORInputStream::~XORInputStream() = default;
 
 // --- body ------------------------------------------------------------------------------------
 
+namespace {
+constexpr detail::XorBodyNames kNames{"XORInputStreamImpl Constructor",
+                                      "XORInputStreamImpl Destructor",
+                                      "XORInputStreamImpl::DestroyThis()", 100, nullptr};
+}  // namespace
+
 XORInputStreamImpl::XORInputStreamImpl(const Area& area, const QmXplIo::InputStream_t& in)
-    : FilterInputStreamImpl_t(in), area_(area), key_(area) {
-    QMSEC_BLOCK(area_.proc, "XORInputStreamImpl Constructor");
-}
+    : XorStreamBody(area, kNames, in) {}
 
 XORInputStreamImpl::XORInputStreamImpl(const Area& area, const QmXplIo::InputStream_t& in,
                                        const QmXplArray::CharArray_t& password)
-    : FilterInputStreamImpl_t(in), area_(area), key_(area, password) {
-    QMSEC_BLOCK(area_.proc, "XORInputStreamImpl Constructor");
-}
-
-XORInputStreamImpl::~XORInputStreamImpl() {
-    QMSEC_BLOCK(area_.proc, "XORInputStreamImpl Destructor");
-}
-
-void XORInputStreamImpl::DestroyThis() {
-    QMSEC_BLOCK(area_.proc, "XORInputStreamImpl::DestroyThis()");
-    delete this;
-}
-
-void XORInputStreamImpl::CheckOpen() const {
-    if (!open_) QMSEC_THROW_MSG(area_, QmXplIo::IOException_t, 100, );
-}
+    : XorStreamBody(area, kNames, in, password) {}
 
 int XORInputStreamImpl::Read(char* data, int len) {
     QMSEC_BLOCK(area_.proc, "XORInputStreamImpl::Read()");

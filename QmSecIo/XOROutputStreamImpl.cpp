@@ -19,29 +19,18 @@ XOROutputStream::~XOROutputStream() = default;
 
 // --- body ------------------------------------------------------------------------------------
 
+namespace {
+constexpr detail::XorBodyNames kNames{"XOROutputStreamImpl Constructor",
+                                      "XOROutputStreamImpl Destructor",
+                                      "XOROutputStreamImpl::DestroyThis()", 101, nullptr};
+}  // namespace
+
 XOROutputStreamImpl::XOROutputStreamImpl(const Area& area, const QmXplIo::OutputStream_t& out)
-    : FilterOutputStreamImpl_t(out), area_(area), key_(area) {
-    QMSEC_BLOCK(area_.proc, "XOROutputStreamImpl Constructor");
-}
+    : XorStreamBody(area, kNames, out) {}
 
 XOROutputStreamImpl::XOROutputStreamImpl(const Area& area, const QmXplIo::OutputStream_t& out,
                                          const QmXplArray::CharArray_t& password)
-    : FilterOutputStreamImpl_t(out), area_(area), key_(area, password) {
-    QMSEC_BLOCK(area_.proc, "XOROutputStreamImpl Constructor");
-}
-
-XOROutputStreamImpl::~XOROutputStreamImpl() {
-    QMSEC_BLOCK(area_.proc, "XOROutputStreamImpl Destructor");
-}
-
-void XOROutputStreamImpl::DestroyThis() {
-    QMSEC_BLOCK(area_.proc, "XOROutputStreamImpl::DestroyThis()");
-    delete this;
-}
-
-void XOROutputStreamImpl::CheckOpen() const {
-    if (!open_) QMSEC_THROW_MSG(area_, QmXplIo::IOException_t, 101, );
-}
+    : XorStreamBody(area, kNames, out, password) {}
 
 void XOROutputStreamImpl::Write(const char* data, int len) {
     QMSEC_BLOCK(area_.proc, "XOROutputStreamImpl::Write()");

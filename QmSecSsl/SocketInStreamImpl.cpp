@@ -8,36 +8,28 @@ namespace QmSecSsl {
 using QmSecCoreTrc::kLevelOperation;
 using QmSecCoreTrc::kSslArea;
 
-SocketInStreamImpl::SocketInStreamImpl(SslSocketImpl* socket) : socket_(socket) {}
+SocketInStreamImpl::SocketInStreamImpl(SslSocketImpl* socket) : EngineStreamBody(socket) {}
 
 int SocketInStreamImpl::Read(char* buffer, int len) {
     QMSEC_BLOCK(kSslArea.proc, "SocketInStreamImpl::Read()");
     if (!open_) QMSEC_THROW_MSG(kSslArea, QmXplIo::IOException_t, 150, );
     if (len <= 0) return 0;
     int status = 0;
-    int r = socket_->SslOp(SslSocketImpl::eRead, nullptr, buffer, len, status);
+    int r = engine_->SslOp(SslSocketImpl::eRead, nullptr, buffer, len, status);
     if (r > 0) return r;
     // Only the peer's close_notify ends the stream; anything else cut it short.
-    if (socket_->LastError() == SSL_ERROR_ZERO_RETURN) {
+    if (engine_->LastError() == SSL_ERROR_ZERO_RETURN) {
         QMSEC_TRACE(kSslArea.operation, kLevelOperation,
                     "SocketInStreamImpl: Read(" << len << "): " << -1);
         return -1;
     }
-    try {
-        Close();
-    } catch (const std::exception& e) {
-        QMSEC_TRACE(kSslArea.operation, kLevelOperation,
-                    "SocketInStreamImpl: closing after a failed read: " << e.what());
-    }
+    CloseAfterFailure("SocketInStreamImpl: closing after a failed read: ");
     QMSEC_THROW_MSG(kSslArea, QmXplIo::EOFException_t, 151, );
 }
 
 int SocketInStreamImpl::Available() {
     QMSEC_BLOCK(kSslArea.proc, "SocketInStreamImpl::Available()");
-    int count = open_ ? socket_->Pending() : 0;
-    QMSEC_TRACE(kSslArea.operation, kLevelOperation,
-                "SocketInStreamImpl: SSL: Available(): " << count);
-    return count;
+    return PendingCount("SocketInStreamImpl");
 }
 
 void SocketInStreamImpl::Close() {
@@ -46,7 +38,7 @@ void SocketInStreamImpl::Close() {
     open_ = false;
     QMSEC_TRACE(kSslArea.operation, kLevelOperation,
                 "SocketInStreamImpl: SSL: Closing Inputstream");
-    socket_->ShutdownInput();
+    engine_->ShutdownInput();
 }
 
 }  // namespace QmSecSsl

@@ -8,7 +8,7 @@ namespace QmSecSsl {
 using QmSecCoreTrc::kLevelOperation;
 using QmSecCoreTrc::kSslArea;
 
-SocketOutStreamImpl::SocketOutStreamImpl(SslSocketImpl* socket) : socket_(socket) {}
+SocketOutStreamImpl::SocketOutStreamImpl(SslSocketImpl* socket) : EngineStreamBody(socket) {}
 
 void SocketOutStreamImpl::Write(const char* buffer, int len) {
     QMSEC_BLOCK(kSslArea.proc, "SocketOutStreamImpl::Write()");
@@ -18,21 +18,16 @@ void SocketOutStreamImpl::Write(const char* buffer, int len) {
                 "SocketOutStreamImpl: SSL: WriteNB(" << len << ")");
     if (len <= 0) return;
     int status = 0;
-    if (socket_->SslOp(SslSocketImpl::eWrite, buffer, nullptr, len, status) == len) return;
-    try {
-        Close();
-    } catch (const std::exception& e) {
-        QMSEC_TRACE(kSslArea.operation, kLevelOperation,
-                    "SocketOutStreamImpl: shutdown after a failed write: " << e.what());
-    }
+    if (engine_->SslOp(SslSocketImpl::eWrite, buffer, nullptr, len, status) == len) return;
+    CloseAfterFailure("SocketOutStreamImpl: shutdown after a failed write: ");
     QMSEC_THROW_MSG(kSslArea, QmXplIo::EOFException_t, 153, );
 }
 
 void SocketOutStreamImpl::Flush() {
     QMSEC_BLOCK(kSslArea.proc, "SocketOutStreamImpl::Flush()");
     if (!open_) QMSEC_THROW_MSG(kSslArea, QmXplIo::IOException_t, 152, );
-    if (socket_->SslSocketHandling() == 3) QMSEC_THROW_MSG(kSslArea, QmXplIo::IOException_t, 154, );
-    socket_->FlushSocket();
+    if (engine_->SslSocketHandling() == 3) QMSEC_THROW_MSG(kSslArea, QmXplIo::IOException_t, 154, );
+    engine_->FlushSocket();
     QMSEC_TRACE(kSslArea.operation, kLevelOperation, "SocketOutStreamImpl: SSL: Flushed");
 }
 
@@ -42,7 +37,7 @@ void SocketOutStreamImpl::Close() {
     open_ = false;
     QMSEC_TRACE(kSslArea.operation, kLevelOperation,
                 "SocketOutStreamImpl: SSL: Closing Outputstream");
-    socket_->ShutdownOutput();
+    engine_->ShutdownOutput();
 }
 
 }  // namespace QmSecSsl

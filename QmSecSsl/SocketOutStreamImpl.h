@@ -1,13 +1,15 @@
 // The output stream body of SslSocket.
 #pragma once
 
+#include "EngineStreamBody.h"
 #include "QmXpl/OutputStream_t.h"
 #include "SslSocketImpl.h"
 
 namespace QmSecSsl {
 
 // Writes plaintext through the socket's engine. Keeps the socket's body alive.
-class SocketOutStreamImpl : public QmXplIo::OutputStreamImpl_t {
+class SocketOutStreamImpl
+    : public detail::EngineStreamBody<QmXplIo::OutputStreamImpl_t, SslSocketImpl> {
   public:
     explicit SocketOutStreamImpl(SslSocketImpl* socket);
     // All len bytes or an exception: IOException_t 152 after Close, EOFException_t 153 when TLS
@@ -18,10 +20,6 @@ class SocketOutStreamImpl : public QmXplIo::OutputStreamImpl_t {
     // The socket's ShutdownOutput; a second call does nothing.
     void Close() override;
     QMSEC_DESTROY_THIS(QmSecCoreTrc::kSslArea.proc, "SocketOutStreamImpl::DestroyThis()")
-
-  private:
-    QmXplRef::Ref_t<SslSocketImpl> socket_;
-    bool open_ = true;
 };
 
 }  // namespace QmSecSsl

@@ -11,16 +11,16 @@ using QmSecCoreTrc::kLevelOperation;
 using QmSecCoreTrc::kSslArea;
 
 SslConnectionInputStreamImpl::SslConnectionInputStreamImpl(SslConnectionImpl* connection)
-    : connection_(connection) {}
+    : EngineStreamBody(connection) {}
 
 int SslConnectionInputStreamImpl::Read(char* buffer, int len) {
     QMSEC_BLOCK(kSslArea.proc, "SslConnectionInputStreamImpl::Read()");
     if (!open_) QMSEC_THROW_MSG(kSslArea, SecSslIOException, 143, );
     int status = 0;
-    int r = connection_->SslOp(SslConnectionImpl::eRead, nullptr, buffer, len, status);
+    int r = engine_->SslOp(SslConnectionImpl::eRead, nullptr, buffer, len, status);
     if (r > 0) return r;
     // Only the peer's close_notify ends the stream; anything else cut it short.
-    if (connection_->LastError() == SSL_ERROR_ZERO_RETURN) return -1;
+    if (engine_->LastError() == SSL_ERROR_ZERO_RETURN) return -1;
     open_ = false;
     // The peer's alert (a refused certificate, say) says why: attached as a detail.
     QmXplMsg::Message_t message = QmSecCore::detail::CatalogMessage(144);
@@ -33,10 +33,7 @@ int SslConnectionInputStreamImpl::Read(char* buffer, int len) {
 
 int SslConnectionInputStreamImpl::Available() {
     QMSEC_BLOCK(kSslArea.proc, "SslConnectionInputStreamImpl::Available()");
-    int count = open_ ? connection_->Pending() : 0;
-    QMSEC_TRACE(kSslArea.operation, kLevelOperation,
-                "SslConnectionInputStreamImpl: SSL: Available(): " << count);
-    return count;
+    return PendingCount("SslConnectionInputStreamImpl");
 }
 
 void SslConnectionInputStreamImpl::Close() {

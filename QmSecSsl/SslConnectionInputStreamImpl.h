@@ -1,15 +1,16 @@
 // The body of SslConnectionInputStream.
 #pragma once
 
+#include "EngineStreamBody.h"
 #include "QmXpl/InputStream_t.h"
-#include "QmXpl/RefCounted_t.h"
 #include "SslConnectionImpl.h"
 #include "Trace.h"
 
 namespace QmSecSsl {
 
 // Reads plaintext through the engine. Keeps the connection's body alive.
-class SslConnectionInputStreamImpl : public QmXplIo::InputStreamImpl_t {
+class SslConnectionInputStreamImpl
+    : public detail::EngineStreamBody<QmXplIo::InputStreamImpl_t, SslConnectionImpl> {
   public:
     explicit SslConnectionInputStreamImpl(SslConnectionImpl* connection);
     // Bytes (1..len), or -1 after close_notify. EOFException_t 144 when TLS fails (the stream is
@@ -19,10 +20,6 @@ class SslConnectionInputStreamImpl : public QmXplIo::InputStreamImpl_t {
     int Available() override;
     void Close() override;
     QMSEC_DESTROY_THIS(QmSecCoreTrc::kSslArea.proc, "SslConnectionInputStreamImpl::DestroyThis()")
-
-  private:
-    QmXplRef::Ref_t<SslConnectionImpl> connection_;
-    bool open_ = true;
 };
 
 }  // namespace QmSecSsl

@@ -10,28 +10,22 @@ using QmSecCoreTrc::kLevelOperation;
 using QmSecCoreTrc::kSslArea;
 
 SslConnectionOutputStreamImpl::SslConnectionOutputStreamImpl(SslConnectionImpl* connection)
-    : connection_(connection) {}
+    : EngineStreamBody(connection) {}
 
 void SslConnectionOutputStreamImpl::Write(const char* buffer, int len) {
     QMSEC_BLOCK(kSslArea.proc, "SslConnectionOutputStreamImpl::Write()");
     if (!open_) QMSEC_THROW_MSG(kSslArea, SecSslIOException, 140, );
     int status = 0;
-    if (connection_->SslOp(SslConnectionImpl::eWrite, buffer, nullptr, len, status) == len) return;
-    try {
-        Close();
-    } catch (const std::exception& e) {
-        QMSEC_TRACE(kSslArea.operation, kLevelOperation,
-                    "SslConnectionOutputStreamImpl: shutdown after a failed write: " << e.what());
-    }
+    if (engine_->SslOp(SslConnectionImpl::eWrite, buffer, nullptr, len, status) == len) return;
+    CloseAfterFailure("SslConnectionOutputStreamImpl: shutdown after a failed write: ");
     QMSEC_THROW_MSG(kSslArea, QmXplIo::EOFException_t, 141, );
 }
 
 void SslConnectionOutputStreamImpl::Flush() {
     QMSEC_BLOCK(kSslArea.proc, "SslConnectionOutputStreamImpl::Flush()");
     if (!open_) QMSEC_THROW_MSG(kSslArea, SecSslIOException, 140, );
-    if (connection_->SslConnectionHandling() == 3)
-        QMSEC_THROW_MSG(kSslArea, SecSslIOException, 142, );
-    connection_->FlushTransport();
+    if (engine_->SslConnectionHandling() == 3) QMSEC_THROW_MSG(kSslArea, SecSslIOException, 142, );
+    engine_->FlushTransport();
 }
 
 void SslConnectionOutputStreamImpl::Close() {
@@ -40,7 +34,7 @@ void SslConnectionOutputStreamImpl::Close() {
     QMSEC_TRACE(kSslArea.operation, kLevelOperation,
                 "SslConnectionOutputStreamImpl: SSL: Closing Outputstream");
     open_ = false;
-    connection_->ShutdownOutput();
+    engine_->ShutdownOutput();
 }
 
 }  // namespace QmSecSsl

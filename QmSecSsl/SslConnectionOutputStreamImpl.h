@@ -1,15 +1,16 @@
 // The body of SslConnectionOutputStream.
 #pragma once
 
+#include "EngineStreamBody.h"
 #include "QmXpl/OutputStream_t.h"
-#include "QmXpl/RefCounted_t.h"
 #include "SslConnectionImpl.h"
 #include "Trace.h"
 
 namespace QmSecSsl {
 
 // Writes plaintext through the engine. Keeps the connection's body alive.
-class SslConnectionOutputStreamImpl : public QmXplIo::OutputStreamImpl_t {
+class SslConnectionOutputStreamImpl
+    : public detail::EngineStreamBody<QmXplIo::OutputStreamImpl_t, SslConnectionImpl> {
   public:
     explicit SslConnectionOutputStreamImpl(SslConnectionImpl* connection);
     // All len bytes as records, or EOFException_t 141 (the stream is then closed);
@@ -21,10 +22,6 @@ class SslConnectionOutputStreamImpl : public QmXplIo::OutputStreamImpl_t {
     // close_notify (a client's session is kept for resumption); a second Close does nothing.
     void Close() override;
     QMSEC_DESTROY_THIS(QmSecCoreTrc::kSslArea.proc, "SslConnectionOutputStreamImpl::DestroyThis()")
-
-  private:
-    QmXplRef::Ref_t<SslConnectionImpl> connection_;
-    bool open_ = true;
 };
 
 }  // namespace QmSecSsl

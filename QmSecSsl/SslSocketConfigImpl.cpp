@@ -1,10 +1,9 @@
 #include "SslSocketConfigImpl.h"
 
-#include <openssl/crypto.h>
-
 #include <string>
 
 #include "QmSecSsl/SslSocketConfig.h"
+#include "SecretWiper.h"
 #include "SslPolicy.h"
 
 namespace QmSecSsl {
@@ -41,7 +40,7 @@ CharArray_t SslSocketConfigImpl::ReadFileName(const QmXplConfig::Configuration_t
     std::string text = value.ToUtf8();
     CharArray_t result(text.c_str(), static_cast<int>(text.size() + 1));
     // The default reads its key password this way too.
-    OPENSSL_cleanse(text.data(), text.size());
+    QmSecCore::detail::WipeSecret(text);
     return result;
 }
 

@@ -157,38 +157,4 @@ CharArray_t SslSocketImpl::GetPeerId() const {
     return IdText(policy::CommonName(peer.get()));
 }
 
-// The socket's accessors and options, each in a block named after it.
-#define QMSEC_SOCKET_GET(Type, Name)                              \
-    Type SslSocketImpl::Name() const {                            \
-        QMSEC_BLOCK(kSslArea.proc, "SslSocketImpl::" #Name "()"); \
-        return socket_.Name();                                    \
-    }
-#define QMSEC_SOCKET_SET(Name, Type)                              \
-    void SslSocketImpl::Name(Type value) const {                  \
-        QMSEC_BLOCK(kSslArea.proc, "SslSocketImpl::" #Name "()"); \
-        socket_.Name(value);                                      \
-    }
-QMSEC_SOCKET_GET(const QmXplNet::InetAddress_t&, GetInetAddress)
-QMSEC_SOCKET_GET(const QmXplNet::InetAddress_t&, GetLocalAddress)
-QMSEC_SOCKET_GET(int, GetPort)
-QMSEC_SOCKET_GET(int, GetLocalPort)
-QMSEC_SOCKET_GET(bool, GetKeepAlive)
-QMSEC_SOCKET_GET(bool, GetTcpNoDelay)
-QMSEC_SOCKET_GET(int, GetReceiveBufferSize)
-QMSEC_SOCKET_GET(int, GetSendBufferSize)
-QMSEC_SOCKET_GET(int, GetSoLinger)
-QMSEC_SOCKET_GET(int, GetSoTimeout)
-QMSEC_SOCKET_SET(SetKeepAlive, bool)
-QMSEC_SOCKET_SET(SetTcpNoDelay, bool)
-QMSEC_SOCKET_SET(SetReceiveBufferSize, int)
-QMSEC_SOCKET_SET(SetSendBufferSize, int)
-QMSEC_SOCKET_SET(SetSoTimeout, int)
-#undef QMSEC_SOCKET_GET
-#undef QMSEC_SOCKET_SET
-
-void SslSocketImpl::SetSoLinger(bool on, int seconds) const {
-    QMSEC_BLOCK(kSslArea.proc, "SslSocketImpl::SetSoLinger()");
-    socket_.SetSoLinger(on, seconds);
-}
-
 }  // namespace QmSecSsl

@@ -40,22 +40,13 @@ class SslSocketImpl : public QmSecCore::ObjectImpl {
     // The socket's streams and the socket, without close_notify. A second call does nothing.
     void Close();
 
-    const QmXplNet::InetAddress_t& GetInetAddress() const;
-    const QmXplNet::InetAddress_t& GetLocalAddress() const;
-    int GetPort() const;
-    int GetLocalPort() const;
-    bool GetKeepAlive() const;
-    bool GetTcpNoDelay() const;
-    int GetReceiveBufferSize() const;
-    int GetSendBufferSize() const;
-    int GetSoLinger() const;
-    int GetSoTimeout() const;
-    void SetKeepAlive(bool on) const;
-    void SetTcpNoDelay(bool on) const;
-    void SetReceiveBufferSize(int bytes) const;
-    void SetSendBufferSize(int bytes) const;
-    void SetSoTimeout(int milliseconds) const;
-    void SetSoLinger(bool on, int seconds) const;
+    // Runs call(socket) inside a block named name ("SslSocketImpl::GetKeepAlive()"): how the
+    // handle reaches the socket's accessors and options.
+    template <class Call>
+    decltype(auto) OnSocket(const char* name, Call&& call) const {
+        QMSEC_BLOCK(QmSecCoreTrc::kSslArea.proc, name);
+        return call(socket_);
+    }
 
     // The OpenSSL session (for tests: version, cipher).
     SSL* GetSsl() const noexcept { return pump_.Ssl(); }

@@ -2,6 +2,8 @@
 // output at an offset, so that each failure has one message everywhere.
 #pragma once
 
+#include <climits>
+
 #include "QmXpl/CharArray_t.h"
 #include "QmXpl/Message_t.h"
 #include "Throw.h"
@@ -49,9 +51,19 @@ inline void CheckInputRange(const QmSecCoreTrc::Area& area, const QmXplArray::Ch
     }
 }
 
-// Grows out so that it holds at least size bytes; never shrinks it.
-inline void GrowTo(QmXplArray::CharArray_t& out, long long size) {
-    if (size > out.GetSize()) out.Resize(static_cast<int>(size));
+// room bytes of output at outOffset must end inside the largest int: IllegalArgumentError_t 9
+// "Illegal buffer length or offset.". A call checks this before it touches its input.
+inline void CheckOutputEnd(const QmSecCoreTrc::Area& area, long long outOffset, long long room) {
+    if (outOffset + room > INT_MAX) QMSEC_THROW_MSG(area, QmXplMsg::IllegalArgumentError_t, 9, );
+}
+
+// Room for room bytes of output at outOffset (checked as CheckOutputEnd): out grows to hold them
+// and never shrinks. Returns where the output goes.
+inline unsigned char* OutputRoom(const QmSecCoreTrc::Area& area, QmXplArray::CharArray_t& out,
+                                 long long outOffset, long long room) {
+    CheckOutputEnd(area, outOffset, room);
+    if (outOffset + room > out.GetSize()) out.Resize(static_cast<int>(outOffset + room));
+    return reinterpret_cast<unsigned char*>(out.GetData()) + outOffset;
 }
 
 }  // namespace QmSecCore::detail

@@ -28,49 +28,7 @@ Base64Impl* Base64::Body() const { return GetBody<Base64Impl>("Base64"); }
 
 void Base64::Reset(OpMode mode) const { Body()->Reset(mode); }
 
-int Base64::Update(const CharArray_t& in, CharArray_t& out) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, out);
-}
-int Base64::Update(const char* in, CharArray_t& out) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, out);
-}
-int Base64::Update(const char* in, int length, CharArray_t& out) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, length, out);
-}
-int Base64::Update(const CharArray_t& in, int offset, int length, CharArray_t& out,
-                   int outOffset) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, offset, length, out,
-                                                                         outOffset);
-}
-int Base64::Update(const char* in, int length, CharArray_t& out, int outOffset) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.Update(in, length, out,
-                                                                         outOffset);
-}
-
-int Base64::DoFinal(CharArray_t& out) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(out);
-}
-int Base64::DoFinal(CharArray_t& out, int outOffset) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(out, outOffset);
-}
-int Base64::DoFinal(const CharArray_t& in, CharArray_t& out) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(in, out);
-}
-int Base64::DoFinal(const char* in, CharArray_t& out) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(in, out);
-}
-int Base64::DoFinal(const char* in, int length, CharArray_t& out) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(in, length, out);
-}
-int Base64::DoFinal(const CharArray_t& in, int offset, int length, CharArray_t& out,
-                    int outOffset) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(in, offset, length, out,
-                                                                          outOffset);
-}
-int Base64::DoFinal(const char* in, int length, CharArray_t& out, int outOffset) const {
-    return detail::TransformFamily<Base64Impl>{kCoreArea, Body()}.DoFinal(in, length, out,
-                                                                          outOffset);
-}
+QMSEC_DEFINE_TRANSFORM_FAMILY(Base64, Base64Impl, kCoreArea, const)
 
 // --- body ------------------------------------------------------------------------------------
 
@@ -113,12 +71,10 @@ int Base64Impl::Update(const char* in, int length, CharArray_t& out, int outOffs
     QMSEC_BLOCK(kCoreArea.proc, "Base64Impl::Update()");
     detail::CheckBufferArgs(kCoreArea, in, length, out, outOffset);
     if (length == 0) return 0;  // OpenSSL's encoder counts an empty update as a failure
-    long long end = outOffset + (encode_ ? EncodeRoom(length) : DecodeRoom(length));
-    if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
+    long long room = encode_ ? EncodeRoom(length) : DecodeRoom(length);
+    detail::CheckOutputEnd(kCoreArea, outOffset, room);
     detail::StableInput stable(in, length, out);
-    detail::GrowTo(out, end);
-
-    auto* write = reinterpret_cast<unsigned char*>(out.GetData()) + outOffset;
+    auto* write = detail::OutputRoom(kCoreArea, out, outOffset, room);
     auto* read = reinterpret_cast<const unsigned char*>(in);
     int produced = 0;
     if (encode_) {
@@ -163,11 +119,8 @@ int Base64Impl::Decode(const unsigned char* in, int length, unsigned char* write
 int Base64Impl::DoFinal(CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "Base64Impl::DoFinal()");
     detail::CheckBufferArgs(kCoreArea, nullptr, 0, out, outOffset);
-    long long end =
-        static_cast<long long>(outOffset) + (encode_ ? kEncodeFinalRoom : kDecodeFinalRoom);
-    if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
-    detail::GrowTo(out, end);
-    auto* write = reinterpret_cast<unsigned char*>(out.GetData()) + outOffset;
+    auto* write = detail::OutputRoom(kCoreArea, out, outOffset,
+                                     encode_ ? kEncodeFinalRoom : kDecodeFinalRoom);
     int produced = 0;
     if (encode_) {
         EVP_EncodeFinal(ctx_.get(), write, &produced);

@@ -34,48 +34,6 @@ Key::Algorithm Cipher::GetAlgorithm() const { return Body()->GetAlgorithm(); }
 int Cipher::GetOutputSize(int inputLength) const { return Body()->GetOutputSize(inputLength); }
 void Cipher::Reset(OpMode mode, const Key& key) const { Body()->Reset(mode, key); }
 
-int Cipher::Update(const CharArray_t& in, CharArray_t& out) const {
-    return detail::TransformFamily<CipherImpl>{kCoreArea, Body()}.Update(in, out);
-}
-int Cipher::Update(const char* in, CharArray_t& out) const {
-    return detail::TransformFamily<CipherImpl>{kCoreArea, Body()}.Update(in, out);
-}
-int Cipher::Update(const char* in, int length, CharArray_t& out) const {
-    return detail::TransformFamily<CipherImpl>{kCoreArea, Body()}.Update(in, length, out);
-}
-int Cipher::Update(const CharArray_t& in, int offset, int length, CharArray_t& out,
-                   int outOffset) const {
-    return detail::TransformFamily<CipherImpl>{kCoreArea, Body()}.Update(in, offset, length, out,
-                                                                         outOffset);
-}
-int Cipher::Update(const char* in, int length, CharArray_t& out, int outOffset) const {
-    return detail::TransformFamily<CipherImpl>{kCoreArea, Body()}.Update(in, length, out,
-                                                                         outOffset);
-}
-
-int Cipher::DoFinal(CharArray_t& out) const {
-    return detail::TransformFamily<CipherImpl>{kCoreArea, Body()}.DoFinal(out);
-}
-int Cipher::DoFinal(CharArray_t& out, int outOffset) const {
-    return detail::TransformFamily<CipherImpl>{kCoreArea, Body()}.DoFinal(out, outOffset);
-}
-int Cipher::DoFinal(const CharArray_t& in, CharArray_t& out) const {
-    return detail::TransformFamily<CipherImpl>{kCoreArea, Body()}.DoFinal(in, out);
-}
-int Cipher::DoFinal(const char* in, CharArray_t& out) const {
-    return detail::TransformFamily<CipherImpl>{kCoreArea, Body()}.DoFinal(in, out);
-}
-int Cipher::DoFinal(const char* in, int length, CharArray_t& out) const {
-    return detail::TransformFamily<CipherImpl>{kCoreArea, Body()}.DoFinal(in, length, out);
-}
-int Cipher::DoFinal(const CharArray_t& in, int offset, int length, CharArray_t& out,
-                    int outOffset) const {
-    return detail::TransformFamily<CipherImpl>{kCoreArea, Body()}.DoFinal(in, offset, length, out,
-                                                                          outOffset);
-}
-int Cipher::DoFinal(const char* in, int length, CharArray_t& out, int outOffset) const {
-    return detail::TransformFamily<CipherImpl>{kCoreArea, Body()}.DoFinal(in, length, out,
-                                                                          outOffset);
-}
+QMSEC_DEFINE_TRANSFORM_FAMILY(Cipher, CipherImpl, kCoreArea, const)
 
 }  // namespace QmSecCore

@@ -1,10 +1,12 @@
 #include <atomic>
 #include <cstring>
+#include <string>
 
 #include "QmSecCore/Base64.h"
 #include "QmSecCore/Cipher.h"
 #include "QmSecCore/Crypt.h"
 #include "QmSecCore/CryptImpl.h"
+#include "SecretWiper.h"
 #include "Throw.h"
 #include "Trace.h"
 
@@ -21,12 +23,22 @@ namespace {
 // registration while other threads already encrypt: each call loads it once, atomically.
 std::atomic<CryptImpl::KeyProvider> g_provider{nullptr};
 
-CryptImpl::KeyProvider Provider(const char* missingText) {
+// The key of the registered provider for an operation ("Encryption", "Decryption") on length
+// input bytes. IllegalStateError_t "<operation> function not registered. ..." when no provider
+// is registered, then IllegalArgumentError_t 9 for a negative length.
+Key ProvidedKey(const char* operation, int length) {
     CryptImpl::KeyProvider provider = g_provider.load(std::memory_order_acquire);
-    if (!provider)
+    if (!provider) {
         QMSEC_THROW(kCoreArea, IllegalStateError_t,
-                    QmXplMsg::CreateWarn_t(QmXplStr::String_t(missingText)));
-    return provider;
+                    QmXplMsg::CreateWarn_t(QmXplStr::String_t(
+                        std::string(operation) +
+                        " function not registered. You have to link against the provided "
+                        "security library.")));
+    }
+    if (length < 0) QMSEC_THROW_MSG(kCoreArea, QmXplMsg::IllegalArgumentError_t, 9, );
+    Key key;
+    provider(key);
+    return key;
 }
 
 }  // namespace
@@ -80,12 +92,7 @@ void CryptImpl::DestroyThis() {
 
 int CryptImpl::Encrypt(const char* in, int length, CharArray_t& out) {
     QMSEC_BLOCK(kCoreArea.proc, "CryptImpl::Encrypt()");
-    KeyProvider provider = Provider(
-        "Encryption function not registered. You have to link against the provided security "
-        "library.");
-    if (length < 0) QMSEC_THROW_MSG(kCoreArea, QmXplMsg::IllegalArgumentError_t, 9, );
-    Key key;
-    provider(key);
+    Key key = ProvidedKey("Encryption", length);
     Cipher cipher(Cipher::eEncrypt, key, Key::eBlowfish);
     CharArray_t sealed;
     int n = cipher.DoFinal(in, length, sealed);
@@ -96,27 +103,16 @@ int CryptImpl::Encrypt(const char* in, int length, CharArray_t& out) {
 
 int CryptImpl::Decrypt(const char* in, int length, CharArray_t& out) {
     QMSEC_BLOCK(kCoreArea.proc, "CryptImpl::Decrypt()");
-    KeyProvider provider = Provider(
-        "Decryption function not registered. You have to link against the provided security "
-        "library.");
-    if (length < 0) QMSEC_THROW_MSG(kCoreArea, QmXplMsg::IllegalArgumentError_t, 9, );
-    Key key;
-    provider(key);
+    Key key = ProvidedKey("Decryption", length);
     CharArray_t sealed;
     int n = Base64(Base64::eDecode).DoFinal(in, length, sealed);
     Cipher cipher(Cipher::eDecrypt, key, Key::eBlowfish);
     // The plaintext is a secret: it goes to the caller only when all of it is good, and the
     // working copy is wiped on every path.
     CharArray_t plain;
-    int m = 0;
-    try {
-        m = cipher.DoFinal(sealed, 0, n, plain, 0);
-    } catch (...) {
-        plain.Wipe();
-        throw;
-    }
+    detail::SecretWiper wipePlain{plain};
+    int m = cipher.DoFinal(sealed, 0, n, plain, 0);
     out.Copy(plain.GetData(), m);
-    plain.Wipe();
     return m;
 }
 

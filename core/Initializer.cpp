@@ -18,6 +18,7 @@
 #include "QmXpl/InetAddress_t.h"
 #include "QmXpl/MBS_t.h"
 #include "QmXpl/Mutex_t.h"
+#include "RandomBytes.h"
 #include "Trace.h"
 
 namespace QmSecCore {
@@ -80,7 +81,7 @@ void PutSeed(const void* data, int length, int& total, const SeedTrace& trace) {
 // A random (version 4) UUID in its 36-character text form.
 std::string RandomUuidText() {
     unsigned char b[16];
-    if (RAND_bytes(b, sizeof b) != 1) {
+    if (!detail::RandomBytes(b, sizeof b)) {
         ossl::DiscardErrors();
         return {};
     }

@@ -1,10 +1,11 @@
-#include <openssl/crypto.h>
 #include <openssl/pkcs12.h>
 
 #include <cstring>
 
 #include "ArgumentChecks.h"
-#include "KeyImpl.h"
+#include "RSAKey.h"
+#include "SecretKey.h"
+#include "SecretWiper.h"
 
 namespace QmSecCore {
 
@@ -28,6 +29,7 @@ KeyImpl* DeriveSecretKey(const char* password, int length, Key::Algorithm algori
     detail::CheckInput(kCoreArea, password, length);
     int size = DerivedLength(algorithm);
     unsigned char derived[32];
+    detail::SecretWiper wipeDerived{derived};
     if (size > 0) {
         Initializer::Ensure();
         // OpenSSL turns the password bytes into a big-endian 16-bit string with a terminating
@@ -36,19 +38,10 @@ KeyImpl* DeriveSecretKey(const char* password, int length, Key::Algorithm algori
                                 reinterpret_cast<unsigned char*>(const_cast<char*>(kSalt)),
                                 static_cast<int>(sizeof kSalt - 1), kDerivationId, kIterations,
                                 size, derived, ossl::Sha1())) {
-            OPENSSL_cleanse(derived, sizeof derived);
             QMSEC_THROW(kCoreArea, IllegalArgumentError_t, detail::CatalogMessage(20));
         }
     }
-    SecretKey* key = nullptr;
-    try {
-        key = new SecretKey(reinterpret_cast<const char*>(derived), size);
-    } catch (...) {
-        OPENSSL_cleanse(derived, sizeof derived);
-        throw;
-    }
-    OPENSSL_cleanse(derived, sizeof derived);
-    return key;
+    return new SecretKey(reinterpret_cast<const char*>(derived), size);
 }
 
 KeyImpl* ParseKey(Key::Type type, const char* data, int length) {

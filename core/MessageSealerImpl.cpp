@@ -1,14 +1,14 @@
 #include "MessageSealerImpl.h"
 
-#include <openssl/rand.h>
-
 #include <climits>
 #include <cstring>
 #include <string>
 
 #include "ArgumentChecks.h"
-#include "OpenSsl.h"
+#include "Initializer.h"
 #include "QmSecCore/X509Certificate.h"
+#include "RandomBytes.h"
+#include "SecretWiper.h"
 #include "StableInput.h"
 #include "TransformFamily.h"
 
@@ -27,60 +27,9 @@ MessageSealerImpl* MessageSealer::Body() const {
     return GetBody<MessageSealerImpl>("MessageSealer");
 }
 
-namespace {
-using Family = detail::TransformFamily<MessageSealerImpl>;
-}  // namespace
-
-int MessageSealer::Update(const CharArray_t& in, CharArray_t& out) const {
-    return Family{kCoreArea, Body()}.Update(in, out);
-}
-int MessageSealer::Update(const char* in, CharArray_t& out) const {
-    return Family{kCoreArea, Body()}.Update(in, out);
-}
-int MessageSealer::Update(const char* in, int length, CharArray_t& out) const {
-    return Family{kCoreArea, Body()}.Update(in, length, out);
-}
-int MessageSealer::Update(const CharArray_t& in, int offset, int length, CharArray_t& out,
-                          int outOffset) const {
-    return Family{kCoreArea, Body()}.Update(in, offset, length, out, outOffset);
-}
-int MessageSealer::Update(const char* in, int length, CharArray_t& out, int outOffset) const {
-    return Family{kCoreArea, Body()}.Update(in, length, out, outOffset);
-}
-int MessageSealer::DoFinal(CharArray_t& out) const {
-    return Family{kCoreArea, Body()}.DoFinal(out);
-}
-int MessageSealer::DoFinal(CharArray_t& out, int outOffset) const {
-    return Family{kCoreArea, Body()}.DoFinal(out, outOffset);
-}
-int MessageSealer::DoFinal(const CharArray_t& in, CharArray_t& out) const {
-    return Family{kCoreArea, Body()}.DoFinal(in, out);
-}
-int MessageSealer::DoFinal(const char* in, CharArray_t& out) const {
-    return Family{kCoreArea, Body()}.DoFinal(in, out);
-}
-int MessageSealer::DoFinal(const char* in, int length, CharArray_t& out) const {
-    return Family{kCoreArea, Body()}.DoFinal(in, length, out);
-}
-int MessageSealer::DoFinal(const CharArray_t& in, int offset, int length, CharArray_t& out,
-                           int outOffset) const {
-    return Family{kCoreArea, Body()}.DoFinal(in, offset, length, out, outOffset);
-}
-int MessageSealer::DoFinal(const char* in, int length, CharArray_t& out, int outOffset) const {
-    return Family{kCoreArea, Body()}.DoFinal(in, length, out, outOffset);
-}
+QMSEC_DEFINE_TRANSFORM_FAMILY(MessageSealer, MessageSealerImpl, kCoreArea, const)
 
 // --- body ------------------------------------------------------------------------------------
-
-namespace {
-
-// Wipes an array that held a secret when the scope ends, however it ends.
-struct Wiper {
-    CharArray_t& bytes;
-    ~Wiper() { bytes.Wipe(); }
-};
-
-}  // namespace
 
 MessageSealerImpl::MessageSealerImpl(const X509Certificate& recipient, Key::Algorithm algorithm,
                                      int maxHeaderLength) {
@@ -91,21 +40,14 @@ MessageSealerImpl::MessageSealerImpl(const X509Certificate& recipient, Key::Algo
     // The key block: the secret, then the algorithm. No zero byte in the secret, so that it
     // passes unchanged through any code that takes a password as a C string.
     CharArray_t keyBlock(seal::kKeyBlockLength);
-    Wiper wipeKeyBlock{keyBlock};
-    auto* secret = reinterpret_cast<unsigned char*>(keyBlock.GetData());
-    if (RAND_bytes(secret, seal::kSecretLength) != 1) {
-        QMSEC_THROW(kCoreArea, QmXplMsg::RuntimeException_t,
-                    QmXplMsg::CreateWarn_t(QmXplStr::String_t("The random generator failed (" +
-                                                              ossl::ErrorText() + ").")));
-    }
-    for (int i = 0; i < seal::kSecretLength; ++i) {
-        if (secret[i] == 0) secret[i] = 0x23;
-    }
+    detail::SecretWiper wipeKeyBlock{keyBlock};
+    if (!detail::RandomSecretBytes(keyBlock.GetData(), seal::kSecretLength))
+        QMSEC_THROW(kCoreArea, QmXplMsg::RuntimeException_t, detail::RandomFailure());
     seal::PutInt32(keyBlock.GetData() + seal::kSecretLength, static_cast<int32_t>(algorithm));
 
     {
         CharArray_t password(keyBlock.GetData(), seal::kSecretLength);
-        Wiper wipePassword{password};
+        detail::SecretWiper wipePassword{password};
         cipher_ = Cipher(Cipher::eEncrypt, Key(password, algorithm), algorithm);
     }
 
@@ -125,10 +67,7 @@ MessageSealerImpl::~MessageSealerImpl() {
 
 int MessageSealerImpl::WriteHeader(CharArray_t& out, int outOffset) {
     if (headerWritten_) return 0;
-    long long end = static_cast<long long>(outOffset) + header_.GetSize();
-    if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
-    detail::GrowTo(out, end);
-    std::memcpy(out.GetData() + outOffset, header_.GetData(),
+    std::memcpy(detail::OutputRoom(kCoreArea, out, outOffset, header_.GetSize()), header_.GetData(),
                 static_cast<size_t>(header_.GetSize()));
     return header_.GetSize();
 }

@@ -7,6 +7,7 @@
 #include "Initializer.h"
 #include "MessageSealerImpl.h"
 #include "QmSecCore/SecCoreException.h"
+#include "SecretWiper.h"
 #include "TransformFamily.h"
 
 namespace QmSecCore {
@@ -24,57 +25,11 @@ MessageUnsealerImpl* MessageUnsealer::Body() const {
     return GetBody<MessageUnsealerImpl>("MessageUnsealer");
 }
 
-namespace {
-using Family = detail::TransformFamily<MessageUnsealerImpl>;
-}  // namespace
-
-int MessageUnsealer::Update(const CharArray_t& in, CharArray_t& out) const {
-    return Family{kCoreArea, Body()}.Update(in, out);
-}
-int MessageUnsealer::Update(const char* in, CharArray_t& out) const {
-    return Family{kCoreArea, Body()}.Update(in, out);
-}
-int MessageUnsealer::Update(const char* in, int length, CharArray_t& out) const {
-    return Family{kCoreArea, Body()}.Update(in, length, out);
-}
-int MessageUnsealer::Update(const CharArray_t& in, int offset, int length, CharArray_t& out,
-                            int outOffset) const {
-    return Family{kCoreArea, Body()}.Update(in, offset, length, out, outOffset);
-}
-int MessageUnsealer::Update(const char* in, int length, CharArray_t& out, int outOffset) const {
-    return Family{kCoreArea, Body()}.Update(in, length, out, outOffset);
-}
-int MessageUnsealer::DoFinal(CharArray_t& out) const {
-    return Family{kCoreArea, Body()}.DoFinal(out);
-}
-int MessageUnsealer::DoFinal(CharArray_t& out, int outOffset) {
-    return Family{kCoreArea, Body()}.DoFinal(out, outOffset);
-}
-int MessageUnsealer::DoFinal(const CharArray_t& in, CharArray_t& out) const {
-    return Family{kCoreArea, Body()}.DoFinal(in, out);
-}
-int MessageUnsealer::DoFinal(const char* in, CharArray_t& out) const {
-    return Family{kCoreArea, Body()}.DoFinal(in, out);
-}
-int MessageUnsealer::DoFinal(const char* in, int length, CharArray_t& out) const {
-    return Family{kCoreArea, Body()}.DoFinal(in, length, out);
-}
-int MessageUnsealer::DoFinal(const CharArray_t& in, int offset, int length, CharArray_t& out,
-                             int outOffset) const {
-    return Family{kCoreArea, Body()}.DoFinal(in, offset, length, out, outOffset);
-}
-int MessageUnsealer::DoFinal(const char* in, int length, CharArray_t& out, int outOffset) const {
-    return Family{kCoreArea, Body()}.DoFinal(in, length, out, outOffset);
-}
+QMSEC_DEFINE_TRANSFORM_FAMILY(MessageUnsealer, MessageUnsealerImpl, kCoreArea, )
 
 // --- body ------------------------------------------------------------------------------------
 
 namespace {
-
-struct Wiper {
-    CharArray_t& bytes;
-    ~Wiper() { bytes.Wipe(); }
-};
 
 [[noreturn]] void ThrowMalformed() { QMSEC_THROW_MSG(kCoreArea, SecCoreException, 57, ); }
 
@@ -125,7 +80,7 @@ bool MessageUnsealerImpl::ReadHeader(const char*& in, int& length) {
 
 void MessageUnsealerImpl::OpenHeader() {
     CharArray_t keyBlock;
-    Wiper wipeKeyBlock{keyBlock};
+    detail::SecretWiper wipeKeyBlock{keyBlock};
     // A header that is not a whole number of RSA blocks, or that another key encrypted, fails
     // here with the cipher's own error.
     int n = rsa_.DoFinal(collected_.GetData(), headerLength_, keyBlock);
@@ -137,7 +92,7 @@ void MessageUnsealerImpl::OpenHeader() {
     // Unsigned: a negative value is as far outside as a large one.
     if (algorithm > static_cast<uint32_t>(Key::eDES3)) ThrowMalformed();
     CharArray_t secret(keyBlock.GetData(), secretLength);
-    Wiper wipeSecret{secret};
+    detail::SecretWiper wipeSecret{secret};
     auto symmetric = static_cast<Key::Algorithm>(algorithm);
     // eRSA is refused by the key derivation (IllegalArgumentError_t 20).
     cipher_ = Cipher(Cipher::eDecrypt, Key(secret, symmetric), symmetric);

@@ -2,7 +2,7 @@
 
 #include <openssl/err.h>
 
-#include "KeyImpl.h"
+#include "RSAKey.h"
 #include "X509CertificateImpl.h"
 
 #include <atomic>

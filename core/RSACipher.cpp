@@ -8,8 +8,9 @@
 #include <string>
 
 #include "ArgumentChecks.h"
-#include "KeyImpl.h"
 #include "QmXpl/IOException_t.h"
+#include "RSAKey.h"
+#include "SecretWiper.h"
 #include "StableInput.h"
 
 namespace QmSecCore {
@@ -30,7 +31,8 @@ constexpr int kChunkReserve = 12;
 
 }  // namespace
 
-RSACipher::RSACipher(Cipher::OpMode mode, const Key& key) : CipherImpl(Key::eRSA) {
+RSACipher::RSACipher(Cipher::OpMode mode, const Key& key)
+    : CipherImpl(Key::eRSA, "RSACipher::Reset()") {
     QMSEC_BLOCK(kCoreArea.proc, "RSACipher Constructor");
     Initializer::Ensure();
     Init(mode, key);
@@ -71,7 +73,7 @@ void RSACipher::Init(Cipher::OpMode mode, const Key& key) {
 }
 
 void RSACipher::WipeChunk() noexcept {
-    if (!chunk_.empty()) OPENSSL_cleanse(chunk_.data(), chunk_.size());
+    detail::WipeSecret(chunk_);
     buffered_ = 0;
 }
 
@@ -83,18 +85,11 @@ int RSACipher::GetOutputSize(int inputLength) const {
     return size > INT_MAX ? INT_MAX : static_cast<int>(size);
 }
 
-void RSACipher::Reset(Cipher::OpMode mode, const Key& key) {
-    QMSEC_BLOCK(kCoreArea.proc, "RSACipher::Reset()");
-    Init(mode, key);
-}
-
 int RSACipher::ProcessChunk(CharArray_t& out, long long offset) {
     size_t length = static_cast<size_t>(buffered_);
     // The chunk is used up whatever happens: a failed chunk does not linger into the next one.
     buffered_ = 0;
-    if (offset + modulusLength_ > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
-    detail::GrowTo(out, offset + modulusLength_);
-    auto* write = reinterpret_cast<unsigned char*>(out.GetData()) + offset;
+    auto* write = detail::OutputRoom(kCoreArea, out, offset, modulusLength_);
     size_t written = static_cast<size_t>(modulusLength_);
     const unsigned char* chunk = chunk_.data();
     int ok = encrypt_ ? (privateKey_ ? EVP_PKEY_sign(ctx_.get(), write, &written, chunk, length)

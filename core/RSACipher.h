@@ -23,12 +23,11 @@ class RSACipher : public CipherImpl {
     QMSEC_DESTROY_THIS(QmSecCoreTrc::kCoreArea.proc, "RSACipher::DestroyThis()")
 
     int GetOutputSize(int inputLength) const override;
-    void Reset(Cipher::OpMode mode, const Key& key) override;
     int Update(const char* in, int length, QmXplArray::CharArray_t& out, int outOffset) override;
     int DoFinal(QmXplArray::CharArray_t& out, int outOffset) override;
 
   private:
-    void Init(Cipher::OpMode mode, const Key& key);
+    void Init(Cipher::OpMode mode, const Key& key) override;
     // Processes the buffered chunk into out at offset; returns the bytes written.
     int ProcessChunk(QmXplArray::CharArray_t& out, long long offset);
     void WipeChunk() noexcept;

@@ -1,8 +1,8 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
-#include "KeyImpl.h"
 #include "QmXpl/IOException_t.h"
+#include "RSAKey.h"
 #include "Throw.h"
 
 namespace QmSecCore {
@@ -71,25 +71,6 @@ EVP_PKEY* RSAKey::PKeyOf(const Key& key) {
     KeyImpl* impl = key.GetImpl();
     if (!impl || impl->GetType() == Key::eSecretKey) return nullptr;
     return static_cast<RSAKey*>(impl)->GetPKey();
-}
-
-SecretKey::SecretKey(const char* data, int length) : bytes_(data, length) {
-    QMSEC_BLOCK(kCoreArea.proc, "SecretKey Constructor");
-}
-
-SecretKey::~SecretKey() {
-    QMSEC_BLOCK(kCoreArea.proc, "SecretKey Destructor");
-    if (bytes_.GetSize() > 0)
-        OPENSSL_cleanse(bytes_.GetData(), static_cast<size_t>(bytes_.GetSize()));
-}
-
-QmXplStr::String_t SecretKey::GetAlgorithm() const {
-    return QmXplStr::String_t("Symmetric key algorithm");
-}
-
-QmXplArray::CharArray_t& SecretKey::GetEncoded(QmXplArray::CharArray_t& out) const {
-    out = bytes_;
-    return out;
 }
 
 }  // namespace QmSecCore

@@ -1,15 +1,14 @@
 #include "SecretKeyCipher.h"
 
-#include <openssl/rand.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstring>
 
 #include "ArgumentChecks.h"
-#include "KeyImpl.h"
 #include "QmSecCore/BadPaddingException.h"
 #include "QmXpl/IOException_t.h"
+#include "RandomBytes.h"
+#include "SecretKey.h"
 #include "StableInput.h"
 
 namespace QmSecCore {
@@ -20,7 +19,7 @@ using QmXplArray::CharArray_t;
 using QmXplMsg::IllegalArgumentError_t;
 
 SecretKeyCipher::SecretKeyCipher(Cipher::OpMode mode, const Key& key, Key::Algorithm algorithm)
-    : CipherImpl(algorithm) {
+    : CipherImpl(algorithm, "SecretKeyCipher::Reset()") {
     QMSEC_BLOCK(kCoreArea.proc, "SecretKeyCipher Constructor");
     Initializer::Ensure();
     Init(mode, key);
@@ -99,7 +98,7 @@ void SecretKeyCipher::Init(Cipher::OpMode mode, const Key& key) {
 void SecretKeyCipher::StartMessage() {
     if (encrypt_) {
         // Only the vector changes between messages: the key schedule stays in the context.
-        if (RAND_bytes(vector_, kBlockSize) != 1 ||
+        if (!detail::RandomBytes(vector_, kBlockSize) ||
             EVP_CipherInit_ex(ctx_.get(), nullptr, nullptr, nullptr, vector_, -1) != 1) {
             ThrowOpenSslFailure();
         }
@@ -126,22 +125,15 @@ int SecretKeyCipher::GetOutputSize(int inputLength) const {
     return size > INT_MAX ? INT_MAX : static_cast<int>(size);
 }
 
-void SecretKeyCipher::Reset(Cipher::OpMode mode, const Key& key) {
-    QMSEC_BLOCK(kCoreArea.proc, "SecretKeyCipher::Reset()");
-    Init(mode, key);
-}
-
 int SecretKeyCipher::Update(const char* in, int length, CharArray_t& out, int outOffset) {
     QMSEC_BLOCK(kCoreArea.proc, "SecretKeyCipher::Update()");
     detail::CheckBufferArgs(kCoreArea, in, length, out, outOffset);
     if (!started_) StartMessage();
-    long long end =
-        static_cast<long long>(outOffset) + length + kBlockSize + (vectorPending_ ? kBlockSize : 0);
-    if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
+    long long room =
+        static_cast<long long>(length) + kBlockSize + (vectorPending_ ? kBlockSize : 0);
+    detail::CheckOutputEnd(kCoreArea, outOffset, room);
     detail::StableInput stable(in, length, out);
-    detail::GrowTo(out, end);
-
-    auto* write = reinterpret_cast<unsigned char*>(out.GetData()) + outOffset;
+    auto* write = detail::OutputRoom(kCoreArea, out, outOffset, room);
     auto* read = reinterpret_cast<const unsigned char*>(in);
     int written = 0;
     if (encrypt_) {
@@ -182,12 +174,8 @@ int SecretKeyCipher::DoFinal(CharArray_t& out, int outOffset) {
         EndMessage();
         QMSEC_THROW_MSG(kCoreArea, BadPaddingException, 76, );
     }
-    long long end =
-        static_cast<long long>(outOffset) + kBlockSize + (vectorPending_ ? kBlockSize : 0);
-    if (end > INT_MAX) QMSEC_THROW_MSG(kCoreArea, IllegalArgumentError_t, 9, );
-    detail::GrowTo(out, end);
-
-    auto* write = reinterpret_cast<unsigned char*>(out.GetData()) + outOffset;
+    auto* write = detail::OutputRoom(kCoreArea, out, outOffset,
+                                     kBlockSize + (vectorPending_ ? kBlockSize : 0));
     int written = 0;
     if (vectorPending_) {
         // A message ended before any Update wrote the vector (the empty message, for one):

@@ -25,12 +25,11 @@ class SecretKeyCipher : public CipherImpl {
     QMSEC_DESTROY_THIS(QmSecCoreTrc::kCoreArea.proc, "SecretKeyCipher::DestroyThis()")
 
     int GetOutputSize(int inputLength) const override;
-    void Reset(Cipher::OpMode mode, const Key& key) override;
     int Update(const char* in, int length, QmXplArray::CharArray_t& out, int outOffset) override;
     int DoFinal(QmXplArray::CharArray_t& out, int outOffset) override;
 
   private:
-    void Init(Cipher::OpMode mode, const Key& key);
+    void Init(Cipher::OpMode mode, const Key& key) override;
     // Prepares the context for the next message: a fresh vector when encrypting, none yet when
     // decrypting (it comes with the input).
     void StartMessage();

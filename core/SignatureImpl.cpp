@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "ArgumentChecks.h"
-#include "KeyImpl.h"
 #include "QmSecCore/InvalidKeyException.h"
 #include "QmSecCore/SignatureException.h"
+#include "RSAKey.h"
 
 namespace QmSecCore {
 

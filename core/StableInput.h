@@ -1,12 +1,11 @@
 // Input of a transforming call that lies inside the call's own output array.
 #pragma once
 
-#include <openssl/crypto.h>
-
 #include <cstdint>
 #include <vector>
 
 #include "QmXpl/CharArray_t.h"
+#include "SecretWiper.h"
 
 namespace QmSecCore::detail {
 
@@ -27,9 +26,7 @@ class StableInput {
             in = copy_.data();
         }
     }
-    ~StableInput() {
-        if (!copy_.empty()) OPENSSL_cleanse(copy_.data(), copy_.size());
-    }
+    ~StableInput() { WipeSecret(copy_); }
     StableInput(const StableInput&) = delete;
     StableInput& operator=(const StableInput&) = delete;
 

@@ -9,34 +9,32 @@ namespace QmSecCoreTrc {
 namespace detail {
 #define QMSEC_TRACE_OBJECT(name, area, category) \
     __attribute__((init_priority(101))) const QmXplTrc::TraceWrapper_t name(area, category)
-QMSEC_TRACE_OBJECT(authOperation, "sec.core.auth", 7);
-QMSEC_TRACE_OBJECT(authInit, "sec.core.auth", 5);
-QMSEC_TRACE_OBJECT(authProc, "sec.core.auth", 3);
-QMSEC_TRACE_OBJECT(coreOperation, "sec.core.base", 7);
-QMSEC_TRACE_OBJECT(coreInit, "sec.core.base", 5);
-QMSEC_TRACE_OBJECT(coreProc, "sec.core.base", 3);
-QMSEC_TRACE_OBJECT(ioOperation, "sec.core.io", 7);
-QMSEC_TRACE_OBJECT(ioInit, "sec.core.io", 5);
-QMSEC_TRACE_OBJECT(ioProc, "sec.core.io", 3);
-QMSEC_TRACE_OBJECT(sslOperation, "sec.core.ssl", 7);
-QMSEC_TRACE_OBJECT(sslInit, "sec.core.ssl", 5);
-QMSEC_TRACE_OBJECT(sslProc, "sec.core.ssl", 3);
+// An area's operation, init and proc objects.
+#define QMSEC_TRACE_AREA(prefix, area)              \
+    QMSEC_TRACE_OBJECT(prefix##Operation, area, 7); \
+    QMSEC_TRACE_OBJECT(prefix##Init, area, 5);      \
+    QMSEC_TRACE_OBJECT(prefix##Proc, area, 3)
+QMSEC_TRACE_AREA(auth, "sec.core.auth");
+QMSEC_TRACE_AREA(core, "sec.core.base");
+QMSEC_TRACE_AREA(io, "sec.core.io");
+QMSEC_TRACE_AREA(ssl, "sec.core.ssl");
+#undef QMSEC_TRACE_AREA
 QMSEC_TRACE_OBJECT(exception, "sec.core.exception", 2);
 #undef QMSEC_TRACE_OBJECT
 }  // namespace detail
 
-QmXplTrc::TraceObj_t& Tracer::GetAuthTracerOperation() { return detail::authOperation; }
-QmXplTrc::TraceObj_t& Tracer::GetAuthTracerInit() { return detail::authInit; }
-QmXplTrc::TraceObj_t& Tracer::GetAuthTracerProc() { return detail::authProc; }
-QmXplTrc::TraceObj_t& Tracer::GetCoreTracerOperation() { return detail::coreOperation; }
-QmXplTrc::TraceObj_t& Tracer::GetCoreTracerInit() { return detail::coreInit; }
-QmXplTrc::TraceObj_t& Tracer::GetCoreTracerProc() { return detail::coreProc; }
-QmXplTrc::TraceObj_t& Tracer::GetIoTracerOperation() { return detail::ioOperation; }
-QmXplTrc::TraceObj_t& Tracer::GetIoTracerInit() { return detail::ioInit; }
-QmXplTrc::TraceObj_t& Tracer::GetIoTracerProc() { return detail::ioProc; }
-QmXplTrc::TraceObj_t& Tracer::GetSslTracerOperation() { return detail::sslOperation; }
-QmXplTrc::TraceObj_t& Tracer::GetSslTracerInit() { return detail::sslInit; }
-QmXplTrc::TraceObj_t& Tracer::GetSslTracerProc() { return detail::sslProc; }
+// The public getters of an area's three objects.
+#define QMSEC_TRACER_AREA(Name, prefix)                                                    \
+    QmXplTrc::TraceObj_t& Tracer::Get##Name##TracerOperation() {                           \
+        return detail::prefix##Operation;                                                  \
+    }                                                                                      \
+    QmXplTrc::TraceObj_t& Tracer::Get##Name##TracerInit() { return detail::prefix##Init; } \
+    QmXplTrc::TraceObj_t& Tracer::Get##Name##TracerProc() { return detail::prefix##Proc; }
+QMSEC_TRACER_AREA(Auth, auth)
+QMSEC_TRACER_AREA(Core, core)
+QMSEC_TRACER_AREA(Io, io)
+QMSEC_TRACER_AREA(Ssl, ssl)
+#undef QMSEC_TRACER_AREA
 QmXplTrc::TraceObj_t& Tracer::GetExTracer() { return detail::exception; }
 
 }  // namespace QmSecCoreTrc

@@ -3,7 +3,8 @@
 // two primitives are
 //     int Update(const char* in, int length, CharArray_t& out, int outOffset);
 //     int DoFinal(CharArray_t& out, int outOffset);
-// Results are the number of bytes written at the output offset.
+// Results are the number of bytes written at the output offset. QMSEC_DEFINE_TRANSFORM_FAMILY
+// below writes a handle's forwarding overloads.
 #pragma once
 
 #include <cstring>
@@ -61,3 +62,37 @@ struct TransformFamily {
 };
 
 }  // namespace QmSecCore::detail
+
+// Defines the eleven overloads of a handle's Update/DoFinal family, each forwarding to
+// TransformFamily with the handle's body, inside namespace QmSecCore. doFinalQualifier is how the
+// handle's header declares DoFinal(CharArray_t&, int): const, or nothing.
+#define QMSEC_DEFINE_TRANSFORM_FAMILY(Handle, BodyType, area, doFinalQualifier)         \
+    QMSEC_FORWARD_TRANSFORM_INPUTS(Handle, BodyType, area, Update)                      \
+    QMSEC_FORWARD_TRANSFORM_INPUTS(Handle, BodyType, area, DoFinal)                     \
+    int Handle::DoFinal(QmXplArray::CharArray_t& out) const {                           \
+        return detail::TransformFamily<BodyType>{area, Body()}.DoFinal(out);            \
+    }                                                                                   \
+    int Handle::DoFinal(QmXplArray::CharArray_t& out, int outOffset) doFinalQualifier { \
+        return detail::TransformFamily<BodyType>{area, Body()}.DoFinal(out, outOffset); \
+    }
+
+// The five overloads of Update or DoFinal (method) that take input.
+#define QMSEC_FORWARD_TRANSFORM_INPUTS(Handle, BodyType, area, method)                             \
+    int Handle::method(const QmXplArray::CharArray_t& in, QmXplArray::CharArray_t& out) const {    \
+        return detail::TransformFamily<BodyType>{area, Body()}.method(in, out);                    \
+    }                                                                                              \
+    int Handle::method(const char* in, QmXplArray::CharArray_t& out) const {                       \
+        return detail::TransformFamily<BodyType>{area, Body()}.method(in, out);                    \
+    }                                                                                              \
+    int Handle::method(const char* in, int length, QmXplArray::CharArray_t& out) const {           \
+        return detail::TransformFamily<BodyType>{area, Body()}.method(in, length, out);            \
+    }                                                                                              \
+    int Handle::method(const QmXplArray::CharArray_t& in, int offset, int length,                  \
+                       QmXplArray::CharArray_t& out, int outOffset) const {                        \
+        return detail::TransformFamily<BodyType>{area, Body()}.method(in, offset, length, out,     \
+                                                                      outOffset);                  \
+    }                                                                                              \
+    int Handle::method(const char* in, int length, QmXplArray::CharArray_t& out, int outOffset)    \
+        const {                                                                                    \
+        return detail::TransformFamily<BodyType>{area, Body()}.method(in, length, out, outOffset); \
+    }

@@ -7,9 +7,9 @@
 #include <cstdio>
 
 #include "ArgumentChecks.h"
-#include "KeyImpl.h"
 #include "QmSecCore/CertificateParsingException.h"
 #include "QmSecCore/MessageDigest.h"
+#include "RSAKey.h"
 
 namespace QmSecCore {
 

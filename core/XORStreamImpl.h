@@ -4,21 +4,18 @@
 
 #include "QmXpl/FilterInputStream_t.h"
 #include "QmXpl/FilterOutputStream_t.h"
-#include "Trace.h"
-#include "XorKeyStream.h"
+#include "XorStreamBody.h"
 
 namespace QmSecIo {
 
 // Reads the wrapped stream one byte per call and combines each byte with the key.
-class XORInputStreamImpl : public QmXplIo::FilterInputStreamImpl_t {
+class XORInputStreamImpl : public detail::XorStreamBody<QmXplIo::FilterInputStreamImpl_t> {
   public:
     // Default key (start digit read from the stream).
     XORInputStreamImpl(const QmSecCoreTrc::Area& area, const QmXplIo::InputStream_t& in);
     // Password key; IOException_t 99 or 176 as XorKeyStream.
     XORInputStreamImpl(const QmSecCoreTrc::Area& area, const QmXplIo::InputStream_t& in,
                        const QmXplArray::CharArray_t& password);
-    ~XORInputStreamImpl() override;
-    void DestroyThis() override;
 
     // Up to len bytes, one call on the wrapped stream per byte; returns when len bytes are read
     // or the wrapped stream ends. IOException_t 100 when closed.
@@ -28,36 +25,20 @@ class XORInputStreamImpl : public QmXplIo::FilterInputStreamImpl_t {
     int Available() override;
     // Closes the wrapped stream; a second Close does nothing.
     void Close() override;
-
-  private:
-    void CheckOpen() const;
-
-    const QmSecCoreTrc::Area& area_;
-    detail::XorKeyStream key_;
-    bool open_ = true;
 };
 
 // Writes each byte, combined with the key, by one call on the wrapped stream.
-class XOROutputStreamImpl : public QmXplIo::FilterOutputStreamImpl_t {
+class XOROutputStreamImpl : public detail::XorStreamBody<QmXplIo::FilterOutputStreamImpl_t> {
   public:
     XOROutputStreamImpl(const QmSecCoreTrc::Area& area, const QmXplIo::OutputStream_t& out);
     XOROutputStreamImpl(const QmSecCoreTrc::Area& area, const QmXplIo::OutputStream_t& out,
                         const QmXplArray::CharArray_t& password);
-    ~XOROutputStreamImpl() override;
-    void DestroyThis() override;
 
     // IOException_t 101 when closed; len <= 0 writes nothing, not even the start digit.
     void Write(const char* data, int len) override;
     void Flush() override;
     // Flushes and closes the wrapped stream; a second Close does nothing.
     void Close() override;
-
-  private:
-    void CheckOpen() const;
-
-    const QmSecCoreTrc::Area& area_;
-    detail::XorKeyStream key_;
-    bool open_ = true;
 };
 
 }  // namespace QmSecIo

@@ -1,0 +1,4 @@
+#include "QmSecCore/KeyStoreException.h"
+#include "ExceptionDefinition.h"
+
+QMSEC_DEFINE_EXCEPTION(QmSecCore, KeyStoreException, SecCoreException)
