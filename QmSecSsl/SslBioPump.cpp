@@ -79,10 +79,14 @@ SslBioPump::Outcome SslBioPump::Run(Op op, const char* writeBuffer, char* readBu
 
 void SslBioPump::DrainOutbound() {
     BIO* network = network_.get();
-    for (size_t pending; (pending = BIO_ctrl_pending(network)) > 0;) {
-        int n = BIO_read(network, buffer_, static_cast<int>(std::min<size_t>(pending, kStep)));
+    // Straight from the pair's buffer to the transport; a record that wraps around the ring
+    // buffer goes in two writes. What the transport refuses stays queued in the pair.
+    while (BIO_ctrl_pending(network) > 0) {
+        char* data = nullptr;
+        int n = BIO_nread0(network, &data);
         if (n <= 0) break;
-        output_.Write(buffer_, n);
+        output_.Write(data, n);
+        BIO_nread(network, nullptr, n);
     }
 }
 
@@ -98,19 +102,27 @@ SslBioPump::Outcome SslBioPump::Pump(bool wantRead) {
     QMSEC_BLOCK(kSslArea.proc, pumpBlock_);
     DrainOutbound();
     BIO* network = network_.get();
-    size_t request = BIO_ctrl_get_read_request(network);
+    // A request that the transport failed is still outstanding: taking the pair's buffer to read
+    // into cleared OpenSSL's note of it.
+    size_t request = std::max(BIO_ctrl_get_read_request(network), unmet_);
     // OpenSSL wants input but left no request (it had some bytes already): offer what fits.
     if (wantRead && request == 0) request = BIO_ctrl_get_write_guarantee(network);
     int zeroReads = 0;
     while (request > 0) {
-        int n = input_.Read(buffer_, static_cast<int>(std::min<size_t>(request, kStep)));
+        // The transport reads into the pair's own buffer; only what it delivered is committed.
+        char* space = nullptr;
+        int room = BIO_nwrite0(network, &space);
+        if (room <= 0) return kRefused;
+        unmet_ = request;
+        int n = input_.Read(space, static_cast<int>(std::min<size_t>(request, room)));
         if (n < 0) return kEnded;
         if (n == 0) {
             BackOff(++zeroReads);
             continue;
         }
         zeroReads = 0;
-        if (BIO_write(network, buffer_, n) != n) return kRefused;
+        if (BIO_nwrite(network, &space, n) != n) return kRefused;
+        unmet_ = 0;
         request = BIO_ctrl_get_read_request(network);
     }
     return kDone;
@@ -119,12 +131,11 @@ SslBioPump::Outcome SslBioPump::Pump(bool wantRead) {
 void SslBioPump::TakeAvailable() {
     BIO* network = network_.get();
     for (int available = input_.Available(); available > 0;) {
-        size_t room = BIO_ctrl_get_write_guarantee(network);
-        int want =
-            static_cast<int>(std::min<size_t>({room, kStep, static_cast<size_t>(available)}));
-        if (want <= 0) break;
-        int n = input_.Read(buffer_, want);
-        if (n <= 0 || BIO_write(network, buffer_, n) != n) break;
+        char* space = nullptr;
+        int room = BIO_nwrite0(network, &space);
+        if (room <= 0) break;
+        int n = input_.Read(space, std::min(room, available));
+        if (n <= 0 || BIO_nwrite(network, &space, n) != n) break;
         available -= n;
     }
 }

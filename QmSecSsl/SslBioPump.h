@@ -8,7 +8,8 @@
 namespace QmSecSsl {
 
 // OpenSSL talks to the inner half of a BIO pair; the pump moves records between the outer half
-// and a transport's streams through one fixed buffer, so that nothing is allocated per record.
+// and a transport's streams. The transport reads into and writes from the pair's own buffers
+// (BIO_nwrite0/BIO_nread0): the pump copies no record of its own and allocates nothing per record.
 // It throws nothing of its own: each engine turns the outcomes into its own exceptions. Exceptions
 // of the transport's streams pass through. One thread at a time.
 class SslBioPump {
@@ -20,10 +21,6 @@ class SslBioPump {
         kEnded,    // the transport's input ended while OpenSSL waited for bytes
         kRefused,  // the pair did not take all inbound bytes
     };
-    // The pump's step: one TLS record with its header and padding fits (the pair's own buffer
-    // has the same size), so that a record needs one transport read, not three.
-    static constexpr int kStep = 17 * 1024;
-
     // pumpBlock: the block trace each pump step writes.
     explicit SslBioPump(const char* pumpBlock) noexcept : pumpBlock_(pumpBlock) {}
     SslBioPump(const SslBioPump&) = delete;
@@ -61,7 +58,7 @@ class SslBioPump {
     QmXplIo::InputStream_t input_;
     QmXplIo::OutputStream_t output_;
     int lastError_ = SSL_ERROR_NONE;
-    char buffer_[kStep];
+    size_t unmet_ = 0;  // what OpenSSL asked for when the transport last failed to deliver
 };
 
 }  // namespace QmSecSsl

@@ -65,7 +65,8 @@ void SslConnectionImpl::SslConnect() {
         // Lets a TLS 1.3 server ask for the client's certificate after the handshake.
         SSL_set_post_handshake_auth(ssl, 1);
         if (SslContext::GetInstance().IsSessionCaching()) {
-            SslContext::SetSessionKey(ssl, &sessionKey_);
+            sessionTarget_.key = &sessionKey_;
+            SslContext::SetSessionTarget(ssl, &sessionTarget_);
             if (ossl::SslSession session = SslSessionCache::GetInstance().GetSession(sessionKey_)) {
                 if (SSL_set_session(ssl, session.get()) == 1) {
                     QMSEC_TRACE(kSslArea.operation, kLevelOperation,
@@ -103,7 +104,7 @@ ossl::Ssl SslConnectionImpl::CreateSslSession() {
     if (!context.GetCtx()) QMSEC_THROW_MSG(kSslArea, SecSslException, 105, << ossl::ErrorText());
     // Without certificate caching every connection sees the trust as it is now.
     if (!context.IsCertificateCaching()) context.ReloadTrustedCertificates();
-    ossl::Ssl ssl = context.NewSsl();
+    ossl::Ssl ssl = context.NewSsl(server_);
     if (!ssl) QMSEC_THROW_MSG(kSslArea, SecSslException, 105, << ossl::ErrorText());
 
     if (options_.UsesKeyStore()) {
@@ -128,7 +129,8 @@ ossl::Ssl SslConnectionImpl::CreateSslSession() {
         "SslConnectionImpl: Using encryption with export restricted keylength",
         "SslConnectionImpl: Using encryption with full keylength",
         "SslConnectionImpl: Using best encryption level = full or export restricted keylength"};
-    if (!policy::ApplyEncryptionLevel(ssl.get(), options_.GetEncryptionLevel(), kLevelTexts))
+    if (!policy::ApplyEncryptionLevel(ssl.get(), options_.GetEncryptionLevel(), kLevelTexts,
+                                      policy::kContextLevel))
         QMSEC_THROW_MSG(kSslArea, SecSslException, 105, << ossl::ErrorText());
     return ssl;
 }
@@ -243,11 +245,14 @@ void SslConnectionImpl::TakeArrivedTickets() {
 
 void SslConnectionImpl::AddSessionToCache() {
     QMSEC_BLOCK(kSslArea.proc, "SslConnectionImpl::AddSessionToCache()");
+    // Records that already arrived first: tickets, and a close_notify that tells Close the peer
+    // has gone. A session of this connection that reached the cache as it arrived is the newest
+    // one there is.
     TakeArrivedTickets();
-    const SSL_SESSION* current = SSL_get0_session(pump_.Ssl());
-    if (!current || !SSL_SESSION_is_resumable(current)) return;
-    if (ossl::SslSession copy = SslSessionCache::OwnCopy(current))
-        SslSessionCache::GetInstance().SetSession(sessionKey_, std::move(copy));
+    if (sessionTarget_.stored) return;
+    ossl::SslSession current(SSL_get1_session(pump_.Ssl()));
+    if (!current || !SSL_SESSION_is_resumable(current.get())) return;
+    SslSessionCache::GetInstance().SetSession(sessionKey_, std::move(current));
 }
 
 void SslConnectionImpl::ShutdownOutput() {

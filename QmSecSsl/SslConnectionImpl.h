@@ -7,6 +7,7 @@
 #include "QmXpl/CharArray_t.h"
 #include "QmXpl/Connection_t.h"
 #include "SslBioPump.h"
+#include "SslContext.h"
 #include "Trace.h"
 
 namespace QmSecSsl {
@@ -68,6 +69,7 @@ class SslConnectionImpl : public QmXplIo::ConnectionImpl_t {
 
     SslBioPump pump_{"SslConnectionImpl::SslConnectionHandling()"};
     QmXplArray::CharArray_t sessionKey_;
+    SslContext::SessionTarget sessionTarget_;
     QmXplIo::Connection_t transport_;
     bool server_;
     bool shutDown_ = false;

@@ -61,8 +61,8 @@ void SslContext::Build() {
     QmXplConfig::Configuration_t config =
         QmXplConfig::ConfigNamespace_t::Open(String_t(kSslNamespace));
 
-    ossl::SslCtx ctx = policy::NewContext();
-    if (!ctx) {
+    ossl::SslCtx ctx = policy::NewContext(), clientCtx = policy::NewContext();
+    if (!ctx || !clientCtx) {
         QMSEC_TRACE(kSslArea.init, kLevelProc,
                     "Failure while initializing SSL Context object (Exception '"
                         << ossl::ErrorText() << "')");
@@ -70,13 +70,15 @@ void SslContext::Build() {
     }
     // The server's own Renegotiate still works; only clients may not start one.
     QMSEC_TRACE(kSslArea.init, kLevelProc, "SSL context: Using full keylength ciphers");
-    SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+    for (SSL_CTX* role : {ctx.get(), clientCtx.get()})
+        SSL_CTX_set_verify(role, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
     QMSEC_TRACE(kSslArea.init, kLevelProc,
                 "SSL context: Setting Client Verification Mode to RequireCertificate");
-    SSL_CTX_sess_set_new_cb(ctx.get(), &SslContext::NewSessionCallback);
+    SSL_CTX_sess_set_new_cb(clientCtx.get(), &SslContext::NewSessionCallback);
     {
         QmXplSync::WriteLock_t lock(lock_);
         ctx_ = std::move(ctx);
+        clientCtx_ = std::move(clientCtx);
     }
 
     String_t trustedFile = config.GetValue(String_t("TRUSTED_CERTIFICATES_FILENAME"));
@@ -108,15 +110,23 @@ void SslContext::Build() {
     QmXplConfig::ConfigNamespace_t(String_t(kCertificates)).Register(&handler_);
 }
 
-ossl::Ssl SslContext::NewSsl() {
+ossl::Ssl SslContext::NewSsl(bool server) {
     QmXplSync::ReadLock_t lock(lock_);
     if (!ctx_) return nullptr;
-    return policy::NewSsl(ctx_.get(), trust_.get(), caNames_.get());
+    // Only a server sends the names (in its certificate request); a client would copy them for
+    // nothing on every connection.
+    if (server) return policy::NewSsl(ctx_.get(), trust_.get(), caNames_.get());
+    return policy::NewSsl(clientCtx_.get(), trust_.get(), nullptr);
 }
 
 SSL_CTX* SslContext::GetCtx() {
     QmXplSync::ReadLock_t lock(lock_);
     return ctx_.get();
+}
+
+SSL_CTX* SslContext::GetClientCtx() {
+    QmXplSync::ReadLock_t lock(lock_);
+    return clientCtx_.get();
 }
 
 bool SslContext::IsCertificateCaching() {
@@ -134,12 +144,25 @@ void SslContext::SetSessionCaching(bool enabled) {
     sessionCaching_ = enabled;
     if (!ctx_) return;
     if (enabled) {
-        // The client mode only lets new sessions reach NewSessionCallback; a client looks its
-        // sessions up in SslSessionCache, never in the context's own store.
-        SSL_CTX_set_session_cache_mode(ctx_.get(), SSL_SESS_CACHE_SERVER | SSL_SESS_CACHE_CLIENT);
+        // A client's sessions reach NewSessionCallback and go to SslSessionCache by session key;
+        // its context keeps none of its own.
+        SSL_CTX_set_session_cache_mode(clientCtx_.get(),
+                                       SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+        SSL_CTX_set_session_cache_mode(ctx_.get(), SSL_SESS_CACHE_SERVER);
         SSL_CTX_set_session_id_context(ctx_.get(), &kSessionIdContext, 1);
+        // The server keeps its sessions in its own store, which SESSION_CACHE_SIZE and
+        // SESSION_TIMEOUT govern, instead of handing them out sealed in tickets: resuming then
+        // looks a session up, where a ticket would have to be decrypted and its session, the
+        // client's certificate with it, parsed again (a third of a resumed TLS 1.3 handshake on
+        // OpenSSL 3). A TLS 1.3 ticket becomes a handle to a stored session, good for one
+        // resumption; each resumption brings the next one.
+        SSL_CTX_set_options(ctx_.get(), SSL_OP_NO_TICKET);
+        // A client keeps one session per session key: a second ticket would be made, sent and
+        // stored for nothing.
+        SSL_CTX_set_num_tickets(ctx_.get(), 1);
         QMSEC_TRACE(kSslArea.init, kLevelProc, "SSL context: Set SslSessionCaching to: enabled");
     } else {
+        SSL_CTX_set_session_cache_mode(clientCtx_.get(), SSL_SESS_CACHE_OFF);
         SSL_CTX_set_session_cache_mode(ctx_.get(), SSL_SESS_CACHE_OFF);
         SSL_CTX_set_options(ctx_.get(), SSL_OP_NO_TICKET);
         SSL_CTX_set_num_tickets(ctx_.get(), 0);
@@ -151,6 +174,7 @@ void SslContext::SetSessionTimeout(int seconds) {
     QmXplSync::WriteLock_t lock(lock_);
     sessionTimeout_ = seconds;
     if (ctx_) SSL_CTX_set_timeout(ctx_.get(), seconds);
+    if (clientCtx_) SSL_CTX_set_timeout(clientCtx_.get(), seconds);
     QMSEC_TRACE(kSslArea.init, kLevelProc, "SSL context: Set SslSessionTimeOut to: " << seconds);
 }
 
@@ -251,16 +275,19 @@ void SslContext::ForgetServerSessions() {
     OPENSSL_cleanse(keys, sizeof keys);
 }
 
-void SslContext::SetSessionKey(SSL* ssl, const CharArray_t* key) {
-    SSL_set_ex_data(ssl, SessionKeyIndex(), const_cast<CharArray_t*>(key));
+void SslContext::SetSessionTarget(SSL* ssl, SessionTarget* target) {
+    SSL_set_ex_data(ssl, SessionKeyIndex(), target);
 }
 
 int SslContext::NewSessionCallback(SSL* ssl, SSL_SESSION* session) {
-    auto* key = static_cast<const CharArray_t*>(SSL_get_ex_data(ssl, SessionKeyIndex()));
-    if (!key || SSL_is_server(ssl) || !SSL_SESSION_is_resumable(session)) return 0;
+    auto* target = static_cast<SessionTarget*>(SSL_get_ex_data(ssl, SessionKeyIndex()));
+    if (!target || !target->key || !SSL_SESSION_is_resumable(session)) return 0;
     try {
-        if (ossl::SslSession copy = SslSessionCache::OwnCopy(session))
-            SslSessionCache::GetInstance().SetSession(*key, std::move(copy));
+        // OpenSSL never changes a session it handed out (a later ticket comes in a new one), so
+        // the cache shares it by a reference of its own.
+        SSL_SESSION_up_ref(session);
+        SslSessionCache::GetInstance().SetSession(*target->key, ossl::SslSession(session));
+        target->stored = true;
     } catch (const std::exception& e) {
         QMSEC_TRACE(kSslArea.operation, kLevelOperation,
                     "SslContext: session not cached: " << e.what());

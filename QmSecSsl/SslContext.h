@@ -11,25 +11,32 @@
 
 namespace QmSecSsl {
 
-// One SSL_CTX for the process: protocol versions (TLS 1.2 and 1.3), the default cipher list, the
-// verification policy, the server's session cache and the trust anchors, configured from
-// "sec.core.ssl" when first used. The trust anchors come from the key store's trusted entries, or
-// from a PEM file; they are kept beside the SSL_CTX and every new session takes a reference of
-// its own, so that replacing them never pulls them from under a handshake on another thread.
-// Watches "sec.cm.certificates": a new own certificate drops the cached certificate and the
-// sessions; a new trusted certificate reloads the anchors. Every member may be called from any
-// thread; the fields are guarded by one reader/writer lock.
+// The process's TLS context: protocol versions (TLS 1.2 and 1.3), the default cipher list, the
+// verification policy, the server's session store and the trust anchors, configured from
+// "sec.core.ssl" when first used. It holds one SSL_CTX per role, alike but for their sessions:
+// the server's keeps its sessions in its own store; the client's keeps none (they go to
+// SslSessionCache by session key). Within one process both ends of a connection hold a session
+// with one id, and a shared store would hand the server the client's view of it. The trust
+// anchors come from the key store's trusted entries, or from a PEM file; they are kept beside
+// the contexts and every new session takes a reference of its own, so that replacing them never
+// pulls them from under a handshake on another thread. Watches "sec.cm.certificates": a new own
+// certificate drops the cached certificate and the sessions; a new trusted certificate reloads
+// the anchors. Every member may be called from any thread; the fields are guarded by one
+// reader/writer lock.
 class SslContext {
   public:
     // The one instance, built on first use (building never throws: a failure is traced and
     // leaves the context as far as it got).
     static SslContext& GetInstance();
 
-    // A new TLS session object on the shared context with the current trust anchors. Null (with
-    // the OpenSSL error queued) when the context could not be built or OpenSSL is out of memory.
-    QmSecCore::ossl::Ssl NewSsl();
-    // The shared SSL_CTX (owned by the context; null when it could not be built).
+    // A new TLS session object on the shared context with the current trust anchors (and, for a
+    // server, the names of the authorities it accepts). Null (with the OpenSSL error queued) when
+    // the context could not be built or OpenSSL is out of memory.
+    QmSecCore::ossl::Ssl NewSsl(bool server);
+    // The SSL_CTX of the server role, and of the client role (owned by the context; null when
+    // it could not be built).
     SSL_CTX* GetCtx();
+    SSL_CTX* GetClientCtx();
     bool IsCertificateCaching();
     bool IsSessionCaching();
     bool IsTrustedFromKeyStore() const noexcept { return trustedFromKeyStore_.load(); }
@@ -54,9 +61,14 @@ class SslContext {
     // session made under certificates or trust that changed.
     void ForgetServerSessions();
 
-    // The session key under which a client's new sessions go to SslSessionCache as they arrive
-    // (TLS 1.3 tickets come after the handshake). key must outlive ssl; null: not cached.
-    static void SetSessionKey(SSL* ssl, const QmXplArray::CharArray_t* key);
+    // Where a client's new sessions go as they arrive (TLS 1.3 tickets come after the
+    // handshake): to SslSessionCache under key; stored tells that one went there.
+    struct SessionTarget {
+        const QmXplArray::CharArray_t* key = nullptr;
+        bool stored = false;
+    };
+    // target must outlive ssl; null: nothing is cached.
+    static void SetSessionTarget(SSL* ssl, SessionTarget* target);
 
     // Registered with "sec.cm.certificates".
     class ConfigChangeHandler : public QmXplConfig::ConfigChangeHandler_i {
@@ -72,6 +84,7 @@ class SslContext {
 
     QmXplSync::RwLock_t lock_;
     QmSecCore::ossl::SslCtx ctx_;
+    QmSecCore::ossl::SslCtx clientCtx_;
     bool certificateCaching_ = true;
     bool sessionCaching_ = true;
     int sessionTimeout_ = 7200;

@@ -95,13 +95,14 @@ bool TraceLevel(int level, LevelTexts texts) {
 
 }  // namespace
 
-bool ApplyEncryptionLevel(SSL* ssl, int level, LevelTexts texts) {
+bool ApplyEncryptionLevel(SSL* ssl, int level, LevelTexts texts, int contextLevel) {
     if (!TraceLevel(level, texts)) return true;
     if (level == 1) {
         // Null ciphers exist only below TLS 1.3 and only at security level 0.
         SSL_set_security_level(ssl, 0);
         SSL_set_max_proto_version(ssl, TLS1_2_VERSION);
     }
+    if (CipherList(level) == CipherList(contextLevel)) return true;
     return SSL_set_cipher_list(ssl, CipherList(level)) == 1;
 }
 
@@ -122,7 +123,7 @@ ossl::SslCtx NewContext() {
     if (!ctx) return ctx;
     SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
     SSL_CTX_clear_options(ctx.get(), SSL_OP_ALLOW_CLIENT_RENEGOTIATION);
-    SSL_CTX_set_cipher_list(ctx.get(), kFull);
+    SSL_CTX_set_cipher_list(ctx.get(), CipherList(kContextLevel));
     // Keys are never read from a terminal: without a password an encrypted key fails to load.
     SSL_CTX_set_default_passwd_cb(ctx.get(), &PasswordCallback);
     return ctx;

@@ -23,11 +23,15 @@ using LevelTexts = const char* const[4];
 // Applies level to ssl: its cipher list, and for NONE the security level 0 and at most TLS 1.2
 // that null ciphers need. Writes the level's trace line (and a warning for NONE and EXPORT).
 // False when OpenSSL accepted no cipher of the list. Levels outside 1..4 change nothing.
-bool ApplyEncryptionLevel(SSL* ssl, int level, LevelTexts texts);
+// contextLevel: the level whose list ssl already has from its context (0: unknown); that list is
+// not parsed again for every session.
+bool ApplyEncryptionLevel(SSL* ssl, int level, LevelTexts texts, int contextLevel);
 // The same for a context; a level other than NONE gives back the versions and security level a
 // NONE before it took away (securityLevel: the context's level as built).
 bool ApplyEncryptionLevel(SSL_CTX* ctx, int level, LevelTexts texts, int securityLevel);
 
+// The level of the list every context starts with.
+inline constexpr int kContextLevel = 3;  // FULL
 // A context for TLS 1.2 and 1.3 with the FULL cipher list, on which no client may start a
 // renegotiation (each would cost the server a private-key operation, without end). Null (the
 // OpenSSL error queued) when OpenSSL cannot make one.

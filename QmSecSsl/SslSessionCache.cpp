@@ -58,12 +58,6 @@ void SslSessionCache::SetSession(const QmXplArray::CharArray_t& key, SslSession 
                     "SslSessionCache::SetSession(): Replaced old session with new one");
 }
 
-SslSession SslSessionCache::OwnCopy(const SSL_SESSION* session) {
-    SslSession copy(session ? SSL_SESSION_dup(session) : nullptr);
-    if (!copy) QmSecCore::ossl::DiscardErrors();
-    return copy;
-}
-
 void SslSessionCache::Clear() {
     QMSEC_BLOCK(kSslArea.proc, "SslSessionCache::Clear()");
     std::map<std::string, SslSession> old;

@@ -21,10 +21,6 @@ class SslSessionCache {
     QmSecCore::ossl::SslSession GetSession(const QmXplArray::CharArray_t& key);
     // Stores session under key, releasing the session stored there before.
     void SetSession(const QmXplArray::CharArray_t& key, QmSecCore::ossl::SslSession session);
-    // A copy of session that only this cache will hold. Client sessions also pass through the
-    // shared context's own store, and OpenSSL marks a session it evicts from there as no longer
-    // resumable; a copy keeps ours usable whatever that store does. Null when memory runs out.
-    static QmSecCore::ossl::SslSession OwnCopy(const SSL_SESSION* session);
     // Forgets every session (certificates changed: the next connections shake hands in full).
     void Clear();
 

@@ -240,7 +240,7 @@ ossl::Ssl SslSocketDefaultConfigImpl::CreateSslSession(const SslSocketConfig& so
             kSslArea.operation, kLevelOperation,
             "SslSocketDefaultConfigImpl: (override) set SSL to Client Certificate required");
     }
-    if (!policy::ApplyEncryptionLevel(ssl.get(), level, kOverrideLevelTexts))
+    if (!policy::ApplyEncryptionLevel(ssl.get(), level, kOverrideLevelTexts, 0))
         policy::ThrowOpenSslFailure();
     return ssl;
 }

@@ -81,7 +81,9 @@ class SslNode {
             String_t("ca"), QmSecCore::X509Certificate(Arr(TestCa().pem)), true, true);
         InstallIdentity("server", Leaf("server"));
         InstallIdentity("client", Leaf("client"));
-        SSL_CTX_set_max_proto_version(QmSecSsl::SslContext::GetInstance().GetCtx(), version);
+        QmSecSsl::SslContext& context = QmSecSsl::SslContext::GetInstance();
+        for (SSL_CTX* role : {context.GetCtx(), context.GetClientCtx()})
+            SSL_CTX_set_max_proto_version(role, version);
     }
     const keystore_test::StoreHome& Home() const { return home_; }
 
