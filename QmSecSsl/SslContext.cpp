@@ -10,6 +10,8 @@
 #include "QmSecSsl/SslNames.h"
 #include "QmXpl/ChangedConfiguration_t.h"
 #include "QmXpl/ConfigNamespace_t.h"
+#include "RandomBytes.h"
+#include "SecretWiper.h"
 #include "SslCertificateCache.h"
 #include "SslPolicy.h"
 #include "SslSessionCache.h"
@@ -269,10 +271,10 @@ void SslContext::ForgetServerSessions() {
     // Everything in the server's store, and every ticket issued so far (new ticket keys).
     SSL_CTX_flush_sessions(ctx_.get(), LONG_MAX);
     unsigned char keys[80];
-    if (RAND_bytes(keys, sizeof keys) != 1 ||
+    QmSecCore::detail::SecretWiper wipeKeys{keys};
+    if (!QmSecCore::detail::RandomBytes(keys, sizeof keys) ||
         SSL_CTX_set_tlsext_ticket_keys(ctx_.get(), keys, sizeof keys) != 1)
         ossl::DiscardErrors();
-    OPENSSL_cleanse(keys, sizeof keys);
 }
 
 void SslContext::SetSessionTarget(SSL* ssl, SessionTarget* target) {

@@ -28,10 +28,13 @@
 #include "QmXpl/File_t.h"
 #include "QmXpl/IOException_t.h"
 #include "QmXpl/UTF8_t.h"
+#include "SecretWiper.h"
 #include "Throw.h"
 #include "Trace.h"
 
 namespace QmSecCore {
+
+using Wiper = detail::SecretWiper<QmXplArray::CharArray_t>;
 
 using QmSecCoreTrc::kCoreArea;
 using QmSecCoreTrc::kLevelOperation;

@@ -28,12 +28,6 @@ class KeyStoreFiles {
     static constexpr const char* kCertificateSuffix = "_cert.pem";
     static constexpr const char* kKeySuffix = "_key.dat";
 
-    // Wipes a secret held in an array when the scope ends, however it ends.
-    struct Wiper {
-        QmXplArray::CharArray_t& bytes;
-        ~Wiper() { bytes.Wipe(); }
-    };
-
     // One version of a file as stat(2) tells it: equal versions have the same inode, size and
     // modification time to the nanosecond.
     struct Version {

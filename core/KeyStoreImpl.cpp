@@ -19,6 +19,7 @@
 #include "QmSecCore/KeyStoreException.h"
 #include "QmXpl/FileLock_t.h"
 #include "QmXpl/File_t.h"
+#include "SecretWiper.h"
 #include "Throw.h"
 #include "Trace.h"
 #include "X509CertificateImpl.h"
@@ -35,7 +36,7 @@ using QmXplMsg::IllegalArgumentError_t;
 using QmXplStr::String_t;
 using Kind = KeyStoreIndex::Kind;
 using Entry = KeyStoreIndex::Entry;
-using Wiper = KeyStoreFiles::Wiper;
+using Wiper = detail::SecretWiper<CharArray_t>;
 
 namespace {
 

@@ -1,13 +1,13 @@
 #include "KeyStoreNodeKey.h"
 
-#include <openssl/rand.h>
-
 #include "KeyStoreIndex.h"
 #include "OpenSsl.h"
 #include "QmSecCore/BadPaddingException.h"
 #include "QmSecCore/Crypt.h"
 #include "QmSecCore/KeyStoreException.h"
 #include "QmXpl/File_t.h"
+#include "RandomBytes.h"
+#include "SecretWiper.h"
 #include "Throw.h"
 #include "Trace.h"
 
@@ -19,7 +19,7 @@ using QmXplArray::CharArray_t;
 using QmXplMsg::Exception_t;
 using QmXplStr::String_t;
 using QmXplThread::MutexLock_t;
-using Wiper = KeyStoreFiles::Wiper;
+using Wiper = detail::SecretWiper<CharArray_t>;
 
 namespace {
 
@@ -58,16 +58,9 @@ void KeyStoreNodeKey::Ensure(const KeyStoreIndex& index) {
         // one would make them all unreadable for good. The file has to come back instead.
         if (index.HasKeys()) QMSEC_THROW_MSG(kCoreArea, KeyStoreException, 182, << path_);
         key.Resize(kNodeKeyLength);
-        unsigned char* bytes = reinterpret_cast<unsigned char*>(key.GetData());
-        if (RAND_bytes(bytes, kNodeKeyLength) != 1) {
+        if (!detail::RandomSecretBytes(key.GetData(), kNodeKeyLength))
             QMSEC_THROW(kCoreArea, KeyStoreException,
-                        (detail::CatalogMessage(24) << path_)
-                            .AddDetail(QmXplMsg::CreateWarn_t(String_t(
-                                "The random generator failed (" + ossl::ErrorText() + ")."))));
-        }
-        for (int i = 0; i < kNodeKeyLength; ++i) {
-            if (bytes[i] == 0) bytes[i] = 0x23;
-        }
+                        (detail::CatalogMessage(24) << path_).AddDetail(detail::RandomFailure()));
     }
     CharArray_t text;
     Crypt().Encrypt(key, text);

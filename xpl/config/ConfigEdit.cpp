@@ -2,14 +2,17 @@
 
 #include <fcntl.h>
 #include <limits.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
+#include "QmXpl/Dir_t.h"
+#include "QmXpl/FileLock_t.h"
+#include "QmXpl/IOException_t.h"
 #include "config/ConfigFile.h"
 #include "config/ConfigNames.h"
 #include "config/ConfigTrace.h"
@@ -23,45 +26,6 @@ namespace {
 
 constexpr const char* kLockFileName = ".config.ini.lock";
 
-// Creates dir and every missing directory above it, each with mode 0755 whatever the umask.
-void MakeDirectories(const std::string& dir) {
-    for (size_t pos = 1; pos <= dir.size(); ++pos) {
-        if (pos != dir.size() && dir[pos] != '/') continue;
-        std::string prefix = dir.substr(0, pos);
-        if (mkdir(prefix.c_str(), 0700) != 0) {
-            if (errno != EEXIST)
-                ThrowErrno(errno, "Could not create directory '" + prefix + "'",
-                           QMXPL_CONFIG_THROW_TRACE);
-        } else if (chmod(prefix.c_str(), 0755) != 0) {
-            ThrowErrno(errno, "Could not set the permissions of directory '" + prefix + "'",
-                       QMXPL_CONFIG_THROW_TRACE);
-        }
-    }
-}
-
-// Holds an advisory lock on a file for the life of the scope.
-class FileLock {
-  public:
-    explicit FileLock(const std::string& path) {
-        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd_ < 0)
-            ThrowErrno(errno, "Could not open lock file '" + path + "'", QMXPL_CONFIG_THROW_TRACE);
-        while (flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                int err = errno;
-                close(fd_);
-                ThrowErrno(err, "Could not lock '" + path + "'", QMXPL_CONFIG_THROW_TRACE);
-            }
-        }
-    }
-    ~FileLock() { close(fd_); }  // closing releases the lock
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-
-  private:
-    int fd_ = -1;
-};
-
 }  // namespace
 
 void EditConfigFile(ConfigCache& cache, NamespaceState_t* state, const String_t& key,
@@ -70,10 +34,17 @@ void EditConfigFile(ConfigCache& cache, NamespaceState_t* state, const String_t&
     if (value) CheckValue(key, *value);
     const std::string path = cache.FilePath(state->groupUtf8);
     const std::string dir = QmXplIo::detail::DirectoryOf(path);
-    MakeDirectories(dir);
     // Writers in this and other processes take turns, so that no read-modify-write loses the
-    // change of another. The lock file stays: removing it would race with the next writer.
-    FileLock fileLock(dir + "/" + kLockFileName);
+    // change of another.
+    std::optional<QmXplIo::FileLock_t> fileLock;
+    try {
+        QmXplRuntime::Dir_t::Create(String_t(dir), 0755);
+        fileLock.emplace(String_t(dir + "/" + kLockFileName), 0600,
+                         QmXplIo::FileLock_t::eCreateMode);
+    } catch (const QmXplIo::IOException_t& e) {
+        QMXPL_CONFIG_TRACE(kTraceProblem, std::string(e.what()));
+        throw;
+    }
 
     // An administrator's symbolic link stays a link: the file it points to is replaced.
     std::string target = path;

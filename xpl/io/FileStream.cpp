@@ -42,6 +42,14 @@ int CloseDescriptor(int fd) {
     return 0;
 }
 
+// Closes the stream's descriptor once; a second close does nothing, a failure names the file.
+void CloseStream(int& fd, const std::string& path) {
+    if (fd < 0) return;
+    int closing = fd;
+    fd = -1;
+    if (int err = CloseDescriptor(closing)) ThrowErrno(err, "Could not close file", path);
+}
+
 }  // namespace
 
 // --- input -------------------------------------------------------------------------------------
@@ -108,12 +116,7 @@ class FileInputStreamImpl_t : public InputStreamImpl_t {
         return step;
     }
 
-    void Close() override {
-        if (fd_ < 0) return;
-        int fd = fd_;
-        fd_ = -1;
-        if (int err = CloseDescriptor(fd)) ThrowErrno(err, "Could not close file", path_);
-    }
+    void Close() override { CloseStream(fd_, path_); }
 
   private:
     void CheckOpen() const {
@@ -186,12 +189,7 @@ class FileOutputStreamImpl_t : public OutputStreamImpl_t {
         }
     }
 
-    void Close() override {
-        if (fd_ < 0) return;
-        int fd = fd_;
-        fd_ = -1;
-        if (int err = CloseDescriptor(fd)) ThrowErrno(err, "Could not close file", path_);
-    }
+    void Close() override { CloseStream(fd_, path_); }
 
   private:
     std::string path_;
