@@ -51,26 +51,23 @@ struct TextMessage {
     }
 };
 
-struct SymmetricCipher : TextMessage {
+// Encryption with the algorithm and the first key, decoded with the second.
+template <Key::Algorithm kAlgorithm, const Key& (*EncryptKey)(), const Key& (*DecryptKey)(),
+          int kFinalOffset, int kEmpty>
+struct Encryption : TextMessage {
     using Type = Cipher;
     static constexpr const char* kName = "Cipher";
-    static constexpr int kEmptyOutcome = 16;  // the vector and one padding block
-    static Type Make() { return Cipher(Cipher::eEncrypt, SecretKey(), Key::eDES3); }
+    static constexpr int kFinalOffsetNumber = kFinalOffset;
+    static constexpr int kEmptyOutcome = kEmpty;
+    static Type Make() { return Cipher(Cipher::eEncrypt, EncryptKey(), kAlgorithm); }
     static std::string Decode(const std::string& s) {
-        return Whole(Cipher(Cipher::eDecrypt, SecretKey(), Key::eDES3), s);
+        return Whole(Cipher(Cipher::eDecrypt, DecryptKey(), kAlgorithm), s);
     }
 };
-
-struct RsaCipher : TextMessage {
-    using Type = Cipher;
-    static constexpr const char* kName = "Cipher";
-    static constexpr int kFinalOffsetNumber = 73;
-    static constexpr int kEmptyOutcome = 0;
-    static Type Make() { return Cipher(Cipher::eEncrypt, PublicKey(), Key::eRSA); }
-    static std::string Decode(const std::string& s) {
-        return Whole(Cipher(Cipher::eDecrypt, PrivateKey(), Key::eRSA), s);
-    }
-};
+// An empty message is the vector and one padding block.
+using SymmetricCipher = Encryption<Key::eDES3, SecretKey, SecretKey, 9, 16>;
+// DoFinal's output offset outside out is IllegalArgumentError_t 73; no input, no block.
+using RsaCipher = Encryption<Key::eRSA, PublicKey, PrivateKey, 73, 0>;
 
 struct Base64Encoder : TextMessage {
     using Type = Base64;
