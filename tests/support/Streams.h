@@ -70,6 +70,7 @@ inline QmXplIo::IOException_t SimulatedFailure(const char* what) {
 // records the size of every request and counts its closes, and can fail: after `failAt` bytes
 // have been handed out, the next read throws IOException_t once (failOnce) or every time. With
 // `dryAfter` >= 0 a read beyond that many bytes answers 0 (a stream that would block there).
+// Available tells the bytes left, or 0 when `announce` is cleared.
 class ScriptedInputImpl : public QmXplIo::InputStreamImpl_t {
   public:
     explicit ScriptedInputImpl(std::string data, int chunk = 1 << 30, bool stutter = false)
@@ -93,9 +94,10 @@ class ScriptedInputImpl : public QmXplIo::InputStreamImpl_t {
         pos_ += n;
         return static_cast<int>(n);
     }
-    int Available() override { return static_cast<int>(data_.size() - pos_); }
+    int Available() override { return announce ? static_cast<int>(data_.size() - pos_) : 0; }
     void Close() override { ++closes; }
 
+    bool announce = true;
     long failAt = -1;
     bool failOnce = true;
     long dryAfter = -1;
