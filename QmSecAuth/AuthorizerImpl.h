@@ -1,11 +1,19 @@
 // Body of Authorizer and the process-wide rights tables.
 #pragma once
 
+#include <cstdint>
+
 #include "QmSecAuth/Authorizer.h"
 #include "QmSecCore/ObjectImpl.h"
 #include "Trace.h"
 
 namespace QmSecAuth {
+
+// Trace masks of the authorizer's operation lines; a line is written when all its bits are on.
+constexpr uint32_t kDecisions = 9;
+constexpr uint32_t kProblems = 2;
+constexpr uint32_t kSkips = 1;
+constexpr uint32_t kDumps = 0x19;
 
 class AuthorizerImpl : public QmSecCore::ObjectImpl {
   public:
@@ -25,6 +33,7 @@ class AuthorizerImpl : public QmSecCore::ObjectImpl {
     bool IsAllowed(const QmXplStr::String_t& entity, const QmXplStr::String_t& consumer,
                    unsigned int rights, Authorizer::CheckMode mode);
     unsigned int GetRights(const QmXplStr::String_t& entity, const QmXplStr::String_t& consumer);
+    AuthorizerSnapshot GetSnapshot();
 
     // For tests that switch $QMXPL_HOME: unregisters the change handlers and forgets the tables,
     // so that the next Authorizer starts over as the first of the process.

@@ -23,6 +23,9 @@ typedef void* yyscan_t;
 %code {
 #include <stdlib.h>
 
+#include "PolicyDataRecords.h"
+#include "PolicyDataTokens.h"
+
 /* The grammar nests a handful of lists and every list recurses to the left, so the stack
  * stays shallow whatever the file holds. A fixed stack of 500 states needs no allocation;
  * exhausting it, were it possible, would end the parse as a syntax error of the file. */

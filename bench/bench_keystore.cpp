@@ -11,7 +11,6 @@
 
 #include "QmSecCore/CryptImpl.h"
 #include "QmSecCore/KeyStore.h"
-#include "QmSecCore/KeyStoreImpl.h"
 #include "QmSecCore/StringCollection.h"
 #include "QmSecCore/X509Certificate.h"
 #include "QmXpl/CharArrayOutputStream_t.h"
@@ -59,8 +58,8 @@ struct Store {
             out.WriteJavaUTF(alias + "_cert.pem");
             out.WriteInt32(i % 2 + 1);
         }
-        index = first->GetIndexPath().ToUtf8();
-        QmXplIo::File_t::WriteAtomically(first->GetIndexPath(), bytes.ToCharArray());
+        index = (KeyStore::DirectoryOf() + "/ks.dat").ToUtf8();
+        QmXplIo::File_t::WriteAtomically(String_t(index), bytes.ToCharArray());
         ks = std::make_unique<KeyStore>();
     }
 };

@@ -48,6 +48,7 @@ using FetchedCipher = std::unique_ptr<EVP_CIPHER, Deleter<EVP_CIPHER_free>>;
 using Ssl = std::unique_ptr<SSL, Deleter<SSL_free>>;
 using SslCtx = std::unique_ptr<SSL_CTX, Deleter<SSL_CTX_free>>;
 using SslSession = std::unique_ptr<SSL_SESSION, Deleter<SSL_SESSION_free>>;
+using Pkcs8Info = std::unique_ptr<PKCS8_PRIV_KEY_INFO, Deleter<PKCS8_PRIV_KEY_INFO_free>>;
 // Stacks that own their elements.
 inline void FreeX509Stack(STACK_OF(X509) * s) noexcept { sk_X509_pop_free(s, X509_free); }
 inline void FreeNameStack(STACK_OF(X509_NAME) * s) noexcept {

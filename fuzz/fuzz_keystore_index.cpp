@@ -13,7 +13,6 @@
 #include "QmSecCore/CryptImpl.h"
 #include "QmSecCore/KeyStore.h"
 #include "QmSecCore/KeyStoreException.h"
-#include "QmSecCore/KeyStoreImpl.h"
 #include "QmSecCore/SecCoreException.h"
 #include "QmXpl/File_t.h"
 #include "QmXpl/Message_t.h"
@@ -45,7 +44,7 @@ struct Fixture {
         KeyStore ks;
         ks.InstallCertificate(String_t("a"), cert, key, false, false);
         ks.InstallCertificate(String_t("b"), cert, false, true);
-        index = ks->GetIndexPath();
+        index = KeyStore::DirectoryOf() + "/ks.dat";
     }
 };
 
@@ -68,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ks.Aliases(aliases);
         for (aliases.MoveFirst(); !aliases.IsAtEnd(); aliases.Next()) {
             String_t alias = aliases.GetCurrent();
-            if (!QmSecCore::KeyStoreImpl::IsValidAlias(alias)) Finding("invalid alias", alias);
+            if (!KeyStore::IsValidAlias(alias)) Finding("invalid alias", alias);
             if (!ks.IsCertEntry(alias)) Finding("listed but no entry", alias);
             (void)ks.IsTrustedCertEntry(alias);
             try {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "PolicyDataContext.h"
+#include "PolicyDataReader.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // Whether an entity may do something to a consumer.
 #pragma once
 
+#include "QmSecAuth/AuthorizerSnapshot.h"
 #include "QmSecCore/Export.h"
 #include "QmSecCore/Object.h"
 #include "QmXpl/String_t.h"
@@ -44,6 +45,11 @@ class QMSEC_API Authorizer : public QmSecCore::Object {
     // The rights mapped to entity on consumer; 0 when none. No shortcut for this node itself.
     unsigned int GetRights(const QmXplStr::String_t& entity,
                            const QmXplStr::String_t& consumer) const;
+    // A copy of both tables and of the problems of the last rebuild, for showing them. It is
+    // taken under the lock that Update holds while it rebuilds, so it is always one whole
+    // rebuild. It does not rebuild: the tables are those of the first Authorizer's or the last
+    // Update's run.
+    AuthorizerSnapshot GetSnapshot() const;
 
     // Wraps an existing body (for the library's own change handler).
     explicit Authorizer(AuthorizerImpl* body) noexcept;

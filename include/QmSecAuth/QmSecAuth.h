@@ -3,6 +3,7 @@
 
 #include "QmSecAuth/AuthorizationPolicyException.h"
 #include "QmSecAuth/Authorizer.h"
+#include "QmSecAuth/AuthorizerSnapshot.h"
 #include "QmSecAuth/NotAuthorizedException.h"
 #include "QmSecAuth/PolicyData.h"
 #include "QmSecAuth/SecAuthException.h"

@@ -55,9 +55,29 @@ class QMSEC_API KeyStore : public Object {
     // The body, unchecked (null for a handle without a body).
     KeyStoreImpl* operator->() const noexcept;
 
+    // The directory of the store below baseDir, as the constructor takes it, and the file of its
+    // node key ("nsk.dat" in it). Nothing is opened or created: a program can name them before
+    // the store can be opened (which reads the node key, and so needs the key provider).
+    static QmXplStr::String_t DirectoryOf(
+        const QmXplStr::String_t& baseDir = QmXplStr::String_t::Null);
+    static QmXplStr::String_t NodeKeyFileOf(
+        const QmXplStr::String_t& baseDir = QmXplStr::String_t::Null);
+
+    // Whether alias may name an entry (see above). The store holds what other components sharing
+    // it have written, so it refuses only what cannot be part of a file name.
+    static bool IsValidAlias(const QmXplStr::String_t& alias) noexcept;
+    // Whether alias is one for a person to give a new entry: a valid alias that every file system
+    // and every text output takes as it is. It is not empty, ".", ".." or longer than 200 bytes
+    // in UTF-8, and holds no backslash, no control character (C0, DEL) and no blank at either
+    // end. Programs that let people name entries (qmsec) take only such aliases.
+    static bool IsPortableAlias(const QmXplStr::String_t& alias) noexcept;
+
     // Adds every certificate alias, in ascending order (String_t::operator<), to out and returns
     // out; out is not cleared first. Aliases with only a private key are not listed.
     StringCollection& Aliases(StringCollection& out) const;
+    // Adds every private-key alias, in ascending order, to out and returns out; out is not
+    // cleared first. With Aliases it names every entry of the store.
+    StringCollection& KeyAliases(StringCollection& out) const;
     // Reads the alias's certificate into out and returns out. EntryNotFoundException 25 when
     // the alias has no certificate (or its file is gone); KeyStoreException 26 when the file
     // does not hold a readable certificate.
@@ -110,6 +130,11 @@ class QMSEC_API KeyStore : public Object {
     // KeyStoreException 27 when the entry's file was already gone (the entry is removed all the
     // same), 37 when the file cannot be deleted.
     void RemovePrivateKey(const QmXplStr::String_t& alias) const;
+    // Whether the directory holds a file of the alias that the index does not list: its
+    // private-key file when privateKey is set, else its certificate file. An install that was
+    // killed half way leaves such a file; RemovePrivateKey (RemoveCertificate) deletes it. False
+    // for an alias that has such an entry, and for an alias that is not valid.
+    bool HasUnlistedFile(const QmXplStr::String_t& alias, bool privateKey) const;
 
   private:
     KeyStoreImpl* Body() const;

@@ -23,6 +23,17 @@ class QMXPL_API Dir_t {
     // A null base means the root, as the first form; an empty base is also the root.
     static QmXplStr::String_t Path(const QmXplStr::String_t& base, int key,
                                    const QmXplStr::String_t& relative);
+
+    // Creates the directory dir (UTF-8) and every missing directory above it. A directory made
+    // here gets its mode exactly, whatever the umask: dir itself mode, a parent parentMode (the
+    // defaults keep a umask of 0 from leaving a directory that anyone may write, and one of 077
+    // from leaving one that nobody else may pass). Each is made with nothing for others first,
+    // so it is never wider than its mode. A directory that exists is left as it is, also one that
+    // another process makes meanwhile. True when dir was made here, false when it was a directory
+    // already. IOException_t naming the part and the system's error text when a part is not a
+    // directory, cannot be examined, made or given its mode; IllegalArgumentError_t for a mode
+    // outside 0..07777.
+    static bool Create(const QmXplStr::String_t& dir, int mode = 0755, int parentMode = 0755);
 };
 
 // Facts about the running process.

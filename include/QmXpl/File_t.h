@@ -57,11 +57,10 @@ class QMXPL_API File_t {
     // Removes the file, or the directory when it is empty. True when it was removed; false when
     // it is missing or cannot be removed (the reason is traced).
     bool Delete() const;
-    // Creates the directory and every missing parent. Each gets its mode exactly, whatever the
-    // umask: the directory itself mode, a parent 0755 (a umask of 0 must not leave a directory
-    // that anyone may write, nor a umask of 077 one that nobody else may pass). Directories that
-    // exist already are left as they are. True when the path is a directory afterwards (also when
-    // it was one before); false when it could not be created (the reason is traced).
+    // Creates the directory and every missing parent as Dir_t::Create does (the directory itself
+    // mode, a parent 0755, exactly), without throwing. True when the path is a directory
+    // afterwards (also when it was one before); false when it could not be created (the reason
+    // is traced).
     bool Mkdirs(int mode = 0755) const;
     // Whether others than the owner may add, remove or rename entries of this directory: its
     // group or others may write it, and no sticky bit keeps them to their own entries. Such a

@@ -26,6 +26,7 @@
 #include "QmXpl/ErrorHandler_i.h"
 #include "QmXpl/Export.h"
 #include "QmXpl/FileInputStream_t.h"
+#include "QmXpl/FileLock_t.h"
 #include "QmXpl/FileOutputStream_t.h"
 #include "QmXpl/File_t.h"
 #include "QmXpl/FilterInputStream_t.h"

@@ -13,6 +13,9 @@
 #include <fstream>
 #include <set>
 #include <thread>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "AuthorizerImpl.h"
 #include "QmSecAuth/Authorizer.h"
@@ -200,6 +203,65 @@ TEST(AuthorizerTest, ConsumerRightsBelongToTheEntityAndConsumerPair) {
     }
 }
 
+// The snapshot holds both tables as GetRights answers from them, entity and consumer apart, and
+// the problems of the last rebuild.
+TEST(AuthorizerTest, SnapshotHoldsTheTablesAndTheProblems) {
+    using Entities = std::vector<std::pair<std::string, unsigned int>>;
+    using Rights = std::vector<std::tuple<std::string, std::string, unsigned int>>;
+    const struct {
+        const char* name;
+        std::string config;
+        std::vector<std::pair<std::string, std::string>> policies;
+        Entities entities;
+        Rights rights;
+        const char* problem;  // part of the one problem text; null when there is none
+    } cases[] = {
+        {"roles from configuration and policy",
+         "[sec.core]\nCORE_ID=L\n[sec.core.auth]\nMANAGER_ID=M\n"
+         "[sec.core.auth.mapping.manager]\nsvc=1\n[sec.core.auth.mapping.default]\nsvc=16\n"
+         "[sec.core.auth.mapping.secondary]\nsvc=12\n",
+         {{"p.xml", Header("p", "p.dat")}, {"p.dat", Managers("D", "S", "A")}},
+         {{"A", 0x40}, {"D", 0x10}, {"L", 0xFFFFFFFFu}, {"M", 0x01}, {"S", 0x20}},
+         // "sec.core" maps its own CORE_ID to this node; the action-allowed mapping is empty.
+         {{"D", "svc", 16},
+          {"L", "CORE_ID", 0},
+          {"L", "svc", 29},
+          {"M", "svc", 1},
+          {"S", "svc", 12}},
+         nullptr},
+        {"names that run together, and a broken policy",
+         "[sec.core]\nCORE_ID=a\nbc=3\n[sec.core.auth]\nMANAGER_ID=ab\n"
+         "[sec.core.auth.mapping.manager]\nc=5\n",
+         {{"broken.xml", "<header><policy>"}},
+         {{"a", 0xFFFFFFFFu}, {"ab", 0x01}},
+         {{"a", "CORE_ID", 0}, {"a", "bc", 3}, {"a", "c", 5}, {"ab", "c", 5}},
+         "broken.xml"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NodeHome home;
+        home.Config(c.config);
+        for (const auto& [name, text] : c.policies) home.Policy(name, text);
+        home.Start();
+        const QmSecAuth::AuthorizerSnapshot snapshot = Authorizer().GetSnapshot();
+        EXPECT_EQ(snapshot.policyDirectory.ToUtf8(), home.PolicyDir());
+        Entities entities;
+        for (const auto& e : snapshot.entities) entities.emplace_back(e.id.ToUtf8(), e.rights);
+        EXPECT_EQ(entities, c.entities);
+        Rights rights;
+        for (const auto& r : snapshot.consumerRights)
+            rights.emplace_back(r.entity.ToUtf8(), r.consumer.ToUtf8(), r.rights);
+        EXPECT_EQ(rights, c.rights);
+        if (!c.problem) {
+            EXPECT_TRUE(snapshot.problems.empty());
+        } else {
+            ASSERT_EQ(snapshot.problems.size(), 1u);
+            EXPECT_NE(snapshot.problems[0].ToUtf8().find(c.problem), std::string::npos)
+                << snapshot.problems[0].ToUtf8();
+        }
+    }
+}
+
 TEST(AuthorizerTest, BadPolicyFilesNeverStopTheScanOrReachTheCaller) {
     NodeHome home;
     home.Config(kMappings);
@@ -381,6 +443,7 @@ TEST(AuthorizerTest, EmptyHandleThrowsIllegalState) {
     static_cast<QmSecCore::Object&>(a) = QmSecCore::Object();
     EXPECT_THROW(a.Update(), QmXplMsg::IllegalStateError_t);
     EXPECT_THROW(a.GetRights(String_t("a"), String_t("b")), QmXplMsg::IllegalStateError_t);
+    EXPECT_THROW(a.GetSnapshot(), QmXplMsg::IllegalStateError_t);
 }
 
 TEST(AuthorizerTest, ConcurrentReadersSeeOnlyAnswersBeforeOrAfterAnUpdate) {
@@ -390,6 +453,7 @@ TEST(AuthorizerTest, ConcurrentReadersSeeOnlyAnswersBeforeOrAfterAnUpdate) {
     home.Policy("p.dat", Managers(kDefault, kSecondary, kAction));
     home.Start();
     Authorizer a;
+    const QmSecAuth::AuthorizerSnapshot whole = a.GetSnapshot();
     std::atomic<bool> stop{false};
     std::atomic<int> bad{0}, calls{0};
     std::vector<std::thread> readers;
@@ -400,8 +464,11 @@ TEST(AuthorizerTest, ConcurrentReadersSeeOnlyAnswersBeforeOrAfterAnUpdate) {
                 unsigned r = mine.GetRights(String_t(kDefault), String_t("svc.a"));
                 bool ok = mine.IsAllowed(String_t(kSecondary), String_t("svc.a"), 12u,
                                          Authorizer::CHECK_ALL);
+                QmSecAuth::AuthorizerSnapshot tables = mine.GetSnapshot();
                 // Before or after an update: the same tables; never a half-built one.
-                if (r != 16u || !ok) ++bad;
+                if (r != 16u || !ok || tables.entities.size() != whole.entities.size() ||
+                    tables.consumerRights.size() != whole.consumerRights.size())
+                    ++bad;
                 ++calls;
             }
         });

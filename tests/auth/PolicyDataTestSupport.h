@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "PolicyDataContext.h"
+#include "PolicyDataReader.h"
+#include "PolicyDataTokens.h"
 #include "QmSecAuth/PolicyData.h"
 #include "support/TempDir.h"
 

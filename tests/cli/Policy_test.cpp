@@ -1,6 +1,9 @@
 // policy check and the authorizer's answers on a node with configuration and policies.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <tuple>
+
 #include "cli/CliRunner.h"
 #include "cli/MiniJson.h"
 
@@ -128,8 +131,17 @@ TEST(CliPolicy, OnlyTheFormThatIsPrintedIsBuilt) {
     }
 }
 
+// A node whose configuration the test sets through the tool.
+class ConfigNode : public Node {
+  public:
+    void Set(const std::string& ns, const std::string& key, const std::string& value) {
+        Result r = (*this)({"config", "set", ns, key, value});
+        ASSERT_EQ(r.status, 0) << r;
+    }
+};
+
 // A node with this node's id, an authorization manager, mappings and one enabled policy.
-class AuthzNode : public Node {
+class AuthzNode : public ConfigNode {
   public:
     AuthzNode() {
         Set("sec.core", "CORE_ID", kSelf);
@@ -154,10 +166,6 @@ class AuthzNode : public Node {
         Write("node/data/policies/mgrconf/off.xml",
               "<header><policy><name>off</name><status>Disabled</status><files><data>"
               "<file_name>off.dat</file_name></data></files></policy></header>");
-    }
-    void Set(const std::string& ns, const std::string& key, const std::string& value) {
-        Result r = (*this)({"config", "set", ns, key, value});
-        ASSERT_EQ(r.status, 0) << r;
     }
     const std::string kSelf = "5f0c6a8e-1b2d-4c3e-8f9a-0b1c2d3e4f50";
     const std::string kManager = "2a7d4c1e-9b8f-4e6d-a5c3-1f2e3d4c5b6a";
@@ -226,7 +234,7 @@ TEST(CliAuthz, DumpShowsTablesRolesAndPolicyProblems) {
     EXPECT_TRUE(found) << r.out;
     ASSERT_EQ(j["problems"].Size(), 1u) << r.out;
     EXPECT_NE(j["problems"][0].Str().find("broken.xml"), std::string::npos) << r.out;
-    // The dump does not leak the trace lines it catches onto standard error.
+    // The dump writes no trace lines that were not asked for.
     EXPECT_TRUE(r.err.empty()) << r;
 
     Result text = node({"authz", "dump"});
@@ -250,6 +258,32 @@ TEST(CliAuthz, DumpPassesOnTheTraceLinesThatWereAskedFor) {
     EXPECT_EQ(r.err.find("Starting dump"), std::string::npos) << r;
     Result all = node({"--trace", "sec.core.auth=0x19", "authz", "dump"});
     EXPECT_NE(all.err.find("Starting dump"), std::string::npos) << all;
+}
+
+TEST(CliAuthz, DumpKeepsEntityAndConsumerApart) {
+    // This node "a" holds "bc", the manager "ab" holds "c": both rows join to "abc", yet each
+    // keeps its own entity and consumer.
+    ConfigNode node;
+    node.Set("sec.core", "CORE_ID", "a");
+    node.Set("sec.core", "bc", "3");
+    node.Set("sec.core.auth", "MANAGER_ID", "ab");
+    node.Set("sec.core.auth.mapping.manager", "c", "5");
+    Result r = node({"--json", "authz", "dump"});
+    ASSERT_EQ(r.status, 0) << r;
+    Json j = Json::Parse(r.out);
+    std::set<std::tuple<std::string, std::string, long long>> rows;
+    for (size_t i = 0; i < j["consumer_rights"].Size(); ++i) {
+        const Json& c = j["consumer_rights"][i];
+        rows.emplace(c["entity"].Str(), c["consumer"].Str(), c["rights"].Number());
+    }
+    EXPECT_TRUE(rows.count({"a", "bc", 3})) << r.out;
+    EXPECT_TRUE(rows.count({"ab", "c", 5})) << r.out;
+
+    // In text, the columns keep the two apart (entity 2 wide, consumer as wide as "CORE_ID").
+    Result text = node({"authz", "dump"});
+    ASSERT_EQ(text.status, 0) << text;
+    EXPECT_NE(text.out.find("\n  a   bc       0x3\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("\n  ab  c        0x5\n"), std::string::npos) << text.out;
 }
 
 TEST(CliAuthz, EmptyNodeHasNoEntitiesAndNoProblems) {

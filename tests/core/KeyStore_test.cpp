@@ -38,9 +38,8 @@ namespace fs = std::filesystem;
 TEST(KeyStoreTest, FreshStoreWithoutDirectoryAnswersNothing) {
     StoreHome home;
     KeyStore ks;
-    EXPECT_EQ(ks->GetDirectory().ToUtf8(), home.StoreDir());
-    EXPECT_EQ(ks->GetIndexPath().ToUtf8(), home.File("ks.dat"));
-    EXPECT_EQ(ks->GetNodeKeyPath().ToUtf8(), home.File("nsk.dat"));
+    EXPECT_EQ(KeyStore::DirectoryOf().ToUtf8(), home.StoreDir());
+    EXPECT_EQ(KeyStore::NodeKeyFileOf().ToUtf8(), home.File("nsk.dat"));
     EXPECT_FALSE(ks.IsCertEntry(String_t("a")));
     EXPECT_FALSE(ks.IsTrustedCertEntry(String_t("a")));
     EXPECT_FALSE(ks.IsPrivateKeyEntry(String_t("a")));
@@ -63,10 +62,10 @@ TEST(KeyStoreTest, FreshStoreWithoutDirectoryAnswersNothing) {
 TEST(KeyStoreTest, BaseDirectoryChoosesTheStoreBelowIt) {
     StoreHome home;
     qmsec_test::TempDir other;
-    EXPECT_EQ(KeyStore(String_t(other.Path()))->GetDirectory().ToUtf8(),
+    EXPECT_EQ(KeyStore::DirectoryOf(String_t(other.Path())).ToUtf8(),
               other.Path() + "/data/sec/ks");
-    EXPECT_EQ(KeyStore(String_t(""))->GetDirectory().ToUtf8(), home.StoreDir());
-    EXPECT_EQ(KeyStore(String_t::Null)->GetDirectory().ToUtf8(), home.StoreDir());
+    EXPECT_EQ(KeyStore::DirectoryOf(String_t("")).ToUtf8(), home.StoreDir());
+    EXPECT_EQ(KeyStore::DirectoryOf(String_t::Null).ToUtf8(), home.StoreDir());
     KeyStore elsewhere{String_t(other.Path())};
     elsewhere.InstallCertificate(String_t("x"), Cert(0), false, false);
     EXPECT_TRUE(fs::exists(other.Path() + "/data/sec/ks/x_cert.pem"));
@@ -376,6 +375,53 @@ TEST(KeyStoreTest, TheIndexIsWhatIsInstalled) {
                                             "left_cert.pem", "left_key.dat", "nsk.dat"}));
     EXPECT_EQ(home.Read("ks.dat"), CertRecord("a") + CertRecord("left", 2) + KeyRecord("left"));
     EXPECT_EQ(AliasesOf(ks), (std::vector<std::string>{"a", "left"}));
+}
+
+TEST(KeyStoreTest, KeyAliasesAndUnlistedFilesNameWhatAliasesDoesNot) {
+    StoreHome home;
+    KeyStore ks;
+    ks.InstallCertificate(String_t("b"), Cert(0), false, false);
+    for (const char* a : {"k", "a"})
+        ks.InstallCertificate(String_t(a), Cert(0), PrivateKey(), false, false);
+    ks.RemoveCertificate(String_t("k"));
+    StringCollection c;
+    c.Add(String_t("kept"));
+    EXPECT_EQ(Elements(ks.KeyAliases(c)), (std::vector<std::string>{"kept", "a", "k"}));
+    home.Write("left_key.dat", "not installed");
+    struct Case {
+        String_t alias;
+        bool privateKey, unlisted;
+    };
+    for (const Case& t : {Case{String_t("left"), true, true}, Case{String_t("left"), false, false},
+                          Case{String_t("a"), true, false}, Case{String_t::Null, true, false}}) {
+        EXPECT_EQ(ks.HasUnlistedFile(t.alias, t.privateKey), t.unlisted)
+            << t.alias.ToUtf8() << " " << t.privateKey;
+    }
+    ks.RemovePrivateKey(String_t("left"));
+    EXPECT_FALSE(ks.HasUnlistedFile(String_t("left"), true));
+}
+
+TEST(KeyStoreTest, PortableAliasesAreValidOnesThatEveryFileSystemAndOutputTakes) {
+    const std::string longest(200, 'x'), accented = [] {
+        std::string s;
+        for (int i = 0; i < 100; ++i) s += "\xc3\xa9";
+        return s;
+    }();
+    for (const std::string& alias :
+         {std::string("node-1"), std::string("Demo CA"), longest, accented, std::string("a.b")}) {
+        EXPECT_TRUE(KeyStore::IsPortableAlias(String_t(alias))) << alias;
+        EXPECT_TRUE(KeyStore::IsValidAlias(String_t(alias))) << alias;
+    }
+    for (const std::string& alias :
+         {std::string(""), std::string("."), std::string(".."), std::string("a\\b"),
+          std::string(" a"), std::string("a "), std::string("a\tb"), std::string("a\x7f"),
+          longest + "x", accented + "x"}) {
+        EXPECT_FALSE(KeyStore::IsPortableAlias(String_t(alias))) << alias;
+        EXPECT_TRUE(KeyStore::IsValidAlias(String_t(alias))) << alias;
+    }
+    for (const String_t& alias :
+         {String_t::Null, String_t("a/b"), String_t(std::u16string(u"\xD800"))})
+        EXPECT_FALSE(KeyStore::IsPortableAlias(alias));
 }
 
 TEST(KeyStoreTest, RemovingAnEntryWhoseFileIsGoneReportsItAndDropsTheEntry) {

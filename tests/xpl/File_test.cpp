@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "QmXpl/DirLister_t.h"
+#include "QmXpl/Dir_t.h"
 #include "QmXpl/File_t.h"
 #include "QmXpl/IOException_t.h"
 #include "QmXpl/UTF8_t.h"
@@ -226,4 +227,28 @@ TEST(DirListerTest, MissingOrUnreadableDirectoryThrows) {
     ASSERT_EQ(symlink("loop", (dir / "loop").c_str()), 0);
     EXPECT_THROW(DirLister_t(String_t(dir / "loop"), Filter_t()), IOException_t);
     EXPECT_EQ(DirLister_t(String_t(dir.Path())).GetCount(), dir.Names().size());
+}
+
+TEST(FileTest, DirCreateGivesParentsTheirModeAndNamesWhatFailed) {
+    TempDir dir;
+    qmsec_test::UmaskScope scope(0);
+    using QmXplRuntime::Dir_t;
+    EXPECT_TRUE(Dir_t::Create(String_t(dir / "p/q/ks"), 0700, 0711));
+    EXPECT_EQ(qmsec_test::PermissionsOf(dir / "p/q/ks"), 0700);
+    EXPECT_EQ(qmsec_test::PermissionsOf(dir / "p/q"), 0711);
+    EXPECT_EQ(qmsec_test::PermissionsOf(dir / "p"), 0711);
+    EXPECT_FALSE(Dir_t::Create(String_t(dir / "p/q/ks"), 0755));  // there already: kept
+    EXPECT_EQ(qmsec_test::PermissionsOf(dir / "p/q/ks"), 0700);
+    qmsec_test::WriteFile(dir / "file", "f");
+    for (const std::string& path : {dir / "file/sub", dir / "file"}) {
+        try {
+            Dir_t::Create(String_t(path));
+            ADD_FAILURE() << path;
+        } catch (const IOException_t& e) {
+            EXPECT_NE(
+                e.GetMessageList().Format(QmXplMsg::kFormatOneLine).ToUtf8().find(dir / "file"),
+                std::string::npos);
+        }
+    }
+    EXPECT_THROW(Dir_t::Create(String_t(dir / "bad"), 010000), QmXplMsg::IllegalArgumentError_t);
 }

@@ -17,9 +17,6 @@
 #include "QmSecCore/StringCollection.h"
 #include "QmSecCore/X509Certificate.h"
 #include "QmXpl/ConfigNamespace_t.h"
-#include "QmXpl/DirLister_t.h"
-#include "QmXpl/Dir_t.h"
-#include "QmXpl/File_t.h"
 
 namespace qmsec {
 
@@ -88,26 +85,19 @@ KeyStore OpenStore() {
     try {
         return KeyStore();
     } catch (const QmXplMsg::Exception_t& e) {
-        Fail(
-            "Could not open the key store '" +
-                QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("sec/ks")).ToUtf8() +
-                "'.",
-            e.GetMessageList());
+        Fail("Could not open the key store '" + KeyStore::DirectoryOf().ToUtf8() + "'.",
+             e.GetMessageList());
     }
 }
 
-// Every alias with a private key but no certificate: the store lists only certificate aliases,
-// so these are found through the store's key files (alias + "_key.dat") and confirmed by it.
+// Every alias with a private key but no certificate: Aliases lists certificate aliases only.
 std::vector<std::string> KeyOnlyAliases(const KeyStore& store) {
     std::vector<std::string> aliases;
-    String_t dir = QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("sec/ks"));
-    if (!QmXplIo::File_t(dir).IsDirectory()) return aliases;
-    QmXplIo::DirLister_t lister(dir, QmXplIo::Filter_t(String_t("_key.dat")));
-    String_t name;
-    while (lister.Next(name)) {
-        String_t alias = name.Left(name.GetLength() - 8);
-        if (store.IsPrivateKeyEntry(alias) && !store.IsCertEntry(alias))
-            aliases.push_back(alias.ToUtf8());
+    QmSecCore::StringCollection keys;
+    store.KeyAliases(keys);
+    for (keys.MoveFirst(); !keys.IsAtEnd(); keys.Next()) {
+        String_t alias = keys.GetCurrent();
+        if (!store.IsCertEntry(alias)) aliases.push_back(alias.ToUtf8());
     }
     return aliases;
 }
@@ -370,9 +360,8 @@ int KeystoreRemove(Invocation& call) {
     if (!hasCert && !hasKey) {
         // Files of an alias that the index does not list were left by an install that was
         // killed; removing the alias removes them.
-        String_t dir = QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("sec/ks"));
-        bool leftCert = QmXplIo::File_t(dir + "/" + String_t(alias) + "_cert.pem").Exists();
-        bool leftKey = QmXplIo::File_t(dir + "/" + String_t(alias) + "_key.dat").Exists();
+        bool leftCert = store.HasUnlistedFile(String_t(alias), false);
+        bool leftKey = store.HasUnlistedFile(String_t(alias), true);
         if (!(certOnly ? leftCert : keyOnly ? leftKey : leftCert || leftKey))
             Fail("The key store has no entry '" + alias + "'.");
         if (!certOnly) store.RemovePrivateKey(String_t(alias));

@@ -36,7 +36,7 @@ int Init(Invocation& call) {
     // Secrets live under the two "sec" directories: nobody else may even list them.
     MakeDirectory(Dir_t::Path(Dir_t::eConf), 0755);
     MakeDirectory(Dir_t::Path(Dir_t::eConf, String_t("sec")), 0700);
-    MakeDirectory(Dir_t::Path(Dir_t::eData, String_t("sec")), 0700);
+    MakeDirectory(QmXplIo::File_t(QmSecCore::KeyStore::DirectoryOf()).GetParent(), 0700);
     MakeDirectory(Dir_t::Path(Dir_t::eData, String_t("policies/mgrconf")), 0755);
 
     // The secret first: without it the key store cannot protect a private key, and it is never
@@ -44,7 +44,7 @@ int Init(Invocation& call) {
     // store whose node key exists: that key was encrypted under a secret that has gone, which a
     // new one cannot stand in for.
     std::string secretFile = QmSecKeyProvider::KeyProvider::GetSecretPath().ToUtf8();
-    std::string nodeKeyFile = Dir_t::Path(Dir_t::eData, String_t("sec/ks/nsk.dat")).ToUtf8();
+    std::string nodeKeyFile = QmSecCore::KeyStore::NodeKeyFileOf().ToUtf8();
     bool nodeKeyExists = QmXplIo::File_t(String_t(nodeKeyFile)).Exists();
     if (nodeKeyExists && !QmXplIo::File_t(String_t(secretFile)).Exists())
         Fail("The key store's node key '" + nodeKeyFile +

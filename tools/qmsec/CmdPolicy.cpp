@@ -12,11 +12,9 @@
 #include "Cli.h"
 #include "Names.h"
 #include "QmSecAuth/Authorizer.h"
+#include "QmSecAuth/AuthorizerSnapshot.h"
 #include "QmSecAuth/PolicyData.h"
 #include "QmSecCore/Catalog.h"
-#include "QmSecCoreTrc/Tracer.h"
-#include "QmXpl/Dir_t.h"
-#include "QmXpl/TraceObj_t.h"
 
 namespace qmsec {
 
@@ -250,72 +248,6 @@ int AuthzCheck(Invocation& call) {
     return allowed ? kExitOk : kExitFailure;
 }
 
-// Collects the authorizer's dump while it builds its tables. The library writes the tables as
-// trace lines of "sec.core.auth" at mask 0x19 when that is on; the dump switches exactly those
-// bits on for the time of the build and catches the lines in memory. Lines that the caller's own
-// --trace or QMXPL_TRACE asked for are passed on as if nothing had been caught.
-class DumpCapture : public QmXplTrc::TraceSink_i {
-  public:
-    static constexpr uint32_t kDumpMask = 0x19;
-
-    DumpCapture() : op_(QmSecCoreTrc::Tracer::GetAuthTracerOperation()) {
-        userMask_ = op_.mask.load();
-        previous_ = QmXplTrc::TraceConfig_t::SetSink(this);
-        op_.mask.fetch_or(kDumpMask);
-    }
-    ~DumpCapture() override {
-        op_.mask.store(userMask_);
-        QmXplTrc::TraceConfig_t::SetSink(previous_);
-        for (const auto& record : passOn_) {
-            if (previous_) {
-                previous_->Write(record);
-            } else {
-                WriteDefault(record);
-            }
-        }
-    }
-
-    void Write(const QmXplTrc::TraceRecord_t& record) override {
-        bool ours = record.area == op_.GetArea() && record.category == op_.GetCategory();
-        if (ours) texts_.push_back(record.text);
-        if (!ours || (userMask_ & record.level) == record.level) passOn_.push_back(record);
-    }
-
-    const std::vector<std::string>& Texts() const noexcept { return texts_; }
-
-  private:
-    // Where the layer's default sink writes: QMXPL_TRACE_FILE, else the standard error.
-    static void WriteDefault(const QmXplTrc::TraceRecord_t& record) {
-        std::string line = QmXplTrc::TraceConfig_t::FormatRecord(record) + "\n";
-        const char* file = std::getenv("QMXPL_TRACE_FILE");
-        if (file && *file) {
-            if (FILE* f = std::fopen(file, "a")) {
-                std::fputs(line.c_str(), f);
-                std::fclose(f);
-                return;
-            }
-        }
-        std::fputs(line.c_str(), stderr);
-    }
-
-    QmXplTrc::TraceObj_t& op_;
-    uint32_t userMask_;
-    QmXplTrc::TraceSink_i* previous_;
-    std::vector<std::string> texts_;
-    std::vector<QmXplTrc::TraceRecord_t> passOn_;
-};
-
-bool TakeDumpLine(const std::string& line, const std::string& head, std::string& key,
-                  unsigned int& rights) {
-    static const std::string tail = "' has rights 0x";
-    if (line.compare(0, head.size(), head) != 0) return false;
-    size_t at = line.rfind(tail);
-    if (at == std::string::npos || at < head.size()) return false;
-    key = line.substr(head.size(), at - head.size());
-    rights = static_cast<unsigned int>(std::strtoul(line.c_str() + at + tail.size(), nullptr, 16));
-    return true;
-}
-
 std::string Roles(unsigned int rights) {
     if (rights == 0xFFFFFFFFu) return "this node";
     std::string roles;
@@ -332,26 +264,10 @@ std::string Roles(unsigned int rights) {
 }
 
 int AuthzDump(Invocation& call) {
-    std::vector<std::string> lines;
-    {
-        DumpCapture capture;
-        Authorizer authorizer;  // the first of the process builds the tables
-        lines = capture.Texts();
-    }
-    std::vector<std::pair<std::string, unsigned int>> internal, consumers;
-    std::vector<std::string> problems;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        std::string key;
-        unsigned int rights;
-        if (TakeDumpLine(lines[i], "Internal entitiy '", key, rights)) {
-            internal.emplace_back(key, rights);
-        } else if (TakeDumpLine(lines[i], "Consumer entitiy '", key, rights)) {
-            consumers.emplace_back(key, rights);
-        } else if (lines[i] == "Unexpected exception while reading authorization policies" &&
-                   i + 1 < lines.size()) {
-            problems.push_back(lines[++i]);
-        }
-    }
+    Authorizer authorizer;  // the first of the process builds the tables
+    const QmSecAuth::AuthorizerSnapshot tables = authorizer.GetSnapshot();
+    std::vector<std::pair<std::string, unsigned int>> internal;
+    for (const auto& e : tables.entities) internal.emplace_back(e.id.ToUtf8(), e.rights);
 
     // Columns as wide as their widest entry.
     auto pad = [](const std::string& name, size_t width) {
@@ -374,24 +290,17 @@ int AuthzDump(Invocation& call) {
         text += "  " + pad(id, entityWidth) + "  " + pad(HexMask(rights), rightsWidth) + "  " +
                 Roles(rights) + "\n";
     }
-    // A consumer key is the entity's id followed by the consumer's name; the longest entity id
-    // in front of it names the entity.
     struct Row {
         std::string entity, consumer;
         unsigned int rights;
     };
     std::vector<Row> rows;
     size_t consumerWidth = 0;
-    for (const auto& [key, rights] : consumers) {
-        std::string entity;
-        for (const auto& e : internal) {
-            if (key.compare(0, e.first.size(), e.first) == 0 && e.first.size() > entity.size())
-                entity = e.first;
-        }
-        rows.push_back({entity, key.substr(entity.size()), rights});
+    for (const auto& c : tables.consumerRights) {
+        rows.push_back({c.entity.ToUtf8(), c.consumer.ToUtf8(), c.rights});
         consumerWidth = std::max(consumerWidth, Printable(rows.back().consumer).size());
     }
-    text += "Rights on consumers (" + std::to_string(consumers.size()) + "):\n";
+    text += "Rights on consumers (" + std::to_string(rows.size()) + "):\n";
     JsonValue rightsJson = JsonValue::Array();
     for (const auto& row : rows) {
         rightsJson.Push(JsonValue::Object()
@@ -403,14 +312,14 @@ int AuthzDump(Invocation& call) {
                 "  " + HexMask(row.rights) + "\n";
     }
     JsonValue problemJson = JsonValue::Array();
-    if (!problems.empty()) text += "Problems while reading the policies:\n";
-    for (const auto& p : problems) {
+    if (!tables.problems.empty()) text += "Problems while reading the policies:\n";
+    for (const auto& problem : tables.problems) {
+        std::string p = problem.ToUtf8();
         problemJson.Push(p);
         text += "  " + Printable(p) + "\n";
     }
     JsonValue json = JsonValue::Object();
-    json.Set("policy_directory",
-             QmXplRuntime::Dir_t::Path(QmXplRuntime::Dir_t::eData, String_t("policies/mgrconf")))
+    json.Set("policy_directory", tables.policyDirectory)
         .Set("entities", std::move(entities))
         .Set("consumer_rights", std::move(rightsJson))
         .Set("problems", std::move(problemJson));

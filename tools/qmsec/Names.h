@@ -6,11 +6,9 @@
 
 namespace qmsec {
 
-// Key-store aliases become file names in the store directory (alias + "_cert.pem"), and a node's
-// core id is its default alias. An alias that could leave the directory or hide a file is
-// refused: it must not be empty, ".", "..", or longer than 200 bytes, and must hold no slash, no
-// backslash, no control character and no blank at either end. Throws the usage error naming what
-// (for example "alias").
+// Key-store aliases become file names, and a node's core id is its default alias: only an alias
+// that the key store counts as portable (KeyStore::IsPortableAlias) is taken. Throws the usage
+// error naming what (for example "alias").
 void CheckAlias(const std::string& alias, const std::string& what);
 
 // A name from a certificate, a file or the configuration as one piece of a line of text output:

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "QmXpl/DirLister_t.h"
+#include "QmXpl/Dir_t.h"
 #include "QmXpl/File_t.h"
 #include "QmXpl/IOException_t.h"
 #include "QmXpl/UTF8_t.h"
@@ -51,12 +52,6 @@ void TraceErrno(const char* what, int err, const std::string& path) {
         std::string text = std::string(what) + " '" + path + "'";
         detail::TraceIgnoredErrno(text.c_str(), err, __FILE__, __LINE__);
     }
-}
-
-std::string ParentOf(const std::string& p) {
-    size_t slash = p.find_last_of('/');
-    if (slash == std::string::npos) return std::string();
-    return slash == 0 ? std::string("/") : p.substr(0, slash);
 }
 
 }  // namespace
@@ -125,40 +120,12 @@ bool File_t::Delete() const {
 }
 
 bool File_t::Mkdirs(int mode) const {
-    std::string p = Utf8(path_);
-    if (p.empty()) return false;
-    // Walk up to the first part that exists, then create downwards. A directory that another
-    // process creates meanwhile is as good as one created here.
-    std::vector<std::string> missing;
-    for (std::string cur = p; !cur.empty(); cur = ParentOf(cur)) {
-        struct stat st {};
-        if (::stat(cur.c_str(), &st) == 0) {
-            if (!S_ISDIR(st.st_mode)) {
-                TraceErrno("File_t::Mkdirs: not a directory:", ENOTDIR, cur);
-                return false;
-            }
-            break;
-        }
-        if (errno != ENOENT) {
-            TraceErrno("File_t::Mkdirs: cannot examine", errno, cur);
-            return false;
-        }
-        missing.push_back(cur);
-        if (cur == "/") break;
-    }
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        // missing.front() is the path itself; everything after it is a parent. Created with
-        // nothing for others, then given its mode, so that it is never wider than that.
-        mode_t m = &*it == &missing.front() ? static_cast<mode_t>(mode & 07777) : mode_t{0755};
-        if (::mkdir(it->c_str(), 0700) != 0) {
-            if (errno == EEXIST) continue;  // another process was first: its mode stays
-            TraceErrno("File_t::Mkdirs: could not create", errno, *it);
-            return false;
-        }
-        if (::chmod(it->c_str(), m) != 0) {
-            TraceErrno("File_t::Mkdirs: could not set the permissions of", errno, *it);
-            return false;
-        }
+    if (path_.IsEmpty()) return false;
+    try {
+        QmXplRuntime::Dir_t::Create(path_, mode & 07777);
+    } catch (const IOException_t&) {
+        detail::TraceIgnored("File_t::Mkdirs", __FILE__, __LINE__);
+        return false;
     }
     return IsDirectory();
 }

@@ -1,9 +1,15 @@
 #include "QmXpl/Dir_t.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
+#include "QmXpl/File_t.h"
+#include "QmXpl/IOException_t.h"
 #include "runtime/Home.h"
 
 namespace QmXplRuntime {
@@ -61,6 +67,45 @@ String_t Dir_t::Path(int key, const String_t& relative) {
 
 String_t Dir_t::Path(const String_t& base, int key, const String_t& relative) {
     return base.IsEmpty() ? Path(key, relative) : Join(base, key, relative);
+}
+
+bool Dir_t::Create(const String_t& dir, int mode, int parentMode) {
+    for (int m : {mode, parentMode}) {
+        if (m < 0 || m > 07777) {
+            throw QmXplMsg::IllegalArgumentError_t(QmXplMsg::CreateWarn_t(
+                String_t("Directory permissions must lie between 0 and 07777")));
+        }
+    }
+    QmXplIo::File_t path(dir);
+    auto fail = [](int err, const char* what, const QmXplIo::File_t& part) {
+        throw QmXplIo::IOException_t(QmXplMsg::CreateSystemError_t(
+            err, String_t(std::string(what) + " '") + part.GetPath() + "'"));
+    };
+    if (path.GetPath().IsEmpty()) fail(ENOENT, "Could not create directory", path);
+    // Walk up to the first part that exists, then create downwards.
+    std::vector<QmXplIo::File_t> missing;
+    for (QmXplIo::File_t part = path; !part.GetPath().IsNull();
+         part = QmXplIo::File_t(part.GetParent())) {
+        struct stat st {};
+        if (::stat(part.GetPath().ToUtf8().c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) fail(ENOTDIR, "Could not create directory", part);
+            break;
+        }
+        if (errno != ENOENT) fail(errno, "Could not examine", part);
+        missing.push_back(part);
+    }
+    bool made = false;
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        std::string p = it->GetPath().ToUtf8();
+        if (::mkdir(p.c_str(), 0700) != 0) {
+            if (errno == EEXIST && it->IsDirectory()) continue;  // another process was first
+            fail(errno, "Could not create directory", *it);
+        }
+        made = &*it == &missing.front();
+        if (::chmod(p.c_str(), static_cast<mode_t>(made ? mode : parentMode)) != 0)
+            fail(errno, "Could not set the permissions of directory", *it);
+    }
+    return made;
 }
 
 int App_t::GetProcessId() noexcept { return static_cast<int>(getpid()); }
