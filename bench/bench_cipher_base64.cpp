@@ -45,17 +45,17 @@ void StreamBaseline(benchmark::State& state, const Algorithm& alg) {
     auto data = Data(static_cast<size_t>(state.range(0)));
     std::vector<unsigned char> out(data.size() + 16);
     unsigned char iv[8] = {};
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    EVP_EncryptInit_ex(ctx, alg.cipher(), nullptr,
+    QmSecCore::ossl::CipherCtx ctx(EVP_CIPHER_CTX_new());
+    EVP_EncryptInit_ex(ctx.get(), alg.cipher(), nullptr,
                        reinterpret_cast<const unsigned char*>(kKeyBytes), iv);
     for (auto _ : state) {
         int n = 0;
-        EVP_EncryptUpdate(ctx, out.data(), &n, reinterpret_cast<const unsigned char*>(data.data()),
+        EVP_EncryptUpdate(ctx.get(), out.data(), &n,
+                          reinterpret_cast<const unsigned char*>(data.data()),
                           static_cast<int>(data.size()));
         benchmark::DoNotOptimize(n);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
-    EVP_CIPHER_CTX_free(ctx);
 }
 
 void StreamLibrary(benchmark::State& state, const Algorithm& alg) {
@@ -74,22 +74,21 @@ void MessageBaseline(benchmark::State& state, const Algorithm& alg) {
     auto data = Data(static_cast<size_t>(state.range(0)));
     std::vector<unsigned char> out(data.size() + 24);
     unsigned char iv[8];
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    EVP_EncryptInit_ex(ctx, alg.cipher(), nullptr,
+    QmSecCore::ossl::CipherCtx ctx(EVP_CIPHER_CTX_new());
+    EVP_EncryptInit_ex(ctx.get(), alg.cipher(), nullptr,
                        reinterpret_cast<const unsigned char*>(kKeyBytes), nullptr);
     for (auto _ : state) {
         RAND_bytes(iv, sizeof iv);
-        EVP_EncryptInit_ex(ctx, nullptr, nullptr, nullptr, iv);
+        EVP_EncryptInit_ex(ctx.get(), nullptr, nullptr, nullptr, iv);
         std::memcpy(out.data(), iv, sizeof iv);
         int n = 0, m = 0;
-        EVP_EncryptUpdate(ctx, out.data() + 8, &n,
+        EVP_EncryptUpdate(ctx.get(), out.data() + 8, &n,
                           reinterpret_cast<const unsigned char*>(data.data()),
                           static_cast<int>(data.size()));
-        EVP_EncryptFinal_ex(ctx, out.data() + 8 + n, &m);
+        EVP_EncryptFinal_ex(ctx.get(), out.data() + 8 + n, &m);
         benchmark::DoNotOptimize(m);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
-    EVP_CIPHER_CTX_free(ctx);
 }
 
 void MessageLibrary(benchmark::State& state, const Algorithm& alg) {
@@ -108,17 +107,16 @@ constexpr int kMiB = 1 << 20;
 void EncodeBaseline(benchmark::State& state) {
     auto data = Data(kMiB);
     std::vector<unsigned char> out(kMiB / 48 * 65 + 200);
-    EVP_ENCODE_CTX* ctx = EVP_ENCODE_CTX_new();
+    QmSecCore::ossl::EncodeCtx ctx(EVP_ENCODE_CTX_new());
     for (auto _ : state) {
         int n = 0, m = 0;
-        EVP_EncodeInit(ctx);
-        EVP_EncodeUpdate(ctx, out.data(), &n, reinterpret_cast<const unsigned char*>(data.data()),
-                         kMiB);
-        EVP_EncodeFinal(ctx, out.data() + n, &m);
+        EVP_EncodeInit(ctx.get());
+        EVP_EncodeUpdate(ctx.get(), out.data(), &n,
+                         reinterpret_cast<const unsigned char*>(data.data()), kMiB);
+        EVP_EncodeFinal(ctx.get(), out.data() + n, &m);
         benchmark::DoNotOptimize(m);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kMiB);
-    EVP_ENCODE_CTX_free(ctx);
 }
 
 void EncodeLibrary(benchmark::State& state) {
@@ -139,17 +137,17 @@ std::string EncodedMiB() {
 void DecodeBaseline(benchmark::State& state) {
     std::string text = EncodedMiB();
     std::vector<unsigned char> out(text.size());
-    EVP_ENCODE_CTX* ctx = EVP_ENCODE_CTX_new();
+    QmSecCore::ossl::EncodeCtx ctx(EVP_ENCODE_CTX_new());
     for (auto _ : state) {
         int n = 0, m = 0;
-        EVP_DecodeInit(ctx);
-        EVP_DecodeUpdate(ctx, out.data(), &n, reinterpret_cast<const unsigned char*>(text.data()),
+        EVP_DecodeInit(ctx.get());
+        EVP_DecodeUpdate(ctx.get(), out.data(), &n,
+                         reinterpret_cast<const unsigned char*>(text.data()),
                          static_cast<int>(text.size()));
-        EVP_DecodeFinal(ctx, out.data() + n, &m);
+        EVP_DecodeFinal(ctx.get(), out.data() + n, &m);
         benchmark::DoNotOptimize(m);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kMiB);
-    EVP_ENCODE_CTX_free(ctx);
 }
 
 void DecodeLibrary(benchmark::State& state) {
@@ -172,23 +170,21 @@ void CryptBaseline(benchmark::State& state) {
     unsigned char sealed[40], text[128], iv[8];
     const EVP_CIPHER* bf = QmSecCore::ossl::BlowfishCbc();
     for (auto _ : state) {
-        EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-        EVP_EncryptInit_ex(ctx, bf, nullptr, reinterpret_cast<const unsigned char*>(kKeyBytes),
-                           nullptr);
+        QmSecCore::ossl::CipherCtx ctx(EVP_CIPHER_CTX_new());
+        EVP_EncryptInit_ex(ctx.get(), bf, nullptr,
+                           reinterpret_cast<const unsigned char*>(kKeyBytes), nullptr);
         RAND_bytes(iv, sizeof iv);
-        EVP_EncryptInit_ex(ctx, nullptr, nullptr, nullptr, iv);
+        EVP_EncryptInit_ex(ctx.get(), nullptr, nullptr, nullptr, iv);
         std::memcpy(sealed, iv, sizeof iv);
         int n = 0, m = 0;
-        EVP_EncryptUpdate(ctx, sealed + 8, &n,
+        EVP_EncryptUpdate(ctx.get(), sealed + 8, &n,
                           reinterpret_cast<const unsigned char*>(secret.data()), 24);
-        EVP_EncryptFinal_ex(ctx, sealed + 8 + n, &m);
-        EVP_CIPHER_CTX_free(ctx);
-        EVP_ENCODE_CTX* enc = EVP_ENCODE_CTX_new();
+        EVP_EncryptFinal_ex(ctx.get(), sealed + 8 + n, &m);
+        QmSecCore::ossl::EncodeCtx enc(EVP_ENCODE_CTX_new());
         int t = 0, u = 0;
-        EVP_EncodeInit(enc);
-        EVP_EncodeUpdate(enc, text, &t, sealed, 8 + n + m);
-        EVP_EncodeFinal(enc, text + t, &u);
-        EVP_ENCODE_CTX_free(enc);
+        EVP_EncodeInit(enc.get());
+        EVP_EncodeUpdate(enc.get(), text, &t, sealed, 8 + n + m);
+        EVP_EncodeFinal(enc.get(), text + t, &u);
         benchmark::DoNotOptimize(u);
     }
 }

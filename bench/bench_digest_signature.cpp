@@ -26,13 +26,10 @@ std::vector<char> Data(size_t n) {
 // Feeding a long message in updates of state.range(0) bytes.
 void Sha1Update_Baseline(benchmark::State& state) {
     auto data = Data(static_cast<size_t>(state.range(0)));
-    EVP_MD* md = EVP_MD_fetch(nullptr, "SHA1", nullptr);
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    EVP_DigestInit_ex(ctx, md, nullptr);
-    for (auto _ : state) EVP_DigestUpdate(ctx, data.data(), data.size());
+    QmSecCore::ossl::MdCtx ctx(EVP_MD_CTX_new());
+    EVP_DigestInit_ex(ctx.get(), QmSecCore::ossl::Sha1(), nullptr);
+    for (auto _ : state) EVP_DigestUpdate(ctx.get(), data.data(), data.size());
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
-    EVP_MD_CTX_free(ctx);
-    EVP_MD_free(md);
 }
 
 void Sha1Update_Library(benchmark::State& state) {
@@ -80,12 +77,11 @@ void Sign_Baseline(benchmark::State& state) {
     EVP_PKEY* pkey = QmSecCore::RSAKey::PKeyOf(TheKeys().priv);
     std::vector<unsigned char> sig(256);
     for (auto _ : state) {
-        EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+        QmSecCore::ossl::MdCtx ctx(EVP_MD_CTX_new());
         size_t n = sig.size();
-        EVP_DigestSignInit(ctx, nullptr, EVP_sha1(), nullptr, pkey);
-        EVP_DigestSign(ctx, sig.data(), &n, reinterpret_cast<const unsigned char*>(data.data()),
-                       data.size());
-        EVP_MD_CTX_free(ctx);
+        EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha1(), nullptr, pkey);
+        EVP_DigestSign(ctx.get(), sig.data(), &n,
+                       reinterpret_cast<const unsigned char*>(data.data()), data.size());
     }
 }
 
@@ -100,32 +96,34 @@ void Sign_Library(benchmark::State& state) {
     }
 }
 
-void Verify_Baseline(benchmark::State& state) {
-    auto data = Data(1024);
+// The library's signature over data with the test key.
+template <class Bytes>
+CharArray_t SignatureOf(const Bytes& data) {
     QmSecCore::Signature s;
     s.InitSign(TheKeys().priv);
     s.Update(data.data(), static_cast<int>(data.size()));
     CharArray_t sig;
     s.Sign(sig);
+    return sig;
+}
+
+void Verify_Baseline(benchmark::State& state) {
+    auto data = Data(1024);
+    CharArray_t sig = SignatureOf(data);
     EVP_PKEY* pkey = QmSecCore::RSAKey::PKeyOf(TheKeys().pub);
     for (auto _ : state) {
-        EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-        EVP_DigestVerifyInit(ctx, nullptr, EVP_sha1(), nullptr, pkey);
+        QmSecCore::ossl::MdCtx ctx(EVP_MD_CTX_new());
+        EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha1(), nullptr, pkey);
         benchmark::DoNotOptimize(
-            EVP_DigestVerify(ctx, reinterpret_cast<const unsigned char*>(sig.GetData()),
+            EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(sig.GetData()),
                              static_cast<size_t>(sig.GetSize()),
                              reinterpret_cast<const unsigned char*>(data.data()), data.size()));
-        EVP_MD_CTX_free(ctx);
     }
 }
 
 void Verify_Library(benchmark::State& state) {
     auto data = Data(1024);
-    QmSecCore::Signature s;
-    s.InitSign(TheKeys().priv);
-    s.Update(data.data(), static_cast<int>(data.size()));
-    CharArray_t sig;
-    s.Sign(sig);
+    CharArray_t sig = SignatureOf(data);
     QmSecCore::Signature v;
     v.InitVerify(TheKeys().pub);
     for (auto _ : state) {

@@ -83,8 +83,7 @@ void CipherWriteBaseline(benchmark::State& state, const Algorithm& alg) {
     const auto& data = Data();
     std::vector<unsigned char> out(kBlock + 16);
     unsigned char iv[8] = {};
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
-                                                                        EVP_CIPHER_CTX_free);
+    QmSecCore::ossl::CipherCtx ctx(EVP_CIPHER_CTX_new());
     EVP_EncryptInit_ex(ctx.get(), alg.cipher(), nullptr,
                        reinterpret_cast<const unsigned char*>(kKeyBytes), iv);
     long long total = 0;

@@ -180,11 +180,11 @@ void RawServe(SSL_CTX* ctx, int fd) {
 }
 
 // One raw client connection: handshake, bytes written, close_notify.
-void RawClient(SSL_CTX* ctx, int port, long long bytes, SSL_SESSION** session) {
+void RawClient(SSL_CTX* ctx, int port, long long bytes, ossl::SslSession* session) {
     int fd = Connect(port);
     ossl::Ssl ssl(SSL_new(ctx));
     SSL_set_fd(ssl.get(), fd);
-    if (session && *session) SSL_set_session(ssl.get(), *session);
+    if (session && *session) SSL_set_session(ssl.get(), session->get());
     if (SSL_connect(ssl.get()) != 1) {
         ERR_print_errors_fp(stderr);
         abort();
@@ -196,8 +196,7 @@ void RawClient(SSL_CTX* ctx, int port, long long bytes, SSL_SESSION** session) {
         SSL_write(ssl.get(), chunk.data(), kChunk);
     SSL_shutdown(ssl.get());
     if (session) {
-        SSL_SESSION_free(*session);
-        *session = SSL_get1_session(ssl.get());
+        session->reset(SSL_get1_session(ssl.get()));
     }
     close(fd);
 }
@@ -308,10 +307,9 @@ void ResumedHandshake_Baseline(benchmark::State& state) {
     static const unsigned char kContext = 0x31;
     SSL_CTX_set_session_id_context(serverCtx.get(), &kContext, 1);
     Server server([&](int fd) { RawServe(serverCtx.get(), fd); });
-    SSL_SESSION* session = nullptr;
+    ossl::SslSession session;
     RawClient(clientCtx.get(), server.Port(), 0, &session);
     for (auto _ : state) RawClient(clientCtx.get(), server.Port(), 0, &session);
-    SSL_SESSION_free(session);
 }
 
 #define QMSEC_TLS_BENCH(fn, name, iterations) \

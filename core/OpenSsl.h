@@ -1,9 +1,12 @@
 // Shared OpenSSL plumbing of the library: owning pointers, error texts, fetched algorithms.
 #pragma once
 
+#include <openssl/asn1.h>
 #include <openssl/bio.h>
+#include <openssl/bn.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/pkcs12.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
@@ -33,6 +36,15 @@ using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, Deleter<EVP_CIPHER_CTX_free>>;
 using EncodeCtx = std::unique_ptr<EVP_ENCODE_CTX, Deleter<EVP_ENCODE_CTX_free>>;
 using X509Ptr = std::unique_ptr<X509, Deleter<X509_free>>;
 using X509Store = std::unique_ptr<X509_STORE, Deleter<X509_STORE_free>>;
+using X509Name = std::unique_ptr<X509_NAME, Deleter<X509_NAME_free>>;
+using X509Extension = std::unique_ptr<X509_EXTENSION, Deleter<X509_EXTENSION_free>>;
+using X509Req = std::unique_ptr<X509_REQ, Deleter<X509_REQ_free>>;
+using Pkcs12 = std::unique_ptr<PKCS12, Deleter<PKCS12_free>>;
+using Asn1String = std::unique_ptr<ASN1_STRING, Deleter<ASN1_STRING_free>>;
+using Asn1Integer = std::unique_ptr<ASN1_INTEGER, Deleter<ASN1_INTEGER_free>>;
+using BigNum = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
+// An algorithm fetched from a provider (EVP_CIPHER_fetch) and given back when it goes.
+using FetchedCipher = std::unique_ptr<EVP_CIPHER, Deleter<EVP_CIPHER_free>>;
 using Ssl = std::unique_ptr<SSL, Deleter<SSL_free>>;
 using SslCtx = std::unique_ptr<SSL_CTX, Deleter<SSL_CTX_free>>;
 using SslSession = std::unique_ptr<SSL_SESSION, Deleter<SSL_SESSION_free>>;

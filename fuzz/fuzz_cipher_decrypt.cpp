@@ -17,6 +17,7 @@
 #include "QmSecCore/Cipher.h"
 #include "QmSecCore/Key.h"
 #include "QmXpl/Message_t.h"
+#include "support/Keys.h"
 
 namespace {
 
@@ -27,26 +28,15 @@ using QmXplArray::CharArray_t;
 // The secret key of the seed corpus: its first 16, 8 or 24 bytes serve each algorithm.
 const char kSecret[] = "fuzzing key for ciphers!";
 
-std::string Pem(EVP_PKEY* key, bool privateKey) {
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
-    if (privateKey) {
-        PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr);
-    } else {
-        PEM_write_bio_PUBKEY(bio.get(), key);
-    }
-    char* text = nullptr;
-    long n = BIO_get_mem_data(bio.get(), &text);
-    return std::string(text, static_cast<size_t>(n));
-}
-
 // One RSA key pair for the whole run, made at start-up.
 struct RsaKeys {
     Key privateKey, publicKey;
     RsaKeys() {
-        std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(EVP_RSA_gen(1024), EVP_PKEY_free);
-        std::string priv = Pem(pkey.get(), true), pub = Pem(pkey.get(), false);
-        privateKey = Key(Key::eRSAPrivateKey, priv.data(), static_cast<int>(priv.size()));
-        publicKey = Key(Key::eRSAPublicKey, pub.data(), static_cast<int>(pub.size()));
+        const qmsec_test::RsaKeyPair& pair = qmsec_test::TestRsaKey(1024);
+        privateKey = Key(Key::eRSAPrivateKey, pair.privatePem.data(),
+                         static_cast<int>(pair.privatePem.size()));
+        publicKey =
+            Key(Key::eRSAPublicKey, pair.publicPem.data(), static_cast<int>(pair.publicPem.size()));
     }
 };
 

@@ -19,6 +19,7 @@
 #include "QmSecIo/CipherInputStream.h"
 #include "QmXpl/CharArrayInputStream_t.h"
 #include "QmXpl/Message_t.h"
+#include "support/Keys.h"
 
 namespace {
 
@@ -38,21 +39,8 @@ struct RsaPair {
 };
 const RsaPair& Rsa() {
     static const RsaPair pair = [] {
-        EVP_PKEY* key = EVP_RSA_gen(1024);
-        auto pem = [](auto write) {
-            BIO* bio = BIO_new(BIO_s_mem());
-            write(bio);
-            char* data = nullptr;
-            long n = BIO_get_mem_data(bio, &data);
-            std::string s(data, static_cast<size_t>(n));
-            BIO_free(bio);
-            return s;
-        };
-        std::string priv = pem([&](BIO* b) {
-            PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr);
-        });
-        std::string pub = pem([&](BIO* b) { PEM_write_bio_PUBKEY(b, key); });
-        EVP_PKEY_free(key);
+        const qmsec_test::RsaKeyPair& pem = qmsec_test::TestRsaKey(1024);
+        const std::string &priv = pem.privatePem, &pub = pem.publicPem;
         return RsaPair{Key(Key::eRSAPrivateKey, priv.data(), static_cast<int>(priv.size())),
                        Key(Key::eRSAPublicKey, pub.data(), static_cast<int>(pub.size()))};
     }();

@@ -71,6 +71,28 @@ inline void SpawnAttributes(posix_spawnattr_t* attributes) {
     posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF);
 }
 
+// Starts program with args in a session of its own with the given file actions (which it then
+// destroys); -1 when it cannot be started.
+inline pid_t StartChild(const std::string& program, const std::vector<std::string>& args,
+                        const std::map<std::string, std::string>& env,
+                        posix_spawn_file_actions_t* actions) {
+    std::vector<std::string> argvStrings{program};
+    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+    std::vector<std::string> envStrings = ChildEnvironment(env);
+    std::vector<char*> argv, envp;
+    for (auto& a : argvStrings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (auto& e : envStrings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawnattr_t attributes;
+    SpawnAttributes(&attributes);
+    pid_t pid;
+    int rc = posix_spawn(&pid, program.c_str(), actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(actions);
+    return rc == 0 ? pid : -1;
+}
+
 // Runs program with args, feeding input to its standard input (or, with feed, whatever feed
 // writes to the descriptor before closing it), and collects its output. With sink, standard
 // output is handed to sink piece by piece instead of being collected.
@@ -85,25 +107,11 @@ inline Result Spawn(const std::string& program, const std::vector<std::string>& 
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    std::vector<std::string> argvStrings{program};
-    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argvStrings) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings = ChildEnvironment(env);
-    std::vector<char*> envp;
-    for (auto& e : envStrings) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawnattr_t attributes;
-    SpawnAttributes(&attributes);
-    pid_t pid;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_t pid = StartChild(program, args, env, &actions);
     close(in[0]);
     close(out[1]);
     close(err[1]);
-    if (rc != 0) {
+    if (pid < 0) {
         close(in[1]);
         close(out[0]);
         close(err[0]);
@@ -198,22 +206,8 @@ inline TerminalRun SpawnOnTerminal(const std::string& program, const std::vector
     } else {
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     }
-    posix_spawnattr_t attributes;
-    SpawnAttributes(&attributes);
-    std::vector<std::string> argvStrings{program};
-    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argvStrings) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings = ChildEnvironment(env);
-    std::vector<char*> envp;
-    for (auto& e : envStrings) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t pid;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
+    pid_t pid = StartChild(program, args, env, &actions);
+    if (pid < 0) {
         close(master);
         throw std::runtime_error("cannot start " + program);
     }

@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
 
 #include "cli/CliRunner.h"
 #include "cli/MiniJson.h"
+#include "support/Bytes.h"
 #include "support/Command.h"
 
 namespace qmsec_cli {
@@ -17,14 +19,8 @@ namespace {
 
 using qmsec_test::Hex;
 using qmsec_test::Quote;
+using qmsec_test::RandomBytes;
 using qmsec_test::RunCommand;
-
-std::string RandomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(gen());
-    return s;
-}
 
 TEST(CliDigest, KnownAnswersFromFilesAndStandardInput) {
     Node node;

@@ -7,6 +7,7 @@
 
 #include "cli/CliRunner.h"
 #include "cli/MiniJson.h"
+#include "support/Bytes.h"
 #include "support/Certificates.h"
 #include "support/Command.h"
 
@@ -14,14 +15,8 @@ namespace qmsec_cli {
 namespace {
 
 using qmsec_test::Quote;
+using qmsec_test::RandomBytes;
 using qmsec_test::RunCommand;
-
-std::string RandomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(gen());
-    return s;
-}
 
 // A node named by its core id, with a trusted CA and a certificate and key issued by it.
 class SigningNode : public Node {

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "Initializer.h"
+#include "OpenSsl.h"
 #include "QmSecCore/MessageDigest.h"
 #include "support/TraceCapture.h"
 
@@ -123,8 +124,7 @@ TEST_F(InitializerDeathTest, SeedingReportsEachSourceAndTheTotal) {
 TEST(InitializerTest, LegacyAlgorithmsAreAvailable) {
     Initializer::DoGlobalInit();
     EXPECT_TRUE(Initializer::HasLegacyProvider());
-    std::unique_ptr<EVP_CIPHER, decltype(&EVP_CIPHER_free)> bf(
-        EVP_CIPHER_fetch(nullptr, "BF-CBC", nullptr), EVP_CIPHER_free);
+    QmSecCore::ossl::FetchedCipher bf(EVP_CIPHER_fetch(nullptr, "BF-CBC", nullptr));
     EXPECT_NE(bf, nullptr);
 }
 

@@ -73,13 +73,9 @@ TEST(KeyTest, UnparsableOrMismatchedPemIsRefusedWith68) {
     EXPECT_EQ(ThrownNumber<QmXplIo::IOException_t>([&] { Key(Key::eRSAPublicKey, nullptr, 0); }),
               68);
     // An EC key is a key, but not an RSA key.
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> ec(EVP_EC_gen("P-256"), EVP_PKEY_free);
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
-    PEM_write_bio_PUBKEY(bio.get(), ec.get());
-    char* data = nullptr;
-    long n = BIO_get_mem_data(bio.get(), &data);
+    QmSecCore::ossl::PKey ec(EVP_EC_gen("P-256"));
     EXPECT_EQ(ThrownNumber<QmXplIo::IOException_t>(
-                  [&] { Key(Key::eRSAPublicKey, data, static_cast<int>(n)); }),
+                  [&] { Key(Key::eRSAPublicKey, Arr(KeyPem(ec.get(), false))); }),
               68);
     // The message carries OpenSSL's reason.
     EXPECT_NE(ThrownText<QmXplIo::IOException_t>([&] {
@@ -133,7 +129,7 @@ TEST(KeyTest, WrappingConstructorChecksTypeAndAlgorithm) {
     EXPECT_EQ(ThrownNumber<QmXplMsg::IllegalArgumentError_t>(
                   [&] { QmSecCore::RSAKey k(rsa, Key::eSecretKey); }),
               67);
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> ec(EVP_EC_gen("P-256"), EVP_PKEY_free);
+    QmSecCore::ossl::PKey ec(EVP_EC_gen("P-256"));
     EXPECT_EQ(ThrownNumber<QmXplMsg::IllegalArgumentError_t>(
                   [&] { QmSecCore::RSAKey k(ec.get(), Key::eRSAPublicKey); }),
               69);

@@ -20,8 +20,10 @@
 #include "QmSecCore/MessageSignatureException.h"
 #include "QmSecCore/Signature.h"
 #include "QmSecCore/X509Certificate.h"
+#include "support/Bytes.h"
 #include "support/Certificates.h"
 #include "support/Command.h"
+#include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/TraceCapture.h"
 
@@ -56,15 +58,7 @@ using QmXplArray::CharArray_t;
 using QmXplStr::String_t;
 using namespace qmsec_test;
 
-std::string Str(const CharArray_t& a) {
-    return std::string(a.GetData(), static_cast<size_t>(a.GetSize()));
-}
-CharArray_t Arr(const std::string& s) { return CharArray_t(s.data(), static_cast<int>(s.size())); }
 std::string Utf8(const String_t& s) { return std::string(QmXplStr::UTF8_t(s).c_str()); }
-std::string BigEndian(uint32_t v) {
-    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-            static_cast<char>(v)};
-}
 
 // Standard Base64 in lines of 64 characters, each ending with a line feed.
 std::string Base64Lines(const std::string& bytes) {
@@ -298,14 +292,7 @@ TEST(MessageSignatureTest, AnnouncedLengthsAreCheckedBeforeAnythingIsAllocated) 
     }
 }
 
-// The peak resident size of this process in KiB (VmHWM), -1 when it cannot be read.
-long PeakKiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.compare(0, 6, "VmHWM:") == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
-}
+long PeakKiB() { return StatusKiB("VmHWM"); }
 
 TEST(MessageSignatureTest, TextLongerThanAnyRealSignatureIsRefusedBeforeItIsDecoded) {
     const long kAllowedGrowthKiB = 16 * 1024;

@@ -27,12 +27,6 @@ using QmSecCore::MessageSignatureException;
 using QmSecCore::MessageSigner;
 using QmSecCore::MessageVerifier;
 
-std::string BigEndian(uint32_t v, int bytes = 4) {
-    std::string out;
-    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>(v >> (8 * i)));
-    return out;
-}
-
 std::string Encoded(const MessageSignature& s) {
     CharArray_t out;
     return Str(s.GetEncoded(out));

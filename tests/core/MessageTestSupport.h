@@ -27,6 +27,7 @@
 namespace message_test {
 
 using qmsec_test::Arr;
+using qmsec_test::BigEndian;
 using qmsec_test::Str;
 using qmsec_test::TestCertificate;
 using QmSecCore::Key;

@@ -279,9 +279,8 @@ TEST(X509CertificateTest, CommonNamesAreReadInTheirStringTypeAndNeverCutAtAZeroB
     // A name that is not valid in its own string type (OpenSSL refuses to parse or write one,
     // but a certificate object made in memory can hold it): its bytes, with no zero kept.
     TestCertificate plain = CertificateBuilder().CommonName("x").Build();
-    std::unique_ptr<BIO, decltype(&BIO_free_all)> bio(
-        BIO_new_mem_buf(plain.der.data(), static_cast<int>(plain.der.size())), BIO_free_all);
-    std::unique_ptr<X509, decltype(&X509_free)> x(d2i_X509_bio(bio.get(), nullptr), X509_free);
+    QmSecCore::ossl::Bio bio(BIO_new_mem_buf(plain.der.data(), static_cast<int>(plain.der.size())));
+    QmSecCore::ossl::X509Ptr x(d2i_X509_bio(bio.get(), nullptr));
     ASSERT_NE(x, nullptr);
     X509_NAME_ENTRY* entry = X509_NAME_get_entry(X509_get_subject_name(x.get()), 0);
     ASSERT_EQ(X509_NAME_ENTRY_set_data(entry, V_ASN1_BMPSTRING,
@@ -557,8 +556,7 @@ TEST(X509CertificateTest, HandlesShareOneBodyAndTheWrapperKeepsItsOwnReference) 
     EXPECT_TRUE(a == b);
     EXPECT_EQ(X509CertificateImpl::Of(a).GetX509(), X509CertificateImpl::Of(b).GetX509());
 
-    std::unique_ptr<BIO, decltype(&BIO_free_all)> bio(
-        BIO_new_mem_buf(c.pem.data(), static_cast<int>(c.pem.size())), BIO_free_all);
+    QmSecCore::ossl::Bio bio(BIO_new_mem_buf(c.pem.data(), static_cast<int>(c.pem.size())));
     X509* raw = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
     ASSERT_NE(raw, nullptr);
     X509Certificate wrapped = X509CertificateImpl::Wrap(raw);

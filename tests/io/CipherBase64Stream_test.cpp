@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "OpenSsl.h"
 #include "QmSecCore/BadPaddingException.h"
 #include "QmSecCore/Base64.h"
 #include "QmSecCore/Cipher.h"
@@ -20,14 +21,15 @@
 #include "QmXpl/AtomicFileOutputStream_t.h"
 #include "QmXpl/Base64OutputStream_t.h"
 #include "QmXpl/FileInputStream_t.h"
-#include "io/StreamTestUtil.h"
+#include "support/Bytes.h"
 #include "support/Keys.h"
+#include "support/Streams.h"
 #include "support/TempDir.h"
 #include "support/TraceCapture.h"
 
 namespace {
 
-using namespace streamtest;
+using namespace qmsec_test;
 using QmSecCore::Base64;
 using QmSecCore::Cipher;
 using QmSecCore::Key;
@@ -60,8 +62,7 @@ const Algorithm kSymmetric[] = {
 // Raw OpenSSL decryption of the symmetric format: an 8-byte vector, then CBC with padding.
 std::string EvpDecrypt(const Algorithm& a, const std::string& ciphertext) {
     if (ciphertext.size() < 16) return "<too short>";
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
-                                                                        EVP_CIPHER_CTX_free);
+    QmSecCore::ossl::CipherCtx ctx(EVP_CIPHER_CTX_new());
     auto u = [](const char* p) { return reinterpret_cast<const unsigned char*>(p); };
     EVP_DecryptInit_ex(ctx.get(), a.evp(), nullptr, u(kSecret.data()), u(ciphertext.data()));
     std::string out(ciphertext.size(), '\0');

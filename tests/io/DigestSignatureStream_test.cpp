@@ -16,13 +16,14 @@
 #include "QmSecIo/DigestOutputStream.h"
 #include "QmSecIo/SignatureInputStream.h"
 #include "QmSecIo/SignatureOutputStream.h"
-#include "io/StreamTestUtil.h"
+#include "support/Bytes.h"
 #include "support/Keys.h"
+#include "support/Streams.h"
 #include "support/TraceCapture.h"
 
 namespace {
 
-using namespace streamtest;
+using namespace qmsec_test;
 using QmSecCore::Key;
 using QmSecCore::MessageDigest;
 using QmSecCore::Signature;

@@ -13,11 +13,13 @@
 #include "QmSecCore/Key.h"
 #include "QmSecIo/CipherInputStream.h"
 #include "QmSecIo/CipherOutputStream.h"
-#include "io/StreamTestUtil.h"
+#include "support/Bytes.h"
+#include "support/Process.h"
+#include "support/Streams.h"
 
 namespace {
 
-using namespace streamtest;
+using namespace qmsec_test;
 using QmSecCore::Cipher;
 using QmSecCore::Key;
 
@@ -25,14 +27,7 @@ using QmSecCore::Key;
 constexpr long long kVolume = 1LL << 30;
 constexpr long long kAllowedGrowthKiB = 16 * 1024;
 
-long long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6));
-    }
-    return -1;
-}
+long long ResidentKiB() { return StatusKiB("VmRSS"); }
 
 // The byte at position i of the generated plaintext: cheap, and different in every block.
 inline char PatternByte(long long i) { return static_cast<char>((i * 2654435761LL) >> 11); }

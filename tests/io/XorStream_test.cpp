@@ -18,12 +18,13 @@
 #include "QmSecIo/XORBufferedOutputStream.h"
 #include "QmSecIo/XORInputStream.h"
 #include "QmSecIo/XOROutputStream.h"
-#include "io/StreamTestUtil.h"
+#include "support/Bytes.h"
+#include "support/Streams.h"
 #include "support/TraceCapture.h"
 
 namespace {
 
-using namespace streamtest;
+using namespace qmsec_test;
 using QmXplIo::CharArrayInputStream_t;
 using QmXplIo::CharArrayOutputStream_t;
 using QmXplIo::IOException_t;

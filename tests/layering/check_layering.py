@@ -36,6 +36,10 @@ PROBES = [
     ("QmSecAuth", "Throw.h", True),
     ("QmSecAuth", "QmSecSsl/SecSslException.h", False),
     ("QmSecAuth", "QmSecIo/CipherInputStream.h", False),
+    # The tool sees core's OpenSSL module and nothing else of core's internals.
+    ("tools/qmsec", "OpenSsl.h", True),
+    ("tools/qmsec", "Throw.h", False),
+    ("tools/qmsec", "KeyImpl.h", False),
 ]
 
 with open(os.path.join(build, "compile_commands.json")) as f:

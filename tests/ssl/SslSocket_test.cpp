@@ -33,13 +33,12 @@ CharArray_t Name(const std::string& path) {
 }
 
 std::string EncryptedKeyPem(const std::string& pem, const char* password) {
-    using namespace qmsec_test::cert_detail;
-    PKeyPtr key = ReadPrivateKey(pem);
-    BioPtr bio(BIO_new(BIO_s_mem()));
+    QmSecCore::ossl::PKey key = qmsec_test::cert_detail::ReadPrivateKey(pem);
+    QmSecCore::ossl::Bio bio(BIO_new(BIO_s_mem()));
     EXPECT_EQ(PEM_write_bio_PKCS8PrivateKey(bio.get(), key.get(), EVP_aes_256_cbc(), nullptr, 0,
                                             nullptr, const_cast<char*>(password)),
               1);
-    return BioText(bio.get());
+    return qmsec_test::BioText(bio.get());
 }
 
 // The id texts of the socket classes: UTF-8 and a zero byte, or empty.

@@ -1,8 +1,10 @@
 // Small conversions and checks every test program needs.
 #pragma once
 
+#include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "QmXpl/CharArray_t.h"
 #include "QmXpl/Message_t.h"
@@ -22,33 +24,53 @@ inline std::string RandomBytes(std::mt19937& rng, size_t n) {
     for (auto& c : s) c = static_cast<char>(rng());
     return s;
 }
+inline std::string RandomBytes(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    return RandomBytes(rng, n);
+}
+
+// v as a big-endian integer of the given number of bytes.
+inline std::string BigEndian(uint32_t v, int bytes = 4) {
+    std::string out;
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>(v >> (8 * i)));
+    return out;
+}
+
+// Concatenation by appending (GCC 12 warns falsely on "literal" + std::string at -O2 and up).
+template <class... Parts>
+std::string Cat(const Parts&... parts) {
+    std::string s;
+    ((s += parts), ...);
+    return s;
+}
 
 // The catalog number of an exception's first message.
 inline int MessageNumber(const QmXplMsg::Exception_t& e) {
     return e.GetMessageList().Get(0).GetNumber();
 }
 
-// The number of the first message of the E that f throws; -1 when it throws nothing.
+// The number and text of the first message of the E that f throws; -1 and "(nothing thrown)"
+// when it throws nothing, so that a check of either fails then too.
+struct Thrown {
+    int number = -1;
+    std::string text = "(nothing thrown)";
+};
+template <class E, class F>
+Thrown ThrownBy(F&& f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return {MessageNumber(e), e.GetMessageList().Get(0).GetText().ToUtf8()};
+    }
+    return {};
+}
 template <class E, class F>
 int ThrownNumber(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return MessageNumber(e);
-    }
-    return -1;
+    return ThrownBy<E>(std::forward<F>(f)).number;
 }
-
-// The text of the first message of the E that f throws; "(nothing thrown)" when it throws
-// nothing, so that a check of the text fails then too.
 template <class E, class F>
 std::string ThrownText(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.GetMessageList().Get(0).GetText().ToUtf8();
-    }
-    return "(nothing thrown)";
+    return ThrownBy<E>(std::forward<F>(f)).text;
 }
 
 }  // namespace qmsec_test

@@ -33,46 +33,30 @@
 #include <utility>
 #include <vector>
 
+#include "OpenSsl.h"
 #include "support/Keys.h"
 
 namespace qmsec_test {
 
 namespace cert_detail {
 
-template <class T, void (*Free)(T*)>
-struct Free_ {
-    void operator()(T* p) const noexcept { Free(p); }
-};
-using X509Ptr = std::unique_ptr<X509, Free_<X509, X509_free>>;
-using PKeyPtr = std::unique_ptr<EVP_PKEY, Free_<EVP_PKEY, EVP_PKEY_free>>;
-using BioPtr = std::unique_ptr<BIO, Free_<BIO, BIO_free_all>>;
-using NamePtr = std::unique_ptr<X509_NAME, Free_<X509_NAME, X509_NAME_free>>;
-using StringPtr = std::unique_ptr<ASN1_STRING, Free_<ASN1_STRING, ASN1_STRING_free>>;
-using IntegerPtr = std::unique_ptr<ASN1_INTEGER, Free_<ASN1_INTEGER, ASN1_INTEGER_free>>;
-using BnPtr = std::unique_ptr<BIGNUM, Free_<BIGNUM, BN_free>>;
-using ExtPtr = std::unique_ptr<X509_EXTENSION, Free_<X509_EXTENSION, X509_EXTENSION_free>>;
+namespace ossl = QmSecCore::ossl;
 
 inline void Check(bool ok, const char* what) {
     if (!ok)
         throw std::runtime_error(std::string("making a test certificate: ") + what + " failed");
 }
 
-inline std::string BioText(BIO* bio) {
-    char* data = nullptr;
-    long n = BIO_get_mem_data(bio, &data);
-    return std::string(data, static_cast<size_t>(n > 0 ? n : 0));
-}
-
-inline PKeyPtr ReadPrivateKey(const std::string& pem) {
-    BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-    PKeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+inline ossl::PKey ReadPrivateKey(const std::string& pem) {
+    ossl::Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    ossl::PKey key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
     Check(key != nullptr, "reading the private key");
     return key;
 }
 
-inline X509Ptr ReadCertificate(const std::string& pem) {
-    BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-    X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+inline ossl::X509Ptr ReadCertificate(const std::string& pem) {
+    ossl::Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    ossl::X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
     Check(cert != nullptr, "reading the issuer certificate");
     return cert;
 }
@@ -102,13 +86,9 @@ inline const std::string& TestEcKeyPem() {
     static std::once_flag once;
     static std::string pem;
     std::call_once(once, [] {
-        cert_detail::PKeyPtr key(EVP_EC_gen("P-256"));
+        QmSecCore::ossl::PKey key(EVP_EC_gen("P-256"));
         cert_detail::Check(key != nullptr, "EVP_EC_gen");
-        cert_detail::BioPtr bio(BIO_new(BIO_s_mem()));
-        cert_detail::Check(PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0,
-                                                    nullptr, nullptr) == 1,
-                           "writing the EC key");
-        pem = cert_detail::BioText(bio.get());
+        pem = KeyPem(key.get(), true);
     });
     return pem;
 }
@@ -116,12 +96,12 @@ inline const std::string& TestEcKeyPem() {
 // DER bytes (of a certificate, or bytes that should pass for one) as a PEM "CERTIFICATE" block:
 // for certificates changed after signing.
 inline std::string CertificatePem(const std::string& der) {
-    cert_detail::BioPtr bio(BIO_new(BIO_s_mem()));
+    QmSecCore::ossl::Bio bio(BIO_new(BIO_s_mem()));
     cert_detail::Check(PEM_write_bio(bio.get(), "CERTIFICATE", "",
                                      reinterpret_cast<const unsigned char*>(der.data()),
                                      static_cast<long>(der.size())) > 0,
                        "PEM_write_bio");
-    return cert_detail::BioText(bio.get());
+    return BioText(bio.get());
 }
 
 // How a literal validity time is stored.
@@ -214,24 +194,24 @@ class CertificateBuilder {
         using namespace cert_detail;
         const std::string subjectKeyPem =
             subjectKeyPem_.empty() ? TestRsaKey(2048).privatePem : subjectKeyPem_;
-        PKeyPtr subjectKey = ReadPrivateKey(subjectKeyPem);
-        PKeyPtr signerKey = signerKeyPem_.empty() ? nullptr : ReadPrivateKey(signerKeyPem_);
-        X509Ptr issuer = issuerPem_.empty() ? nullptr : ReadCertificate(issuerPem_);
+        ossl::PKey subjectKey = ReadPrivateKey(subjectKeyPem);
+        ossl::PKey signerKey = signerKeyPem_.empty() ? nullptr : ReadPrivateKey(signerKeyPem_);
+        ossl::X509Ptr issuer = issuerPem_.empty() ? nullptr : ReadCertificate(issuerPem_);
 
-        X509Ptr cert(X509_new());
+        ossl::X509Ptr cert(X509_new());
         Check(cert != nullptr, "X509_new");
         Check(X509_set_version(cert.get(), X509_VERSION_3) == 1, "X509_set_version");
 
         BIGNUM* bn = nullptr;
         Check(BN_hex2bn(&bn, serialHex_.c_str()) > 0, "BN_hex2bn");
-        BnPtr serialBn(bn);
-        IntegerPtr serial(BN_to_ASN1_INTEGER(serialBn.get(), nullptr));
+        ossl::BigNum serialBn(bn);
+        ossl::Asn1Integer serial(BN_to_ASN1_INTEGER(serialBn.get(), nullptr));
         Check(serial && X509_set_serialNumber(cert.get(), serial.get()) == 1, "serial number");
 
-        NamePtr subject = MakeName(subject_);
+        ossl::X509Name subject = MakeName(subject_);
         Check(X509_set_subject_name(cert.get(), subject.get()) == 1, "subject name");
         if (hasIssuerName_) {
-            NamePtr name = MakeName(issuerName_);
+            ossl::X509Name name = MakeName(issuerName_);
             Check(X509_set_issuer_name(cert.get(), name.get()) == 1, "issuer name");
         } else if (issuer) {
             Check(X509_set_issuer_name(cert.get(), X509_get_subject_name(issuer.get())) == 1,
@@ -248,7 +228,7 @@ class CertificateBuilder {
             X509V3_CTX ctx;
             X509V3_set_ctx(&ctx, issuer ? issuer.get() : cert.get(), cert.get(), nullptr, nullptr,
                            0);
-            ExtPtr ext(X509V3_EXT_nconf(nullptr, &ctx, name.c_str(), value.c_str()));
+            ossl::X509Extension ext(X509V3_EXT_nconf(nullptr, &ctx, name.c_str(), value.c_str()));
             Check(ext && X509_add_ext(cert.get(), ext.get(), -1) == 1, "extension");
         }
         if (modify_) modify_(cert.get());
@@ -259,23 +239,23 @@ class CertificateBuilder {
         Check(X509_sign(cert.get(), signWith, md) > 0, "X509_sign");
 
         TestCertificate out;
-        BioPtr pem(BIO_new(BIO_s_mem()));
+        ossl::Bio pem(BIO_new(BIO_s_mem()));
         Check(PEM_write_bio_X509(pem.get(), cert.get()) == 1, "PEM_write_bio_X509");
         out.pem = BioText(pem.get());
-        BioPtr der(BIO_new(BIO_s_mem()));
+        ossl::Bio der(BIO_new(BIO_s_mem()));
         Check(i2d_X509_bio(der.get(), cert.get()) == 1, "i2d_X509_bio");
         out.der = BioText(der.get());
         out.privateKeyPem = subjectKeyPem;
-        BioPtr pub(BIO_new(BIO_s_mem()));
+        ossl::Bio pub(BIO_new(BIO_s_mem()));
         Check(PEM_write_bio_PUBKEY(pub.get(), subjectKey.get()) == 1, "PEM_write_bio_PUBKEY");
         out.publicKeyPem = BioText(pub.get());
         return out;
     }
 
   private:
-    static cert_detail::NamePtr MakeName(const Name& fields) {
+    static cert_detail::ossl::X509Name MakeName(const Name& fields) {
         using namespace cert_detail;
-        NamePtr name(X509_NAME_new());
+        ossl::X509Name name(X509_NAME_new());
         Check(name != nullptr, "X509_NAME_new");
         for (const NameField& f : fields) {
             Check(X509_NAME_add_entry_by_txt(name.get(), f.field.c_str(), f.type,
@@ -297,7 +277,8 @@ class CertificateBuilder {
         const std::string& text = *literal;
         bool generalized =
             form == TimeForm::kGeneralized || (form == TimeForm::kAuto && text.size() >= 15);
-        StringPtr time(ASN1_STRING_type_new(generalized ? V_ASN1_GENERALIZEDTIME : V_ASN1_UTCTIME));
+        ossl::Asn1String time(
+            ASN1_STRING_type_new(generalized ? V_ASN1_GENERALIZEDTIME : V_ASN1_UTCTIME));
         Check(time && ASN1_STRING_set(time.get(), text.data(), static_cast<int>(text.size())) == 1,
               "validity time");
         Check((start ? X509_set1_notBefore(cert, time.get())

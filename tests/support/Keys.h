@@ -11,7 +11,26 @@
 #include <stdexcept>
 #include <string>
 
+#include "OpenSsl.h"
+
 namespace qmsec_test {
+
+// What was written to a memory BIO so far.
+inline std::string BioText(BIO* bio) {
+    char* data = nullptr;
+    long n = BIO_get_mem_data(bio, &data);
+    return std::string(data, static_cast<size_t>(n > 0 ? n : 0));
+}
+
+// A key as PEM: the private key unencrypted as PKCS #8, or the public key as "PUBLIC KEY".
+inline std::string KeyPem(EVP_PKEY* key, bool privateKey) {
+    QmSecCore::ossl::Bio bio(BIO_new(BIO_s_mem()));
+    int ok = privateKey
+                 ? PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr)
+                 : PEM_write_bio_PUBKEY(bio.get(), key);
+    if (ok != 1) throw std::runtime_error("PEM write failed");
+    return BioText(bio.get());
+}
 
 struct RsaKeyPair {
     std::string privatePem;  // "PRIVATE KEY" (PKCS #8), unencrypted
@@ -25,21 +44,9 @@ inline const RsaKeyPair& TestRsaKey(int bits = 2048, int variant = 0) {
     std::lock_guard<std::mutex> lock(mutex);
     auto it = cache.find({bits, variant});
     if (it != cache.end()) return it->second;
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
-        EVP_RSA_gen(static_cast<unsigned>(bits)), EVP_PKEY_free);
+    QmSecCore::ossl::PKey key(EVP_RSA_gen(static_cast<unsigned>(bits)));
     if (!key) throw std::runtime_error("EVP_RSA_gen failed");
-    auto pem = [](auto write) {
-        std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
-        if (write(bio.get()) != 1) throw std::runtime_error("PEM write failed");
-        char* data = nullptr;
-        long n = BIO_get_mem_data(bio.get(), &data);
-        return std::string(data, static_cast<size_t>(n));
-    };
-    RsaKeyPair pair;
-    pair.privatePem = pem([&](BIO* b) {
-        return PEM_write_bio_PrivateKey(b, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-    });
-    pair.publicPem = pem([&](BIO* b) { return PEM_write_bio_PUBKEY(b, key.get()); });
+    RsaKeyPair pair{KeyPem(key.get(), true), KeyPem(key.get(), false)};
     return cache[{bits, variant}] = pair;
 }
 

@@ -10,11 +10,25 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace qmsec_test {
+
+// A size of this process from /proc/self/status in KiB ("VmRSS" resident now, "VmHWM" the peak);
+// -1 when it cannot be read.
+inline long StatusKiB(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    const std::string prefix = field + ":";
+    for (std::string line; std::getline(status, line);) {
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
+    }
+    return -1;
+}
 
 class Process {
   public:

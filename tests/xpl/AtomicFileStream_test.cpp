@@ -12,11 +12,13 @@
 #include "QmXpl/BufferedOutputStream_t.h"
 #include "QmXpl/File_t.h"
 #include "QmXpl/IOException_t.h"
+#include "support/Bytes.h"
 #include "support/NonRegularFiles.h"
-#include "xpl/IoTestUtil.h"
+#include "support/Streams.h"
+#include "support/TempDir.h"
 
 using namespace QmXplIo;
-using iotest::TempDir;
+using qmsec_test::TempDir;
 using QmXplStr::String_t;
 
 namespace {
@@ -42,7 +44,7 @@ TEST(AtomicFileOutputStreamTest, ReaderInAnotherProcessNeverSeesATornFile) {
     const std::string target = dir / "state.dat";
     const std::string stop = dir / "stop";
     const std::string a = Content('A', 700 * 1024), b = Content('B', 300 * 1024 + 5);
-    File_t::WriteAtomically(String_t(target), iotest::Array(a));
+    File_t::WriteAtomically(String_t(target), qmsec_test::Arr(a));
 
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
@@ -54,7 +56,7 @@ TEST(AtomicFileOutputStreamTest, ReaderInAnotherProcessNeverSeesATornFile) {
         long reads = 0;
         int64_t deadline = NowMs() + 120000;
         while (access(stop.c_str(), F_OK) != 0 && NowMs() < deadline) {
-            std::string got = iotest::ReadFile(target);
+            std::string got = qmsec_test::ReadFile(target);
             if (got != a && got != b) _exit(1);
             if (++reads == 1) (void)!write(ready[1], "r", 1);
         }
@@ -68,7 +70,7 @@ TEST(AtomicFileOutputStreamTest, ReaderInAnotherProcessNeverSeesATornFile) {
     for (int i = 0; i < 60; ++i) {
         const std::string& next = (i % 2 == 0) ? b : a;
         if (i % 3 == 0) {
-            File_t::WriteAtomically(String_t(target), iotest::Array(next));
+            File_t::WriteAtomically(String_t(target), qmsec_test::Arr(next));
         } else {
             // Streamed in pieces: the reader must not see the pieces either.
             AtomicFileOutputStream_t out{String_t(target)};
@@ -78,12 +80,12 @@ TEST(AtomicFileOutputStreamTest, ReaderInAnotherProcessNeverSeesATornFile) {
             out.Close();
         }
     }
-    ASSERT_TRUE(iotest::WriteFile(stop, ""));
+    qmsec_test::WriteFile(stop, "");
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: torn or mixed content seen, 2: reader did not run";
-    EXPECT_EQ(iotest::ReadFile(target), a);  // 60 rewrites end with a
+    EXPECT_EQ(qmsec_test::ReadFile(target), a);  // 60 rewrites end with a
     // Nothing but the target and the stop file is left.
     auto names = dir.Names();
     EXPECT_EQ(names.size(), 2u);
@@ -92,23 +94,23 @@ TEST(AtomicFileOutputStreamTest, ReaderInAnotherProcessNeverSeesATornFile) {
 TEST(AtomicFileOutputStreamTest, DestroyedWithoutCloseLeavesTheOldFile) {
     TempDir dir;
     const std::string target = dir / "keep.txt";
-    ASSERT_TRUE(iotest::WriteFile(target, "old content"));
+    qmsec_test::WriteFile(target, "old content");
     {
         AtomicFileOutputStream_t out{String_t(target)};
         out.Write("new content that is never committed", 36);
         EXPECT_EQ(dir.Names().size(), 2u);  // the temporary lies beside the target
     }
-    EXPECT_EQ(iotest::ReadFile(target), "old content");
+    EXPECT_EQ(qmsec_test::ReadFile(target), "old content");
     ASSERT_EQ(dir.Names().size(), 1u);
     EXPECT_EQ(dir.Names()[0], "keep.txt");
 
     // A committed stream replaces the file; a second Close does nothing; writing then throws.
     AtomicFileOutputStream_t out{String_t(target)};
     out.Write("replaced", 8);
-    EXPECT_EQ(iotest::ReadFile(target), "old content");  // not before Close
+    EXPECT_EQ(qmsec_test::ReadFile(target), "old content");  // not before Close
     out.Close();
     out.Close();
-    EXPECT_EQ(iotest::ReadFile(target), "replaced");
+    EXPECT_EQ(qmsec_test::ReadFile(target), "replaced");
     EXPECT_THROW(out.Write("x", 1), IOException_t);
     EXPECT_EQ(dir.Names().size(), 1u);
 
@@ -118,34 +120,34 @@ TEST(AtomicFileOutputStreamTest, DestroyedWithoutCloseLeavesTheOldFile) {
 TEST(AtomicFileOutputStreamTest, PermissionsAreExactWhateverTheUmask) {
     TempDir dir;
     for (mode_t mask : {mode_t{0}, mode_t{077}}) {
-        iotest::UmaskScope scope(mask);
-        std::string p1 = dir / iotest::Cat("stream", std::to_string(mask));
+        qmsec_test::UmaskScope scope(mask);
+        std::string p1 = dir / qmsec_test::Cat("stream", std::to_string(mask));
         AtomicFileOutputStream_t out{String_t(p1)};
         out.Write("k", 1);
         out.Close();
-        EXPECT_EQ(iotest::PermissionsOf(p1), 0600) << "umask " << mask;
+        EXPECT_EQ(qmsec_test::PermissionsOf(p1), 0600) << "umask " << mask;
 
-        std::string p2 = dir / iotest::Cat("whole", std::to_string(mask));
-        File_t::WriteAtomically(String_t(p2), iotest::Array("k"));
-        EXPECT_EQ(iotest::PermissionsOf(p2), 0600) << "umask " << mask;
+        std::string p2 = dir / qmsec_test::Cat("whole", std::to_string(mask));
+        File_t::WriteAtomically(String_t(p2), qmsec_test::Arr("k"));
+        EXPECT_EQ(qmsec_test::PermissionsOf(p2), 0600) << "umask " << mask;
 
         // Replacing a file that was wider leaves it exactly as asked.
-        ASSERT_TRUE(iotest::WriteFile(p2, "wide", 0666));
+        qmsec_test::WriteFile(p2, "wide", 0666);
         chmod(p2.c_str(), 0666);
-        File_t::WriteAtomically(String_t(p2), iotest::Array("k"));
-        EXPECT_EQ(iotest::PermissionsOf(p2), 0600);
+        File_t::WriteAtomically(String_t(p2), qmsec_test::Arr("k"));
+        EXPECT_EQ(qmsec_test::PermissionsOf(p2), 0600);
 
-        std::string p3 = dir / iotest::Cat("group", std::to_string(mask));
+        std::string p3 = dir / qmsec_test::Cat("group", std::to_string(mask));
         AtomicFileOutputStream_t group(String_t(p3), 0640);
         group.Close();
-        EXPECT_EQ(iotest::PermissionsOf(p3), 0640) << "umask " << mask;
+        EXPECT_EQ(qmsec_test::PermissionsOf(p3), 0640) << "umask " << mask;
     }
 }
 
 TEST(AtomicFileOutputStreamTest, CreateModeTakesTheUmaskAndAReplacedFileKeepsItsMode) {
     TempDir dir;
     const std::string owned = dir / "owned";
-    ASSERT_TRUE(iotest::WriteFile(owned, "old"));
+    qmsec_test::WriteFile(owned, "old");
     ASSERT_EQ(chown(owned.c_str(), 12345, 12345), 0);
     ASSERT_EQ(chmod(owned.c_str(), 0640), 0);
     struct Case {
@@ -160,13 +162,13 @@ TEST(AtomicFileOutputStreamTest, CreateModeTakesTheUmaskAndAReplacedFileKeepsIts
     };
     int n = 0;
     for (const Case& c : cases) {
-        iotest::UmaskScope scope(c.umask);
-        const std::string target = c.existing ? owned : dir / iotest::Cat("new", n++);
+        qmsec_test::UmaskScope scope(c.umask);
+        const std::string target = c.existing ? owned : dir / qmsec_test::Cat("new", n++);
         AtomicFileOutputStream_t out(String_t(target), c.mode,
                                      AtomicFileOutputStream_t::eCreateMode);
         out.Write("new", 3);
         out.Close();
-        EXPECT_EQ(iotest::PermissionsOf(target), c.expected)
+        EXPECT_EQ(qmsec_test::PermissionsOf(target), c.expected)
             << "umask " << c.umask << " mode " << c.mode << " existing " << c.existing;
     }
     struct stat st {};
@@ -177,7 +179,7 @@ TEST(AtomicFileOutputStreamTest, CreateModeTakesTheUmaskAndAReplacedFileKeepsIts
     ASSERT_EQ(chmod(owned.c_str(), 06750), 0);
     AtomicFileOutputStream_t out(String_t(owned), 0666, AtomicFileOutputStream_t::eCreateMode);
     out.Close();
-    EXPECT_EQ(iotest::PermissionsOf(owned), 0750);
+    EXPECT_EQ(qmsec_test::PermissionsOf(owned), 0750);
 }
 
 // Only a regular file is replaced by a rename: renaming over a device or a FIFO would put a plain
@@ -188,7 +190,7 @@ TEST(AtomicFileOutputStreamTest, DevicesAndPipesAreWrittenInPlaceAndLinksFollowe
     const std::string link = dir / "link", dangling = dir / "dangling";
     // A copy of /dev/null (1,3).
     ASSERT_TRUE(qmsec_test::MakeNullDevice(device));
-    ASSERT_TRUE(iotest::WriteFile(file, "old", 0640));
+    qmsec_test::WriteFile(file, "old", 0640);
     ASSERT_EQ(symlink("file", link.c_str()), 0);
     ASSERT_EQ(symlink("created", dangling.c_str()), 0);
     // A stranger's link in a sticky, world-writable directory: the kernel would not follow it for
@@ -212,15 +214,15 @@ TEST(AtomicFileOutputStreamTest, DevicesAndPipesAreWrittenInPlaceAndLinksFollowe
     EXPECT_EQ(KindOf(fifo), "fifo");
     EXPECT_EQ(reader.Drain(), "data");
     for (const std::string& l : {link, dangling, trap}) EXPECT_EQ(KindOf(l), "link") << l;
-    EXPECT_EQ(iotest::ReadFile(file), "data");
-    EXPECT_EQ(iotest::PermissionsOf(file), 0640);
-    EXPECT_EQ(iotest::ReadFile(dir / "created"), "data");
+    EXPECT_EQ(qmsec_test::ReadFile(file), "data");
+    EXPECT_EQ(qmsec_test::PermissionsOf(file), 0640);
+    EXPECT_EQ(qmsec_test::ReadFile(dir / "created"), "data");
 }
 
 TEST(AtomicFileOutputStreamTest, AFailedWriteNeverCommits) {
     TempDir dir;
     const std::string target = dir / "index.dat";
-    ASSERT_TRUE(iotest::WriteFile(target, "previous index"));
+    qmsec_test::WriteFile(target, "previous index");
     // In a child process, so that the file size limit touches nothing else: writes beyond
     // 64 KiB fail with EFBIG.
     pid_t child = fork();
@@ -268,6 +270,6 @@ TEST(AtomicFileOutputStreamTest, AFailedWriteNeverCommits) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(iotest::ReadFile(target), "previous index");
+    EXPECT_EQ(qmsec_test::ReadFile(target), "previous index");
     EXPECT_EQ(dir.Names().size(), 1u);  // no temporary left behind
 }

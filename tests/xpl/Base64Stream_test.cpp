@@ -11,11 +11,13 @@
 #include "QmXpl/DataInputStream_t.h"
 #include "QmXpl/DataOutputStream_t.h"
 #include "QmXpl/IOException_t.h"
-#include "xpl/IoTestUtil.h"
+#include "support/Bytes.h"
+#include "support/Streams.h"
+#include "support/TempDir.h"
 
 using namespace QmXplIo;
-using iotest::Array;
-using iotest::Bytes;
+using qmsec_test::Arr;
+using qmsec_test::Str;
 using QmXplStr::String_t;
 
 namespace {
@@ -48,20 +50,20 @@ std::string Encode(const std::string& data, size_t piece) {
     for (size_t pos = 0; pos < data.size(); pos += piece)
         out.Write(data.data() + pos, static_cast<int>(std::min(piece, data.size() - pos)));
     out.Close();
-    return Bytes(sink.ToCharArray());
+    return Str(sink.ToCharArray());
 }
 
 std::string Decode(const std::string& text, int readSize = 4096) {
-    Base64InputStream_t in(CharArrayInputStream_t(Array(text)));
+    Base64InputStream_t in(CharArrayInputStream_t(Arr(text)));
     std::string out(static_cast<size_t>(readSize), '\0'), got;
     for (int n; (n = in.Read(out.data(), readSize)) >= 0;)
         got.append(out.data(), static_cast<size_t>(n));
     return got;
 }
 
-std::string OpenSslBase64(const iotest::TempDir& dir, const std::string& data) {
+std::string OpenSslBase64(const qmsec_test::TempDir& dir, const std::string& data) {
     std::string in = dir / "in.bin";
-    if (!iotest::WriteFile(in, data)) return "<write failed>";
+    qmsec_test::WriteFile(in, data);
     std::string cmd = "openssl base64 -in '" + in + "' 2>/dev/null";
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return "<popen failed>";
@@ -76,11 +78,11 @@ std::string OpenSslBase64(const iotest::TempDir& dir, const std::string& data) {
 }  // namespace
 
 TEST(Base64StreamTest, MatchesOpenSslAndAReferenceForLengths0To200) {
-    iotest::TempDir dir;
+    qmsec_test::TempDir dir;
     bool haveOpenSsl = std::system("openssl version >/dev/null 2>&1") == 0;
     std::mt19937 rng(64);
     for (size_t len = 0; len <= 200; ++len) {
-        std::string data = iotest::RandomBytes(rng, len);
+        std::string data = qmsec_test::RandomBytes(rng, len);
         std::string text = Encode(data, len + 1);
         ASSERT_EQ(text, Reference(data)) << "length " << len;
         if (haveOpenSsl) {
@@ -104,7 +106,7 @@ TEST(Base64StreamTest, MatchesOpenSslAndAReferenceForLengths0To200) {
 
 TEST(Base64StreamTest, DecodesWithAndWithoutLineBreaks) {
     std::mt19937 rng(3);
-    std::string data = iotest::RandomBytes(rng, 1000);
+    std::string data = qmsec_test::RandomBytes(rng, 1000);
     std::string text = Reference(data);
     std::string flat, crlf, spaced;
     for (char c : text) {
@@ -127,7 +129,7 @@ TEST(Base64StreamTest, DecodesWithAndWithoutLineBreaks) {
     EXPECT_EQ(Decode("TW\nE\r\n="), "Ma");
 
     // A decoder over a stream that trickles the text in, with empty reads between.
-    Base64InputStream_t slow(InputStream_t(new iotest::TrickleInputImpl(text, 3, true)));
+    Base64InputStream_t slow(InputStream_t(new qmsec_test::ScriptedInputImpl(text, 3, true)));
     std::string got;
     char buf[100];
     for (int n; (n = slow.Read(buf, sizeof buf)) >= 0;) got.append(buf, static_cast<size_t>(n));
@@ -154,7 +156,7 @@ TEST(Base64StreamTest, InvalidTextIsRefused) {
 }
 
 TEST(Base64StreamTest, CloseWritesTheFinalGroupOnce) {
-    auto* rec = new iotest::RecordingOutputImpl;
+    auto* rec = new qmsec_test::RecordingOutputImpl;
     OutputStream_t sink(rec);
     Base64OutputStream_t out(sink);
     out.Write("ab", 2);
@@ -174,15 +176,15 @@ TEST(Base64StreamTest, DataStreamsOverBase64RoundTrip) {
     CharArrayOutputStream_t sink;
     DataOutputStream_t out(Base64OutputStream_t{sink});
     std::mt19937 rng(8);
-    std::string blob = iotest::RandomBytes(rng, 300000);
+    std::string blob = qmsec_test::RandomBytes(rng, 300000);
     out.WriteInt32(42);
     out.WriteJavaUTF(String_t("signer \xC3\xA9"));
     out.Write(blob.data(), static_cast<int>(blob.size()));
     out.Close();  // closes the chain: the final group is written
-    std::string text = Bytes(sink.ToCharArray());
+    std::string text = Str(sink.ToCharArray());
     EXPECT_EQ(text, Reference(Decode(text)));
 
-    DataInputStream_t in(Base64InputStream_t(CharArrayInputStream_t(Array(text))));
+    DataInputStream_t in(Base64InputStream_t(CharArrayInputStream_t(Arr(text))));
     EXPECT_EQ(in.ReadInt32(), 42);
     EXPECT_EQ(in.ReadJavaUTF(), String_t("signer \xC3\xA9"));
     std::string got(blob.size(), '\0');

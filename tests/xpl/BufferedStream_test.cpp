@@ -9,13 +9,15 @@
 #include "QmXpl/CharArrayOutputStream_t.h"
 #include "QmXpl/IOException_t.h"
 #include "QmXpl/TraceObj_t.h"
-#include "xpl/IoTestUtil.h"
+#include "support/Bytes.h"
+#include "support/Streams.h"
+#include "support/TempDir.h"
 
 using namespace QmXplIo;
-using iotest::Array;
-using iotest::Bytes;
-using iotest::RecordingOutputImpl;
-using iotest::TrickleInputImpl;
+using qmsec_test::Arr;
+using qmsec_test::RecordingOutputImpl;
+using qmsec_test::ScriptedInputImpl;
+using qmsec_test::Str;
 
 namespace {
 
@@ -80,7 +82,7 @@ class XorOut : public BufferedOutputStream_t {
 TEST(BufferedInputStreamTest, PeekLeavesBytesUnread) {
     std::string data = "abcdefghijklmnopqrstuvwxyz0123456789";
     // The wrapped stream gives 3 bytes at a time and answers every other read with 0 bytes.
-    InputStream_t raw(new TrickleInputImpl(data, 3, true));
+    InputStream_t raw(new ScriptedInputImpl(data, 3, true));
     BufferedInputStream_t in(raw, 16);
 
     EXPECT_EQ(in.Peek(), 'a');
@@ -108,7 +110,7 @@ TEST(BufferedInputStreamTest, PeekLeavesBytesUnread) {
 }
 
 TEST(BufferedInputStreamTest, PeekNearTheEndGivesWhatIsLeft) {
-    InputStream_t raw(new TrickleInputImpl("xyz", 1, false));
+    InputStream_t raw(new ScriptedInputImpl("xyz", 1, false));
     BufferedInputStream_t in(raw, 8);
     char peek[8];
     ASSERT_EQ(in.Peek(peek, 8), 3);
@@ -122,9 +124,9 @@ TEST(BufferedInputStreamTest, RandomReadSizesReturnEveryByteInOrder) {
     std::mt19937 rng(20261208);
     for (int bufSize : {1, 7, 4096, 8192}) {
         for (bool stutter : {false, true}) {
-            std::string data = iotest::RandomBytes(rng, 300 * 1024 + 17);
+            std::string data = qmsec_test::RandomBytes(rng, 300 * 1024 + 17);
             InputStream_t raw(
-                new TrickleInputImpl(data, 1 + static_cast<int>(rng() % 20000), stutter));
+                new ScriptedInputImpl(data, 1 + static_cast<int>(rng() % 20000), stutter));
             BufferedInputStream_t in(raw, bufSize);
             std::string got = ReadAllFrom(in, rng, 64 * 1024);
             ASSERT_EQ(got.size(), data.size()) << "buffer " << bufSize;
@@ -135,8 +137,8 @@ TEST(BufferedInputStreamTest, RandomReadSizesReturnEveryByteInOrder) {
 
 TEST(BufferedInputStreamTest, LargeReadsBypassAnEmptyBuffer) {
     std::mt19937 rng(3);
-    std::string data = iotest::RandomBytes(rng, 20000);
-    auto* raw = new TrickleInputImpl(data, 100000, false);
+    std::string data = qmsec_test::RandomBytes(rng, 20000);
+    auto* raw = new ScriptedInputImpl(data, 100000, false);
     InputStream_t rawHandle(raw);
     BufferedInputStream_t in(rawHandle, 1024);
     std::string buf(8192, '\0');
@@ -160,7 +162,7 @@ TEST(BufferedInputStreamTest, LargeReadsBypassAnEmptyBuffer) {
 }
 
 TEST(BufferedInputStreamTest, AvailableCloseAndErrors) {
-    auto* raw = new TrickleInputImpl(std::string(100, 'q'), 10, false);
+    auto* raw = new ScriptedInputImpl(std::string(100, 'q'), 10, false);
     InputStream_t rawHandle(raw);
     BufferedInputStream_t in(rawHandle, 32);
     EXPECT_EQ(in.Available(), 100);
@@ -180,14 +182,14 @@ TEST(BufferedInputStreamTest, AvailableCloseAndErrors) {
     EXPECT_THROW(BufferedInputStream_t(InputStream_t(), 8), QmXplMsg::IllegalArgumentError_t);
     BufferedInputStream_t empty;
     EXPECT_THROW(empty.Peek(), QmXplMsg::IllegalStateError_t);
-    BufferedInputStream_t one(CharArrayInputStream_t(Array("a")));
+    BufferedInputStream_t one(CharArrayInputStream_t(Arr("a")));
     EXPECT_THROW(one.Peek(nullptr, 3), QmXplMsg::IllegalArgumentError_t);
 }
 
 TEST(BufferedOutputStreamTest, RandomWriteSizesArriveInOrder) {
     std::mt19937 rng(11);
     for (int bufSize : {1, 5, 4096, 8192}) {
-        std::string data = iotest::RandomBytes(rng, 400 * 1024 + 3);
+        std::string data = qmsec_test::RandomBytes(rng, 400 * 1024 + 3);
         CharArrayOutputStream_t sink;
         BufferedOutputStream_t out(sink, bufSize);
         std::uniform_int_distribution<size_t> size(1, 64 * 1024);
@@ -200,7 +202,7 @@ TEST(BufferedOutputStreamTest, RandomWriteSizesArriveInOrder) {
             pos += n;
         }
         out.Close();
-        ASSERT_TRUE(Bytes(sink.ToCharArray()) == data) << "buffer " << bufSize;
+        ASSERT_TRUE(Str(sink.ToCharArray()) == data) << "buffer " << bufSize;
     }
 }
 
@@ -209,13 +211,13 @@ TEST(BufferedOutputStreamTest, LargeWritesBypassAndFlushOrder) {
     OutputStream_t sink(rec);
     BufferedOutputStream_t out(sink, 1024);
     out.Write("0123456789", 10);
-    EXPECT_TRUE(rec->writes.empty());  // still buffered
+    EXPECT_TRUE(rec->writeSizes.empty());  // still buffered
     std::string big(5000, 'B');
     out.Write(big.data(), 5000);
     // The buffered bytes go first, then the large block in one piece.
-    ASSERT_EQ(rec->writes.size(), 2u);
-    EXPECT_EQ(rec->writes[0], 10);
-    EXPECT_EQ(rec->writes[1], 5000);
+    ASSERT_EQ(rec->writeSizes.size(), 2u);
+    EXPECT_EQ(rec->writeSizes[0], 10);
+    EXPECT_EQ(rec->writeSizes[1], 5000);
     out.Write("tail", 4);
     EXPECT_EQ(rec->flushes, 0);
     out.Flush();
@@ -258,7 +260,7 @@ TEST(BufferedOutputStreamTest, CloseLeavesTheWrappedStreamUnfinishedWhenWritingF
 TEST(BufferedStreamTest, DerivedBodiesMoveBytesThroughTheFastPaths) {
     std::mt19937 rng(5);
     for (int bufSize : {1, 3, 8192}) {
-        std::string data = iotest::RandomBytes(rng, 100 * 1024 + 1);
+        std::string data = qmsec_test::RandomBytes(rng, 100 * 1024 + 1);
         CharArrayOutputStream_t sink;
         XorOut out(sink, bufSize);
         std::uniform_int_distribution<size_t> size(1, 9000);
@@ -268,12 +270,12 @@ TEST(BufferedStreamTest, DerivedBodiesMoveBytesThroughTheFastPaths) {
             pos += n;
         }
         out.Close();
-        std::string scrambled = Bytes(sink.ToCharArray());
+        std::string scrambled = Str(sink.ToCharArray());
         ASSERT_EQ(scrambled.size(), data.size());
         EXPECT_EQ(static_cast<unsigned char>(scrambled[0]),
                   static_cast<unsigned char>(data[0] ^ 0x5A));
 
-        InputStream_t raw(new TrickleInputImpl(scrambled, 777, true));
+        InputStream_t raw(new ScriptedInputImpl(scrambled, 777, true));
         XorIn in(raw, bufSize);
         EXPECT_EQ(in.Peek(), static_cast<unsigned char>(scrambled[0]));  // raw bytes of the buffer
         ASSERT_TRUE(ReadAllFrom(in, rng, 5000) == data) << "buffer " << bufSize;

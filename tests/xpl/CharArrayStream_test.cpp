@@ -6,14 +6,16 @@
 #include "QmXpl/CharArrayInputStream_t.h"
 #include "QmXpl/CharArrayOutputStream_t.h"
 #include "QmXpl/IOException_t.h"
-#include "xpl/IoTestUtil.h"
+#include "support/Bytes.h"
+#include "support/Streams.h"
+#include "support/TempDir.h"
 
 using namespace QmXplIo;
-using iotest::Array;
-using iotest::Bytes;
+using qmsec_test::Arr;
+using qmsec_test::Str;
 
 TEST(CharArrayInputStreamTest, ReadsItsOwnCopy) {
-    QmXplArray::CharArray_t data = Array(std::string("ab\0cd", 5));
+    QmXplArray::CharArray_t data = Arr(std::string("ab\0cd", 5));
     CharArrayInputStream_t in(data);
     data[0] = 'X';  // the stream holds its own copy
     EXPECT_EQ(in.Available(), 5);
@@ -41,14 +43,14 @@ TEST(CharArrayOutputStreamTest, CollectsGrowsResetsAndAnswersAfterClose) {
     std::string expect;
     CharArrayOutputStream_t out(0);
     for (int i = 0; i < 200; ++i) {
-        std::string chunk = iotest::RandomBytes(rng, rng() % 3000);
+        std::string chunk = qmsec_test::RandomBytes(rng, rng() % 3000);
         out.Write(chunk.data(), static_cast<int>(chunk.size()));
         out.Write(i & 0xFF);
         expect += chunk;
         expect.push_back(static_cast<char>(i & 0xFF));
     }
     EXPECT_EQ(out.GetSize(), static_cast<int>(expect.size()));
-    EXPECT_TRUE(Bytes(out.ToCharArray()) == expect);
+    EXPECT_TRUE(Str(out.ToCharArray()) == expect);
 
     // A copy of the handle shares the body; ToCharArray gives an independent array.
     CharArrayOutputStream_t alias = out;
@@ -60,10 +62,10 @@ TEST(CharArrayOutputStreamTest, CollectsGrowsResetsAndAnswersAfterClose) {
     out.Write("after", 5);
     out.Close();
     out.Close();
-    EXPECT_EQ(Bytes(out.ToCharArray()), "after");
+    EXPECT_EQ(Str(out.ToCharArray()), "after");
     EXPECT_EQ(out.GetSize(), 5);
     EXPECT_THROW(out.Write("x", 1), IOException_t);
-    EXPECT_EQ(Bytes(out.ToCharArray()), "after");
+    EXPECT_EQ(Str(out.ToCharArray()), "after");
 
     EXPECT_THROW(CharArrayOutputStream_t(-1), QmXplMsg::IllegalArgumentError_t);
     OutputStream_t base = CharArrayOutputStream_t();

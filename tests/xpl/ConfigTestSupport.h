@@ -47,14 +47,14 @@ class TempHome {
 };
 
 // Writes text to path in place (creating directories), as a plain program would.
-void WriteFile(const std::string& path, const std::string& text);
+using qmsec_test::WriteFile;
 // Prepares a file before a test reads it: writes it, then has the service read every file
 // again. (Namespaces opened by earlier tests of the same process are served from memory and
 // would show the new file only once the watcher has seen it.)
 void Seed(const std::string& path, const std::string& text);
 void Reread();
 // The whole file; fails the test when it cannot be read.
-std::string ReadFile(const std::string& path);
+using qmsec_test::ReadFile;
 bool Exists(const std::string& path);
 ino_t InodeOf(const std::string& path);
 std::vector<std::string> ListDirectory(const std::string& dir);

@@ -16,16 +16,6 @@
 
 namespace configtest {
 
-namespace {
-
-void MakeDirs(const std::string& dir) {
-    for (size_t pos = 1; pos <= dir.size(); ++pos) {
-        if (pos == dir.size() || dir[pos] == '/') mkdir(dir.substr(0, pos).c_str(), 0755);
-    }
-}
-
-}  // namespace
-
 TempHome::TempHome() {
     if (const char* old = std::getenv("QMXPL_HOME")) {
         hadHome_ = true;
@@ -44,14 +34,6 @@ TempHome::~TempHome() {
         unsetenv("QMXPL_HOME");
 }
 
-void WriteFile(const std::string& path, const std::string& text) {
-    MakeDirs(path.substr(0, path.find_last_of('/')));
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    ASSERT_TRUE(out.good()) << "could not write " << path;
-}
-
 void Reread() {
     QmXplConfig::ConfigService_t::ReloadAll();
     // What the switch changed for earlier tests' namespaces is delivered before this test
@@ -62,14 +44,6 @@ void Reread() {
 void Seed(const std::string& path, const std::string& text) {
     WriteFile(path, text);
     Reread();
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in.good()) << "could not read " << path;
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 bool Exists(const std::string& path) {

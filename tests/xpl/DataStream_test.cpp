@@ -9,11 +9,13 @@
 #include "QmXpl/DataInputStream_t.h"
 #include "QmXpl/DataOutputStream_t.h"
 #include "QmXpl/IOException_t.h"
-#include "xpl/IoTestUtil.h"
+#include "support/Bytes.h"
+#include "support/Streams.h"
+#include "support/TempDir.h"
 
 using namespace QmXplIo;
-using iotest::Array;
-using iotest::Bytes;
+using qmsec_test::Arr;
+using qmsec_test::Str;
 using QmXplStr::String_t;
 
 namespace {
@@ -35,7 +37,7 @@ std::string Written(F write) {
     DataOutputStream_t out(sink);
     write(out);
     out.Close();
-    return Bytes(sink.ToCharArray());
+    return Str(sink.ToCharArray());
 }
 
 std::string Utf(const String_t& s) {
@@ -43,7 +45,7 @@ std::string Utf(const String_t& s) {
 }
 
 DataInputStream_t Reader(const std::string& bytes) {
-    return DataInputStream_t(CharArrayInputStream_t(Array(bytes)));
+    return DataInputStream_t(CharArrayInputStream_t(Arr(bytes)));
 }
 
 // The modified UTF-8 of a UTF-16 text, as the Java class library defines it, written here from
@@ -172,7 +174,7 @@ TEST(DataStreamTest, RandomValuesRoundTrip) {
             out.WriteBoolean((v & 1) != 0);
         }
         out.Close();
-        DataInputStream_t in = Reader(Bytes(sink.ToCharArray()));
+        DataInputStream_t in = Reader(Str(sink.ToCharArray()));
         for (int i = 0; i < 40; ++i) {
             String_t got = in.ReadJavaUTF();
             ASSERT_EQ(got.Str(), texts[static_cast<size_t>(i)]);
@@ -208,7 +210,7 @@ TEST(DataStreamTest, TextsBeyond65535BytesAreRefusedBeforeWriting) {
         if (c.fits) {
             out.WriteJavaUTF(String_t(c.text));
             EXPECT_EQ(sink.GetSize(), 4 + 2 + 65535);
-            DataInputStream_t in = Reader(Bytes(sink.ToCharArray()));
+            DataInputStream_t in = Reader(Str(sink.ToCharArray()));
             EXPECT_EQ(in.ReadInt32(), 7);
             EXPECT_TRUE(in.ReadJavaUTF().Str() == c.text);
         } else {
@@ -243,7 +245,7 @@ TEST(DataStreamTest, EndInsideAValueIsEof) {
         o.WriteInt64(-5);
         o.WriteJavaUTF(String_t("trickled \xF0\x9F\x98\x80"));
     });
-    DataInputStream_t slow(InputStream_t(new iotest::TrickleInputImpl(bytes, 1, true)));
+    DataInputStream_t slow(InputStream_t(new qmsec_test::ScriptedInputImpl(bytes, 1, true)));
     EXPECT_EQ(slow.ReadInt64(), -5);
     EXPECT_EQ(slow.ReadJavaUTF(), String_t("trickled \xF0\x9F\x98\x80"));
 }
@@ -271,7 +273,7 @@ TEST(DataStreamTest, InvalidModifiedUtf8BecomesReplacementCharacters) {
     // Random bytes never break the reader, and what it reads can be written again.
     std::mt19937 rng(99);
     for (int i = 0; i < 2000; ++i) {
-        std::string body = iotest::RandomBytes(rng, rng() % 64);
+        std::string body = qmsec_test::RandomBytes(rng, rng() % 64);
         std::u16string text = decode(body);
         EXPECT_LE(text.size(), body.size());
         std::string again =

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "QmXpl/IOException_t.h"
-#include "xpl/IoTestUtil.h"
+#include "support/TempDir.h"
 
 using QmXplIo::FileLock_t;
 using QmXplStr::String_t;
@@ -24,10 +24,10 @@ namespace {
 void Increment(const std::string& lock, const std::string& counter, int times) {
     for (int i = 0; i < times; ++i) {
         FileLock_t held{String_t(lock)};
-        std::string text = iotest::ReadFile(counter);
-        int value = text.empty() ? 0 : std::stoi(text);
+        std::string text = qmsec_test::ReadFile(counter);
+        int value = std::stoi(text);
         std::this_thread::yield();
-        ASSERT_TRUE(iotest::WriteFile(counter, std::to_string(value + 1)));
+        qmsec_test::WriteFile(counter, std::to_string(value + 1));
     }
 }
 
@@ -35,8 +35,9 @@ TEST(FileLockTest, WritersInThreadsAndProcessesTakeTurns) {
     constexpr int kWriters = 4, kTimes = 50;
     for (bool processes : {false, true}) {
         SCOPED_TRACE(processes ? "processes" : "threads");
-        iotest::TempDir dir;
+        qmsec_test::TempDir dir;
         const std::string lock = dir / "lock", counter = dir / "counter";
+        qmsec_test::WriteFile(counter, "0");
         if (processes) {
             std::vector<pid_t> children;
             for (int w = 0; w < kWriters; ++w) {
@@ -59,13 +60,13 @@ TEST(FileLockTest, WritersInThreadsAndProcessesTakeTurns) {
                 threads.emplace_back(Increment, lock, counter, kTimes);
             for (auto& t : threads) t.join();
         }
-        EXPECT_EQ(iotest::ReadFile(counter), std::to_string(kWriters * kTimes));
+        EXPECT_EQ(qmsec_test::ReadFile(counter), std::to_string(kWriters * kTimes));
     }
 }
 
 TEST(FileLockTest, LockFileGetsItsModeAndFailuresNameThePath) {
-    iotest::TempDir dir;
-    iotest::UmaskScope scope(077);
+    qmsec_test::TempDir dir;
+    qmsec_test::UmaskScope scope(077);
     struct Case {
         int existing;  // mode of a file there before, or -1
         FileLock_t::ModeRule rule;
@@ -77,11 +78,11 @@ TEST(FileLockTest, LockFileGetsItsModeAndFailuresNameThePath) {
         const std::string path =
             dir / ("lock" + std::to_string(c.existing) + "-" + std::to_string(c.rule));
         if (c.existing >= 0) {
-            ASSERT_TRUE(iotest::WriteFile(path, ""));
+            qmsec_test::WriteFile(path, "");
             ASSERT_EQ(chmod(path.c_str(), static_cast<mode_t>(c.existing)), 0);
         }
         { FileLock_t held(String_t(path), 0640, c.rule); }
-        EXPECT_EQ(iotest::PermissionsOf(path), c.expected) << path;
+        EXPECT_EQ(qmsec_test::PermissionsOf(path), c.expected) << path;
     }
     // A symbolic link in the last part is not followed; a missing directory cannot hold the file.
     ASSERT_EQ(symlink((dir / "target").c_str(), (dir / "link").c_str()), 0);

@@ -17,10 +17,12 @@
 #include "QmXpl/FileOutputStream_t.h"
 #include "QmXpl/IOException_t.h"
 #include "QmXpl/UTF8_t.h"
-#include "xpl/IoTestUtil.h"
+#include "support/Bytes.h"
+#include "support/Streams.h"
+#include "support/TempDir.h"
 
 using namespace QmXplIo;
-using iotest::TempDir;
+using qmsec_test::TempDir;
 using QmXplStr::String_t;
 
 namespace {
@@ -59,8 +61,8 @@ TEST(FileInputStreamTest, ReadsAFileAndReportsMissingFilesAndDirectories) {
     TempDir dir;
     std::string data(100000, '\0');
     std::mt19937 rng(9);
-    data = iotest::RandomBytes(rng, data.size());
-    ASSERT_TRUE(iotest::WriteFile(dir / "f.bin", data));
+    data = qmsec_test::RandomBytes(rng, data.size());
+    qmsec_test::WriteFile(dir / "f.bin", data);
 
     FileInputStream_t in(String_t(dir / "f.bin"));
     EXPECT_EQ(in.Available(), 100000);
@@ -94,7 +96,7 @@ TEST(FileInputStreamTest, ReadsAFileAndReportsMissingFilesAndDirectories) {
 
 TEST(FileStreamTest, DescriptorsAreClosedOnExec) {
     TempDir dir;
-    ASSERT_TRUE(iotest::WriteFile(dir / "in", "x"));
+    qmsec_test::WriteFile(dir / "in", "x");
     FileInputStream_t in(String_t(dir / "in"));
     FileOutputStream_t out(String_t(dir / "out"));
     long inFlags = FlagsOfOpenDescriptor(dir / "in");
@@ -127,7 +129,7 @@ TEST(FileInputStreamTest, ReadsResumeAfterSignals) {
     pthread_t reader = pthread_self();
     std::atomic<bool> done{false};
     std::string expect;
-    for (int i = 0; i < 20; ++i) expect += iotest::Cat("line ", std::to_string(i), "\n");
+    for (int i = 0; i < 20; ++i) expect += qmsec_test::Cat("line ", std::to_string(i), "\n");
     std::thread writer([&] {
         for (int i = 0; i < 5; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -135,7 +137,7 @@ TEST(FileInputStreamTest, ReadsResumeAfterSignals) {
         }
         int fd = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
         for (int i = 0; i < 20; ++i) {
-            std::string line = iotest::Cat("line ", std::to_string(i), "\n");
+            std::string line = qmsec_test::Cat("line ", std::to_string(i), "\n");
             (void)!write(fd, line.data(), line.size());
             for (int k = 0; k < 3 && !done; ++k) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -173,18 +175,18 @@ TEST(FileOutputStreamTest, CreatesTruncatesAndAppends) {
         out.Close();  // harmless
         EXPECT_THROW(out.Write("x", 1), IOException_t);
     }
-    EXPECT_EQ(iotest::ReadFile(dir / "out.txt"), "hello w");
+    EXPECT_EQ(qmsec_test::ReadFile(dir / "out.txt"), "hello w");
     {
         FileOutputStream_t out(path, true);
         out.Write("orld", 4);
         out.Close();
     }
-    EXPECT_EQ(iotest::ReadFile(dir / "out.txt"), "hello world");
+    EXPECT_EQ(qmsec_test::ReadFile(dir / "out.txt"), "hello world");
     {
         FileOutputStream_t out(path);  // replaces the content
         out.Write("new", 3);
     }  // the body closes its descriptor when it goes
-    EXPECT_EQ(iotest::ReadFile(dir / "out.txt"), "new");
+    EXPECT_EQ(qmsec_test::ReadFile(dir / "out.txt"), "new");
 
     EXPECT_THROW(FileOutputStream_t(String_t(dir / "no/such/dir/f")), FileNotFoundException_t);
     EXPECT_THROW(FileOutputStream_t(String_t(dir.Path())), FileNotFoundException_t);
@@ -206,22 +208,23 @@ TEST(FileOutputStreamTest, WriteErrorsCarryTheSystemText) {
 TEST(FileOutputStreamTest, ExplicitModeIsExactForNewFilesWhateverTheUmask) {
     TempDir dir;
     for (mode_t mask : {mode_t{0}, mode_t{077}, mode_t{022}}) {
-        iotest::UmaskScope scope(mask);
+        qmsec_test::UmaskScope scope(mask);
         for (int mode : {0600, 0640, 0644, 0400}) {
-            std::string p = dir / iotest::Cat("f", std::to_string(mask), "_", std::to_string(mode));
+            std::string p =
+                dir / qmsec_test::Cat("f", std::to_string(mask), "_", std::to_string(mode));
             FileOutputStream_t out(String_t(p), false, mode);
             out.Write("secret", 6);
             out.Close();
-            EXPECT_EQ(iotest::PermissionsOf(p), mode) << "umask " << mask;
+            EXPECT_EQ(qmsec_test::PermissionsOf(p), mode) << "umask " << mask;
         }
     }
     // An existing file keeps its permissions and gets the new content.
     std::string p = dir / "existing";
-    ASSERT_TRUE(iotest::WriteFile(p, "old content"));
+    qmsec_test::WriteFile(p, "old content");
     chmod(p.c_str(), 0604);
     FileOutputStream_t out(String_t(p), false, 0600);
     out.Write("new", 3);
     out.Close();
-    EXPECT_EQ(iotest::PermissionsOf(p), 0604);
-    EXPECT_EQ(iotest::ReadFile(p), "new");
+    EXPECT_EQ(qmsec_test::PermissionsOf(p), 0604);
+    EXPECT_EQ(qmsec_test::ReadFile(p), "new");
 }

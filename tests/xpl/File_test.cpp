@@ -12,10 +12,12 @@
 #include "QmXpl/File_t.h"
 #include "QmXpl/IOException_t.h"
 #include "QmXpl/UTF8_t.h"
-#include "xpl/IoTestUtil.h"
+#include "support/Bytes.h"
+#include "support/Streams.h"
+#include "support/TempDir.h"
 
 using namespace QmXplIo;
-using iotest::TempDir;
+using qmsec_test::TempDir;
 using QmXplStr::String_t;
 
 namespace {
@@ -68,7 +70,7 @@ TEST(FileTest, ExistsLengthStatDeleteAndPermissions) {
     EXPECT_FALSE(f.Stat().exists);
     EXPECT_FALSE(f.Delete());
 
-    ASSERT_TRUE(iotest::WriteFile(p, std::string(1234, 'x')));
+    qmsec_test::WriteFile(p, std::string(1234, 'x'));
     EXPECT_TRUE(f.Exists());
     EXPECT_TRUE(f.IsFile());
     EXPECT_FALSE(f.IsDirectory());
@@ -85,17 +87,17 @@ TEST(FileTest, ExistsLengthStatDeleteAndPermissions) {
     EXPECT_EQ(f.LastModified(), s.mtimeNs);
 
     f.SetPermissions(0640);
-    EXPECT_EQ(iotest::PermissionsOf(p), 0640);
+    EXPECT_EQ(qmsec_test::PermissionsOf(p), 0640);
     {
-        iotest::UmaskScope scope(077);
+        qmsec_test::UmaskScope scope(077);
         f.SetPermissions(0666);  // exact, whatever the umask
-        EXPECT_EQ(iotest::PermissionsOf(p), 0666);
+        EXPECT_EQ(qmsec_test::PermissionsOf(p), 0666);
     }
     EXPECT_THROW(File_t(String_t(dir / "missing")).SetPermissions(0600), IOException_t);
     EXPECT_THROW(f.SetPermissions(-1), QmXplMsg::IllegalArgumentError_t);
 
     // An atomic rewrite is a new inode: the key store sees the change even at equal size and time.
-    File_t::WriteAtomically(String_t(p), iotest::Array(std::string(1234, 'y')));
+    File_t::WriteAtomically(String_t(p), qmsec_test::Arr(std::string(1234, 'y')));
     EXPECT_NE(f.Stat().inode, s.inode);
     EXPECT_FALSE(f.Stat() == s);
 
@@ -105,7 +107,7 @@ TEST(FileTest, ExistsLengthStatDeleteAndPermissions) {
 
     // A symbolic link is removed itself, not its target.
     std::string target = dir / "target";
-    ASSERT_TRUE(iotest::WriteFile(target, "t"));
+    qmsec_test::WriteFile(target, "t");
     ASSERT_EQ(symlink(target.c_str(), (dir / "link").c_str()), 0);
     EXPECT_TRUE(File_t(String_t(dir / "link")).Delete());
     EXPECT_TRUE(File_t(String_t(target)).Exists());
@@ -115,7 +117,7 @@ TEST(FileTest, LastModifiedHasNanosecondPrecision) {
     TempDir dir;
     std::string p = dir / "stamp";
     File_t f{String_t(p)};
-    ASSERT_TRUE(iotest::WriteFile(p, "1"));
+    qmsec_test::WriteFile(p, "1");
     const int64_t first = f.LastModified();
     ASSERT_GT(first, 0);
     // The file system's clock advances in ticks of a few milliseconds at most; rewrite until
@@ -124,7 +126,7 @@ TEST(FileTest, LastModifiedHasNanosecondPrecision) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (later == first && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        ASSERT_TRUE(iotest::WriteFile(p, "2"));
+        qmsec_test::WriteFile(p, "2");
         later = f.LastModified();
     }
     ASSERT_NE(later, first);
@@ -145,12 +147,12 @@ TEST(FileTest, MkdirsCreatesEveryMissingParent) {
     EXPECT_TRUE(nested.Mkdirs());  // already there
     // Exact modes whatever the umask: the directory itself as asked, parents 0755.
     for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
-        iotest::UmaskScope scope(mask);
+        qmsec_test::UmaskScope scope(mask);
         const std::string top = dir / ("x" + std::to_string(mask));
         EXPECT_TRUE(File_t(String_t(top + "/y/ks")).Mkdirs(0700));
-        EXPECT_EQ(iotest::PermissionsOf(top + "/y/ks"), 0700) << "umask " << mask;
-        EXPECT_EQ(iotest::PermissionsOf(top + "/y"), 0755) << "umask " << mask;
-        EXPECT_EQ(iotest::PermissionsOf(top), 0755) << "umask " << mask;
+        EXPECT_EQ(qmsec_test::PermissionsOf(top + "/y/ks"), 0700) << "umask " << mask;
+        EXPECT_EQ(qmsec_test::PermissionsOf(top + "/y"), 0755) << "umask " << mask;
+        EXPECT_EQ(qmsec_test::PermissionsOf(top), 0755) << "umask " << mask;
     }
     // Who else may change a directory's entries.
     for (auto [mode, open] : {std::pair{0755, false}, std::pair{0775, true}, std::pair{0757, true},
@@ -160,7 +162,7 @@ TEST(FileTest, MkdirsCreatesEveryMissingParent) {
     }
     EXPECT_FALSE(File_t(String_t(dir / "missing")).IsWritableByOthers());
     // A file in the way: false, and nothing is created below it.
-    ASSERT_TRUE(iotest::WriteFile(dir / "file", "f"));
+    qmsec_test::WriteFile(dir / "file", "f");
     EXPECT_FALSE(File_t(String_t(dir / "file/sub")).Mkdirs());
     EXPECT_FALSE(File_t(String_t(dir / "file")).Mkdirs());
     // A parent where nobody may create anything, root included: false.
@@ -174,20 +176,20 @@ TEST(FileTest, MkdirsCreatesEveryMissingParent) {
 TEST(FileTest, ReadAllAndWriteAtomically) {
     TempDir dir;
     std::mt19937 rng(12);
-    std::string data = iotest::RandomBytes(rng, 300001);
-    File_t::WriteAtomically(String_t(dir / "blob"), iotest::Array(data));
-    EXPECT_TRUE(iotest::Bytes(File_t::ReadAll(String_t(dir / "blob"))) == data);
+    std::string data = qmsec_test::RandomBytes(rng, 300001);
+    File_t::WriteAtomically(String_t(dir / "blob"), qmsec_test::Arr(data));
+    EXPECT_TRUE(qmsec_test::Str(File_t::ReadAll(String_t(dir / "blob"))) == data);
     File_t::WriteAtomically(String_t(dir / "empty"), QmXplArray::CharArray_t());
     EXPECT_EQ(File_t::ReadAll(String_t(dir / "empty")).GetSize(), 0);
     EXPECT_EQ(dir.Names().size(), 2u);
 
     EXPECT_THROW(File_t::ReadAll(String_t(dir / "missing")), FileNotFoundException_t);
     EXPECT_THROW(File_t::ReadAll(String_t(dir.Path())), FileNotFoundException_t);
-    EXPECT_THROW(File_t::WriteAtomically(String_t(dir / "no/dir/f"), iotest::Array("x")),
+    EXPECT_THROW(File_t::WriteAtomically(String_t(dir / "no/dir/f"), qmsec_test::Arr("x")),
                  IOException_t);
     // A file whose size is not known in advance is read whole as well.
     QmXplArray::CharArray_t self = File_t::ReadAll(String_t("/proc/self/status"));
-    EXPECT_NE(iotest::Bytes(self).find("Pid:"), std::string::npos);
+    EXPECT_NE(qmsec_test::Str(self).find("Pid:"), std::string::npos);
 }
 
 TEST(DirListerTest, SortedFilteredNames) {
@@ -196,7 +198,7 @@ TEST(DirListerTest, SortedFilteredNames) {
     // would come before 😀 (F0 ..).
     for (const char* n : {"b.xml", "a.xml", "c.txt", "\xEF\xBC\xA1.xml", "\xF0\x9F\x98\x80.xml",
                           "\xC3\xA9.xml", "Z.xml", ".hidden.xml"})
-        ASSERT_TRUE(iotest::WriteFile(dir / n, "x"));
+        qmsec_test::WriteFile(dir / n, "x");
     ASSERT_EQ(mkdir((dir / "sub.xml").c_str(), 0700), 0);
 
     std::vector<std::string> xml = List(dir.Path(), DirLister_t::Filter_t(String_t(".xml")));
@@ -219,7 +221,7 @@ TEST(DirListerTest, SortedFilteredNames) {
 TEST(DirListerTest, MissingOrUnreadableDirectoryThrows) {
     TempDir dir;
     EXPECT_THROW(DirLister_t(String_t(dir / "missing"), Filter_t(String_t(".xml"))), IOException_t);
-    ASSERT_TRUE(iotest::WriteFile(dir / "plain", "x"));
+    qmsec_test::WriteFile(dir / "plain", "x");
     EXPECT_THROW(DirLister_t(String_t(dir / "plain"), Filter_t()), IOException_t);
     // A directory that cannot be opened, whoever asks: a link that leads to itself.
     ASSERT_EQ(symlink("loop", (dir / "loop").c_str()), 0);
@@ -229,15 +231,15 @@ TEST(DirListerTest, MissingOrUnreadableDirectoryThrows) {
 
 TEST(FileTest, DirCreateGivesParentsTheirModeAndNamesWhatFailed) {
     TempDir dir;
-    iotest::UmaskScope scope(0);
+    qmsec_test::UmaskScope scope(0);
     using QmXplRuntime::Dir_t;
     EXPECT_TRUE(Dir_t::Create(String_t(dir / "p/q/ks"), 0700, 0711));
-    EXPECT_EQ(iotest::PermissionsOf(dir / "p/q/ks"), 0700);
-    EXPECT_EQ(iotest::PermissionsOf(dir / "p/q"), 0711);
-    EXPECT_EQ(iotest::PermissionsOf(dir / "p"), 0711);
+    EXPECT_EQ(qmsec_test::PermissionsOf(dir / "p/q/ks"), 0700);
+    EXPECT_EQ(qmsec_test::PermissionsOf(dir / "p/q"), 0711);
+    EXPECT_EQ(qmsec_test::PermissionsOf(dir / "p"), 0711);
     EXPECT_FALSE(Dir_t::Create(String_t(dir / "p/q/ks"), 0755));  // there already: kept
-    EXPECT_EQ(iotest::PermissionsOf(dir / "p/q/ks"), 0700);
-    ASSERT_TRUE(iotest::WriteFile(dir / "file", "f"));
+    EXPECT_EQ(qmsec_test::PermissionsOf(dir / "p/q/ks"), 0700);
+    qmsec_test::WriteFile(dir / "file", "f");
     for (const std::string& path : {dir / "file/sub", dir / "file"}) {
         try {
             Dir_t::Create(String_t(path));

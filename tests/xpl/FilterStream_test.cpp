@@ -9,11 +9,13 @@
 #include "QmXpl/FilterInputStream_t.h"
 #include "QmXpl/FilterOutputStream_t.h"
 #include "QmXpl/IOException_t.h"
-#include "xpl/IoTestUtil.h"
+#include "support/Bytes.h"
+#include "support/Streams.h"
+#include "support/TempDir.h"
 
 using namespace QmXplIo;
-using iotest::Array;
-using iotest::Bytes;
+using qmsec_test::Arr;
+using qmsec_test::Str;
 
 namespace {
 
@@ -53,7 +55,7 @@ class PlusOneOutput : public FilterOutputStream_t {
 }  // namespace
 
 TEST(FilterStreamTest, SingleByteAndSkipGoThroughTheDerivedBlockRead) {
-    CharArrayInputStream_t raw(Array("abcdef"));
+    CharArrayInputStream_t raw(Arr("abcdef"));
     PlusOneInput in(raw);
     EXPECT_EQ(in.Read(), 'b');
     // Skipping consumes through the transformation: the position moves past "bc" of the source.
@@ -71,11 +73,11 @@ TEST(FilterStreamTest, SingleByteWriteGoesThroughTheDerivedBlockWrite) {
     out.Write("bc", 2);
     out.Write(static_cast<int>('y'));
     out.Close();
-    EXPECT_EQ(Bytes(sink.ToCharArray()), "bcdz");
+    EXPECT_EQ(Str(sink.ToCharArray()), "bcdz");
 }
 
 TEST(FilterStreamTest, PassThroughFilterForwardsEverything) {
-    auto* rec = new iotest::RecordingOutputImpl;
+    auto* rec = new qmsec_test::RecordingOutputImpl;
     OutputStream_t sink(rec);
     FilterOutputStream_t out(sink);
     out.Write('x');
@@ -85,7 +87,7 @@ TEST(FilterStreamTest, PassThroughFilterForwardsEverything) {
     EXPECT_EQ(rec->closes, 1);
     EXPECT_GE(rec->flushes, 1);
 
-    CharArrayInputStream_t raw(Array("0123456789"));
+    CharArrayInputStream_t raw(Arr("0123456789"));
     FilterInputStream_t in(raw);
     EXPECT_EQ(in.Available(), 10);
     EXPECT_EQ(in.Read(), '0');
@@ -98,7 +100,7 @@ TEST(FilterStreamTest, PassThroughFilterForwardsEverything) {
 TEST(FilterStreamTest, ClosingAChainTwiceIsHarmless) {
     // A pass-through filter over a buffer over a recording stream: the second Close must not
     // flush the closed buffer below (which would throw) nor close the bottom again.
-    auto* rec = new iotest::RecordingOutputImpl;
+    auto* rec = new qmsec_test::RecordingOutputImpl;
     OutputStream_t sink(rec);
     FilterOutputStream_t out(BufferedOutputStream_t(sink, 8));
     out.Write("abc", 3);

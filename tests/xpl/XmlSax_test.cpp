@@ -13,6 +13,7 @@
 #include "QmXpl/SAXParser_t.h"
 #include "QmXpl/UTF8_t.h"
 #include "QmXpl/XMLReader_t.h"
+#include "support/Streams.h"
 
 using QmXplIo::InputStream_t;
 using QmXplStr::String_t;
@@ -26,31 +27,10 @@ namespace {
 
 // A stream over bytes in memory that hands out at most step bytes per Read and, when told,
 // reports nothing as available, like a slow connection.
-class MemoryStreamImpl_t : public QmXplIo::InputStreamImpl_t {
-  public:
-    MemoryStreamImpl_t(std::string data, int step, bool announce)
-        : data_(std::move(data)), step_(step), announce_(announce) {}
-    int Read(char* buf, int len) override {
-        if (pos_ >= data_.size()) return -1;
-        size_t n =
-            std::min({static_cast<size_t>(len), static_cast<size_t>(step_), data_.size() - pos_});
-        data_.copy(buf, n, pos_);
-        pos_ += n;
-        ++reads_;
-        return static_cast<int>(n);
-    }
-    int Available() override { return announce_ ? static_cast<int>(data_.size() - pos_) : 0; }
-    int reads_ = 0;
-
-  private:
-    std::string data_;
-    size_t pos_ = 0;
-    int step_;
-    bool announce_;
-};
-
 InputStream_t Stream(const std::string& data, int step = 1 << 30, bool announce = true) {
-    return InputStream_t(new MemoryStreamImpl_t(data, step, announce));
+    auto* stream = new qmsec_test::ScriptedInputImpl(data, step);
+    stream->announce = announce;
+    return InputStream_t(stream);
 }
 
 InputStream_t Trickle(const std::string& data) { return Stream(data, 1, false); }

@@ -15,8 +15,6 @@
 
 namespace qmsec {
 
-using QmXplStr::String_t;
-
 namespace {
 
 const OptionSpec kGlobalOptions[] = {

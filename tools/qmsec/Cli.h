@@ -6,9 +6,15 @@
 #include <vector>
 
 #include "Json.h"
+#include "QmXpl/CharArray_t.h"
 #include "QmXpl/Message_t.h"
+#include "QmXpl/String_t.h"
 
 namespace qmsec {
+
+// Every command works in the layer's arrays and strings.
+using QmXplArray::CharArray_t;
+using QmXplStr::String_t;
 
 // Exit statuses: success, a failure of the operation, a mistake in how the tool was called.
 constexpr int kExitOk = 0;

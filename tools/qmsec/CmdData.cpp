@@ -14,7 +14,6 @@ namespace qmsec {
 
 using QmSecCore::Cipher;
 using QmSecCore::Key;
-using QmXplArray::CharArray_t;
 
 namespace {
 

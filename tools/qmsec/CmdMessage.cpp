@@ -15,12 +15,6 @@
 
 namespace qmsec {
 
-using QmSecCore::Key;
-using QmSecCore::KeyStore;
-using QmSecCore::X509Certificate;
-using QmXplArray::CharArray_t;
-using QmXplStr::String_t;
-
 namespace {
 
 const OptionSpec kOut{"--out", "-o", "FILE",
@@ -40,6 +34,20 @@ void Feed(Source& source, const char* label, const Update& update) {
         progress.Add(n);
         if (chunk.GetSize() != kChunk) chunk.Resize(kChunk);
     }
+}
+
+// Passes every byte of source through transform (a sealer or an unsealer) into sink, then
+// finishes the message and commits the sink.
+template <class Transform>
+int TransformInto(Source& source, Sink& sink, const char* label, Transform& transform) {
+    CharArray_t out;
+    Feed(source, label, [&](const CharArray_t& chunk) {
+        sink.Write(out, transform.Update(chunk.GetData(), chunk.GetSize(), out, 0));
+    });
+    // Writes the header too when no input came (an empty file still seals to a whole message).
+    sink.Write(out, transform.DoFinal(out, 0));
+    sink.Commit();
+    return kExitOk;
 }
 
 int Sign(Invocation& call) {
@@ -96,15 +104,15 @@ int Verify(Invocation& call) {
 
 int Seal(Invocation& call) {
     call.AtMostOne({"--to", "--to-alias"});
-    Key::Algorithm algorithm = SymmetricAlgorithm(call);
-    X509Certificate recipient;
+    QmSecCore::Key::Algorithm algorithm = SymmetricAlgorithm(call);
+    QmSecCore::X509Certificate recipient;
     std::string name;
     if (auto file = call.Value("--to")) {
-        recipient = X509Certificate(ReadSmallFile(*file));
+        recipient = QmSecCore::X509Certificate(ReadSmallFile(*file));
         name = *file;
     } else if (auto alias = call.Value("--to-alias")) {
         CheckAlias(*alias, "alias");
-        KeyStore store;
+        QmSecCore::KeyStore store;
         store.GetCertificate(String_t(*alias), recipient);
         name = *alias;
     } else {
@@ -117,16 +125,7 @@ int Seal(Invocation& call) {
     Source source(call.Arg(0));
     Sink sink(call.Value("--out"), Sink::Content::kPlain, true);
     QmSecCore::MessageSealer sealer(recipient, algorithm);
-    CharArray_t out;
-    Feed(source, "seal", [&](const CharArray_t& chunk) {
-        int m = sealer.Update(chunk.GetData(), chunk.GetSize(), out, 0);
-        sink.Write(out, m);
-    });
-    // Writes the header too when no input came (an empty file still seals to a whole message).
-    int m = sealer.DoFinal(out, 0);
-    sink.Write(out, m);
-    sink.Commit();
-    return kExitOk;
+    return TransformInto(source, sink, "seal", sealer);
 }
 
 int Unseal(Invocation& call) {
@@ -143,21 +142,13 @@ int Unseal(Invocation& call) {
                 "run 'qmsec init'.");
     }
     CheckAlias(alias, "key alias");
-    Key key;
-    KeyStore store;
+    QmSecCore::Key key;
+    QmSecCore::KeyStore store;
     store.GetPrivateKey(String_t(alias), key);
     Source source(call.Arg(0));
     Sink sink(call.Value("--out"), Sink::Content::kSecret, false);
     QmSecCore::MessageUnsealer unsealer(key);
-    CharArray_t out;
-    Feed(source, "unseal", [&](const CharArray_t& chunk) {
-        int m = unsealer.Update(chunk.GetData(), chunk.GetSize(), out, 0);
-        sink.Write(out, m);
-    });
-    int m = unsealer.DoFinal(out, 0);
-    sink.Write(out, m);
-    sink.Commit();
-    return kExitOk;
+    return TransformInto(source, sink, "unseal", unsealer);
 }
 
 }  // namespace

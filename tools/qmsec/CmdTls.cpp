@@ -27,8 +27,6 @@ namespace qmsec {
 using QmSecSsl::SslClientConnection;
 using QmSecSsl::SslConnection;
 using QmSecSsl::SslServerConnection;
-using QmXplArray::CharArray_t;
-using QmXplStr::String_t;
 
 namespace {
 

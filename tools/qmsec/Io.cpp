@@ -17,9 +17,6 @@
 
 namespace qmsec {
 
-using QmXplArray::CharArray_t;
-using QmXplStr::String_t;
-
 namespace {
 
 [[noreturn]] void ThrowSystem(int errnum, const std::string& what) {

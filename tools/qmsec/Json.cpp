@@ -34,9 +34,20 @@ std::string JsonValue::Dump() const {
 }
 
 void JsonValue::DumpInto(std::string& out, int depth) const {
-    auto newline = [&out](int level) {
-        out.push_back('\n');
-        out.append(static_cast<size_t>(level) * 2, ' ');
+    // An array or object: its entries one a line, indented one level deeper; empty on one line.
+    auto container = [&out, depth](char open, char close, size_t count, const auto& entry) {
+        out.push_back(open);
+        for (size_t i = 0; i < count; ++i) {
+            if (i) out.push_back(',');
+            out.push_back('\n');
+            out.append(static_cast<size_t>(depth + 1) * 2, ' ');
+            entry(i);
+        }
+        if (count) {
+            out.push_back('\n');
+            out.append(static_cast<size_t>(depth) * 2, ' ');
+        }
+        out.push_back(close);
     };
     switch (kind_) {
         case Kind::kNull:
@@ -52,34 +63,15 @@ void JsonValue::DumpInto(std::string& out, int depth) const {
             out += JsonQuote(string_);
             break;
         case Kind::kArray:
-            if (items_.empty()) {
-                out += "[]";
-                break;
-            }
-            out.push_back('[');
-            for (size_t i = 0; i < items_.size(); ++i) {
-                if (i) out.push_back(',');
-                newline(depth + 1);
-                items_[i].DumpInto(out, depth + 1);
-            }
-            newline(depth);
-            out.push_back(']');
+            container('[', ']', items_.size(),
+                      [&](size_t i) { items_[i].DumpInto(out, depth + 1); });
             break;
         case Kind::kObject:
-            if (members_.empty()) {
-                out += "{}";
-                break;
-            }
-            out.push_back('{');
-            for (size_t i = 0; i < members_.size(); ++i) {
-                if (i) out.push_back(',');
-                newline(depth + 1);
+            container('{', '}', members_.size(), [&](size_t i) {
                 out += JsonQuote(members_[i].first);
                 out += ": ";
                 members_[i].second.DumpInto(out, depth + 1);
-            }
-            newline(depth);
-            out.push_back('}');
+            });
             break;
     }
 }

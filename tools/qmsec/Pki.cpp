@@ -13,25 +13,13 @@
 #include <memory>
 
 #include "Cli.h"
+#include "OpenSsl.h"
 
 namespace qmsec {
 
 namespace {
 
-template <class T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const noexcept { Free(p); }
-};
-using PKeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
-using BnPtr = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
-using NamePtr = std::unique_ptr<X509_NAME, Deleter<X509_NAME, X509_NAME_free>>;
-using ExtPtr = std::unique_ptr<X509_EXTENSION, Deleter<X509_EXTENSION, X509_EXTENSION_free>>;
-using ReqPtr = std::unique_ptr<X509_REQ, Deleter<X509_REQ, X509_REQ_free>>;
-using P12Ptr = std::unique_ptr<PKCS12, Deleter<PKCS12, PKCS12_free>>;
-void FreeCertificates(STACK_OF(X509) * certs) { sk_X509_pop_free(certs, X509_free); }
-using CertStackPtr = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), FreeCertificates>>;
+namespace ossl = QmSecCore::ossl;
 
 // Fails with OpenSSL's reason for the step that went wrong, after what the tool was doing.
 void Check(bool ok, const char* what,
@@ -50,25 +38,25 @@ std::string BioText(BIO* bio) {
     return std::string(data, static_cast<size_t>(n > 0 ? n : 0));
 }
 
-PKeyPtr ReadKey(const std::string& pem, const char* what = "reading the issuer's key") {
-    BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+ossl::PKey ReadKey(const std::string& pem, const char* what = "reading the issuer's key") {
+    ossl::Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     Check(bio != nullptr, what);
-    PKeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+    ossl::PKey key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
     Check(key != nullptr, what);
     return key;
 }
 
-X509Ptr ReadCertificate(const std::string& pem,
-                        const char* what = "reading the issuer's certificate") {
-    BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+ossl::X509Ptr ReadCertificate(const std::string& pem,
+                              const char* what = "reading the issuer's certificate") {
+    ossl::Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     Check(bio != nullptr, what);
-    X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+    ossl::X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
     Check(cert != nullptr, what);
     return cert;
 }
 
-NamePtr CommonNameOnly(const std::string& commonName) {
-    NamePtr name(X509_NAME_new());
+ossl::X509Name CommonNameOnly(const std::string& commonName) {
+    ossl::X509Name name(X509_NAME_new());
     Check(name != nullptr, "creating the subject name");
     Check(X509_NAME_add_entry_by_txt(name.get(), "CN", MBSTRING_UTF8,
                                      reinterpret_cast<const unsigned char*>(commonName.data()),
@@ -78,7 +66,7 @@ NamePtr CommonNameOnly(const std::string& commonName) {
 }
 
 void AddExtension(X509* cert, X509V3_CTX* ctx, int nid, const char* value) {
-    ExtPtr ext(X509V3_EXT_conf_nid(nullptr, ctx, nid, value));
+    ossl::X509Extension ext(X509V3_EXT_conf_nid(nullptr, ctx, nid, value));
     Check(ext != nullptr, "making a certificate extension");
     Check(X509_add_ext(cert, ext.get(), -1) == 1, "adding a certificate extension");
 }
@@ -94,19 +82,19 @@ CertificateRequest::~CertificateRequest() {
 }
 
 void CreateKeyAndCertificate(const CertificateRequest& request, KeyAndCertificate& out) {
-    PKeyPtr key(EVP_RSA_gen(static_cast<unsigned>(request.bits)));
+    ossl::PKey key(EVP_RSA_gen(static_cast<unsigned>(request.bits)));
     Check(key != nullptr, "generating the RSA key");
 
     bool selfSigned = request.issuerCertPem.empty();
-    PKeyPtr issuerKey = selfSigned ? nullptr : ReadKey(request.issuerKeyPem);
-    X509Ptr issuer = selfSigned ? nullptr : ReadCertificate(request.issuerCertPem);
+    ossl::PKey issuerKey = selfSigned ? nullptr : ReadKey(request.issuerKeyPem);
+    ossl::X509Ptr issuer = selfSigned ? nullptr : ReadCertificate(request.issuerCertPem);
 
-    X509Ptr cert(X509_new());
+    ossl::X509Ptr cert(X509_new());
     Check(cert != nullptr, "creating the certificate");
     Check(X509_set_version(cert.get(), 2) == 1, "setting the version");
 
     // A positive random serial: large enough that two certificates of one issuer never share one.
-    BnPtr serial(BN_new());
+    ossl::BigNum serial(BN_new());
     Check(serial && BN_rand(serial.get(), 128, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY) == 1,
           "drawing the serial number");
     Check(BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(cert.get())) != nullptr,
@@ -116,7 +104,7 @@ void CreateKeyAndCertificate(const CertificateRequest& request, KeyAndCertificat
     Check(X509_time_adj_ex(X509_getm_notAfter(cert.get()), request.days, 0, nullptr) != nullptr,
           "setting the end");
 
-    NamePtr subject = CommonNameOnly(request.commonName);
+    ossl::X509Name subject = CommonNameOnly(request.commonName);
     Check(X509_set_subject_name(cert.get(), subject.get()) == 1, "setting the subject");
     Check(X509_set_issuer_name(
               cert.get(), selfSigned ? subject.get() : X509_get_subject_name(issuer.get())) == 1,
@@ -138,11 +126,11 @@ void CreateKeyAndCertificate(const CertificateRequest& request, KeyAndCertificat
     Check(X509_sign(cert.get(), selfSigned ? key.get() : issuerKey.get(), EVP_sha256()) > 0,
           "signing the certificate");
 
-    BioPtr certBio(BIO_new(BIO_s_mem()));
+    ossl::Bio certBio(BIO_new(BIO_s_mem()));
     Check(certBio && PEM_write_bio_X509(certBio.get(), cert.get()) == 1, "writing the certificate");
     out.certPem = BioText(certBio.get());
 
-    BioPtr keyBio(BIO_new(BIO_s_secmem()));
+    ossl::Bio keyBio(BIO_new(BIO_s_secmem()));
     Check(keyBio && PEM_write_bio_PrivateKey(keyBio.get(), key.get(), nullptr, nullptr, 0, nullptr,
                                              nullptr) == 1,
           "writing the key");
@@ -150,15 +138,15 @@ void CreateKeyAndCertificate(const CertificateRequest& request, KeyAndCertificat
 }
 
 std::string CreateCertificateRequest(const std::string& keyPem, const std::string& commonName) {
-    PKeyPtr key = ReadKey(keyPem, "reading the new key");
-    ReqPtr request(X509_REQ_new());
+    ossl::PKey key = ReadKey(keyPem, "reading the new key");
+    ossl::X509Req request(X509_REQ_new());
     Check(request != nullptr, "creating the request");
     Check(X509_REQ_set_version(request.get(), 0) == 1, "setting the request's version");
-    NamePtr subject = CommonNameOnly(commonName);
+    ossl::X509Name subject = CommonNameOnly(commonName);
     Check(X509_REQ_set_subject_name(request.get(), subject.get()) == 1, "setting the subject");
     Check(X509_REQ_set_pubkey(request.get(), key.get()) == 1, "setting the public key");
     Check(X509_REQ_sign(request.get(), key.get(), EVP_sha256()) > 0, "signing the request");
-    BioPtr bio(BIO_new(BIO_s_mem()));
+    ossl::Bio bio(BIO_new(BIO_s_mem()));
     Check(bio && PEM_write_bio_X509_REQ(bio.get(), request.get()) == 1, "writing the request");
     return BioText(bio.get());
 }
@@ -166,13 +154,13 @@ std::string CreateCertificateRequest(const std::string& keyPem, const std::strin
 std::string CreatePkcs12(const std::string& keyPem, const std::string& certPem,
                          const std::string& friendlyName, const std::string& password) {
     const char* doing = "Could not make the PKCS #12 file";
-    PKeyPtr key = ReadKey(keyPem, "reading the private key");
-    X509Ptr cert = ReadCertificate(certPem, "reading the certificate");
+    ossl::PKey key = ReadKey(keyPem, "reading the private key");
+    ossl::X509Ptr cert = ReadCertificate(certPem, "reading the certificate");
     // 0 for the algorithms, iterations and MAC settings: OpenSSL's defaults of the day.
-    P12Ptr p12(PKCS12_create(password.c_str(), friendlyName.c_str(), key.get(), cert.get(), nullptr,
-                             0, 0, 0, 0, 0));
+    ossl::Pkcs12 p12(PKCS12_create(password.c_str(), friendlyName.c_str(), key.get(), cert.get(),
+                                   nullptr, 0, 0, 0, 0, 0));
     Check(p12 != nullptr, "encrypting the key and certificate", doing);
-    BioPtr bio(BIO_new(BIO_s_mem()));
+    ossl::Bio bio(BIO_new(BIO_s_mem()));
     Check(bio && i2d_PKCS12_bio(bio.get(), p12.get()) == 1, "encoding", doing);
     return BioText(bio.get());
 }
@@ -180,17 +168,17 @@ std::string CreatePkcs12(const std::string& keyPem, const std::string& certPem,
 void ReadPkcs12(const std::string& der, const std::string& password, KeyAndCertificate& out,
                 int& chainCount) {
     const char* doing = "Could not read the PKCS #12 file";
-    BioPtr bio(BIO_new_mem_buf(der.data(), static_cast<int>(der.size())));
+    ossl::Bio bio(BIO_new_mem_buf(der.data(), static_cast<int>(der.size())));
     Check(bio != nullptr, "reading", doing);
-    P12Ptr p12(d2i_PKCS12_bio(bio.get(), nullptr));
+    ossl::Pkcs12 p12(d2i_PKCS12_bio(bio.get(), nullptr));
     Check(p12 != nullptr, "decoding (it is not a PKCS #12 file)", doing);
     EVP_PKEY* rawKey = nullptr;
     X509* rawCert = nullptr;
     STACK_OF(X509)* rawChain = nullptr;
     int parsed = PKCS12_parse(p12.get(), password.c_str(), &rawKey, &rawCert, &rawChain);
-    PKeyPtr key(rawKey);
-    X509Ptr cert(rawCert);
-    CertStackPtr chain(rawChain);
+    ossl::PKey key(rawKey);
+    ossl::X509Ptr cert(rawCert);
+    ossl::X509Stack chain(rawChain);
     Check(parsed == 1, "opening it with the password (a wrong password?)", doing);
     if (!key || !cert) Fail(std::string(doing) + ": it holds no private key with its certificate.");
     if (!EVP_PKEY_is_a(key.get(), "RSA"))
@@ -198,11 +186,11 @@ void ReadPkcs12(const std::string& der, const std::string& password, KeyAndCerti
              " key; the key store keeps RSA keys only.");
     chainCount = chain ? sk_X509_num(chain.get()) : 0;
 
-    BioPtr certBio(BIO_new(BIO_s_mem()));
+    ossl::Bio certBio(BIO_new(BIO_s_mem()));
     Check(certBio && PEM_write_bio_X509(certBio.get(), cert.get()) == 1, "writing the certificate",
           doing);
     out.certPem = BioText(certBio.get());
-    BioPtr keyBio(BIO_new(BIO_s_secmem()));
+    ossl::Bio keyBio(BIO_new(BIO_s_secmem()));
     Check(keyBio && PEM_write_bio_PrivateKey(keyBio.get(), key.get(), nullptr, nullptr, 0, nullptr,
                                              nullptr) == 1,
           "writing the key", doing);

@@ -1,11 +1,10 @@
-// Helpers shared by the tests of the security streams: scripted and recording streams, random
-// data, and pumping bytes through a stream in random pieces.
+// Scripted and recording streams for the tests of every stream layer, and pumping bytes through
+// a stream in random pieces.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -16,27 +15,13 @@
 #include "QmXpl/CharArray_t.h"
 #include "QmXpl/IOException_t.h"
 #include "QmXpl/InputStream_t.h"
-#include "QmXpl/Message_t.h"
 #include "QmXpl/OutputStream_t.h"
 
-namespace streamtest {
+namespace qmsec_test {
 
 using QmXplArray::CharArray_t;
 using QmXplIo::InputStream_t;
 using QmXplIo::OutputStream_t;
-
-inline std::string Str(const CharArray_t& a) {
-    return std::string(a.GetData(), static_cast<size_t>(a.GetSize()));
-}
-inline CharArray_t Arr(const std::string& s) {
-    return CharArray_t(s.data(), static_cast<int>(s.size()));
-}
-
-inline std::string RandomBytes(std::mt19937& rng, size_t n) {
-    std::string s(n, '\0');
-    for (char& c : s) c = static_cast<char>(rng() & 0xFF);
-    return s;
-}
 
 // A size between 1 and max, with small sizes as likely as large ones (uniform in the logarithm),
 // so that single bytes, odd sizes and whole 64 KiB blocks all come up.
@@ -46,26 +31,9 @@ inline int RandomPieceSize(std::mt19937& rng, int max = 64 * 1024) {
     return std::clamp(n, 1, max);
 }
 
-// The number and text of the first message of an exception of class E thrown by f; -1 and ""
-// when f throws nothing.
-struct Thrown {
-    int number = -1;
-    std::string text;
-};
-template <class E, class F>
-Thrown ThrownBy(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        const QmXplMsg::Message_t& m = e.GetMessageList().Get(0);
-        return {m.GetNumber(), m.GetText().ToUtf8()};
-    }
-    return {};
-}
-
 // Writes data to out in random pieces of 1 to maxPiece bytes.
-inline void WriteInPieces(const OutputStream_t& out, const std::string& data, std::mt19937& rng,
-                          int maxPiece = 64 * 1024) {
+inline void WriteInPieces(const QmXplIo::OutputStream_t& out, const std::string& data,
+                          std::mt19937& rng, int maxPiece = 64 * 1024) {
     size_t at = 0;
     while (at < data.size()) {
         size_t n = std::min(static_cast<size_t>(RandomPieceSize(rng, maxPiece)), data.size() - at);
@@ -76,7 +44,7 @@ inline void WriteInPieces(const OutputStream_t& out, const std::string& data, st
 
 // Reads in until -1 with random request sizes of 1 to maxPiece bytes. A stream that answers 0
 // bytes again and again without ending fails the test through the guard.
-inline std::string ReadInPieces(const InputStream_t& in, std::mt19937& rng,
+inline std::string ReadInPieces(const QmXplIo::InputStream_t& in, std::mt19937& rng,
                                 int maxPiece = 64 * 1024) {
     std::string out;
     std::vector<char> buf(static_cast<size_t>(maxPiece));
@@ -93,25 +61,32 @@ inline std::string ReadInPieces(const InputStream_t& in, std::mt19937& rng,
     return out;
 }
 
-// An input stream over fixed bytes that hands out at most `chunk` bytes per read, counts its
-// calls and closes, and can fail: after `failAt` bytes have been handed out, the next read
-// throws IOException_t once (failOnce) or every time. With `dryAfter` >= 0 a read beyond that
-// many bytes is an error of the test (a stream that would block there).
+inline QmXplIo::IOException_t SimulatedFailure(const char* what) {
+    return QmXplIo::IOException_t(QmXplMsg::CreateError_t(QmXplStr::String_t(what)));
+}
+
+// An input stream over fixed bytes that hands out at most `chunk` bytes per read and, when
+// `stutter` is set, answers every other read with 0 bytes (as a transforming stream may). It
+// records the size of every request and counts its closes, and can fail: after `failAt` bytes
+// have been handed out, the next read throws IOException_t once (failOnce) or every time. With
+// `dryAfter` >= 0 a read beyond that many bytes answers 0 (a stream that would block there).
+// Available tells the bytes left, or 0 when `announce` is cleared.
 class ScriptedInputImpl : public QmXplIo::InputStreamImpl_t {
   public:
-    ScriptedInputImpl(std::string data, int chunk = 1 << 30)
-        : data_(std::move(data)), chunk_(chunk) {}
+    explicit ScriptedInputImpl(std::string data, int chunk = 1 << 30, bool stutter = false)
+        : data_(std::move(data)), chunk_(chunk), stutter_(stutter) {}
     int Read(char* buf, int len) override {
         ++reads;
+        requests.push_back(len);
         if (failAt >= 0 && pos_ >= static_cast<size_t>(failAt) && !failed_) {
             if (failOnce) failed_ = true;
-            throw QmXplIo::IOException_t(
-                QmXplMsg::CreateError_t(QmXplStr::String_t("scripted stream: simulated failure")));
+            throw SimulatedFailure("scripted stream: simulated failure");
         }
         if (dryAfter >= 0 && pos_ >= static_cast<size_t>(dryAfter) && pos_ < data_.size()) {
             blockedReads++;
             return 0;
         }
+        if (stutter_ && (calls_++ % 2 == 0)) return 0;
         if (pos_ >= data_.size()) return -1;
         size_t n =
             std::min({static_cast<size_t>(len), static_cast<size_t>(chunk_), data_.size() - pos_});
@@ -119,13 +94,15 @@ class ScriptedInputImpl : public QmXplIo::InputStreamImpl_t {
         pos_ += n;
         return static_cast<int>(n);
     }
-    int Available() override { return static_cast<int>(data_.size() - pos_); }
+    int Available() override { return announce ? static_cast<int>(data_.size() - pos_) : 0; }
     void Close() override { ++closes; }
 
+    bool announce = true;
     long failAt = -1;
     bool failOnce = true;
     long dryAfter = -1;
     int reads = 0;
+    std::vector<int> requests;
     int blockedReads = 0;
     int closes = 0;
 
@@ -133,35 +110,34 @@ class ScriptedInputImpl : public QmXplIo::InputStreamImpl_t {
     std::string data_;
     size_t pos_ = 0;
     int chunk_;
+    bool stutter_;
+    unsigned calls_ = 0;
     bool failed_ = false;
 };
 
-// An output stream that collects bytes and counts block writes (and those after a close),
-// flushes and closes. With
-// failAfter >= 0 it throws IOException_t once that many bytes have been accepted; with
-// failFlush every flush throws.
+// An output stream that collects bytes and records its block writes (their count, those after a
+// close, and the size of each that it accepted), flushes and closes. With failAfter >= 0 it
+// throws IOException_t once that many bytes have been accepted; with failFlush every flush
+// throws.
 class RecordingOutputImpl : public QmXplIo::OutputStreamImpl_t {
   public:
     void Write(const char* buf, int len) override {
         ++writes;
         if (closes > 0) ++writesAfterClose;
-        if (failAfter >= 0 && static_cast<long>(data.size()) + len > failAfter) {
-            throw QmXplIo::IOException_t(
-                QmXplMsg::CreateError_t(QmXplStr::String_t("recording stream: simulated failure")));
-        }
+        if (failAfter >= 0 && static_cast<long>(data.size()) + len > failAfter)
+            throw SimulatedFailure("recording stream: simulated failure");
+        writeSizes.push_back(len);
         data.append(buf, static_cast<size_t>(len));
     }
     void Flush() override {
         ++flushes;
-        if (failFlush) {
-            throw QmXplIo::IOException_t(QmXplMsg::CreateError_t(
-                QmXplStr::String_t("recording stream: simulated flush failure")));
-        }
+        if (failFlush) throw SimulatedFailure("recording stream: simulated flush failure");
     }
     void Close() override { ++closes; }
 
     std::string data;
     int writes = 0;
+    std::vector<int> writeSizes;
     int writesAfterClose = 0;
     int flushes = 0;
     int closes = 0;
@@ -176,4 +152,4 @@ class CountingSinkImpl : public QmXplIo::OutputStreamImpl_t {
     long long bytes = 0;
 };
 
-}  // namespace streamtest
+}  // namespace qmsec_test
