@@ -129,32 +129,32 @@ void AuthorizerRebuild::Fail(const QmXplMsg::Message_t& m) {
     errors_.Add(m);
 }
 
+String_t AuthorizerRebuild::AddInternalEntity(const ConfigNamespace_t& ns, const char* key,
+                                              unsigned int rights, const char* role,
+                                              const std::string& missing) {
+    String_t id = ns.Open().GetValue(String_t(key));
+    if (id.IsEmpty()) {
+        QMSEC_TRACE(kAuthArea.operation, kProblems, missing.c_str());
+        return id;
+    }
+    tables_.internal[id] = rights;
+    QMSEC_TRACE(kAuthArea.operation, kDecisions,
+                NumToStr(rights, "Added right 0x%x to internal entity '")
+                    << id << "' (" << role << ").");
+    return id;
+}
+
 void AuthorizerRebuild::ReadLocalIds() {
-    String_t coreId = kCoreNamespace.Open().GetValue(String_t(QmSecCore::kCoreIdKey));
+    using QmSecCore::kCoreIdKey;
+    String_t coreId = AddInternalEntity(kCoreNamespace, kCoreIdKey, AuthorizerImpl::RIGHTS_LOCAL,
+                                        "the local QmCoreId",
+                                        std::string("Could not get QmCoreId (") + kCoreIdKey +
+                                            ") of local node from config settings!");
     tables_.localId = coreId.IsEmpty() ? String_t() : coreId;
-    if (!coreId.IsEmpty()) {
-        tables_.internal[coreId] = AuthorizerImpl::RIGHTS_LOCAL;
-        QMSEC_TRACE(kAuthArea.operation, kDecisions,
-                    NumToStr(0xffffffffLL, "Added right 0x%x to internal entity '")
-                        << coreId << "' (the local QmCoreId).");
-    } else {
-        QMSEC_TRACE(kAuthArea.operation, kProblems,
-                    "Could not get QmCoreId ("
-                        << "CORE_ID"
-                        << ") of local node from config settings!");
-    }
-    String_t managerId = kAuthNamespace.Open().GetValue(String_t(kManagerIdKey));
-    if (!managerId.IsEmpty()) {
-        tables_.internal[managerId] = AuthorizerImpl::RIGHT_MANAGER;
-        QMSEC_TRACE(kAuthArea.operation, kDecisions,
-                    NumToStr(AuthorizerImpl::RIGHT_MANAGER, "Added right 0x%x to internal entity '")
-                        << managerId << "' (authorization manager).");
-    } else {
-        QMSEC_TRACE(kAuthArea.operation, kProblems,
-                    "Could not get authorization manager id ("
-                        << "MANAGER_ID"
-                        << ") from config settings!");
-    }
+    AddInternalEntity(kAuthNamespace, kManagerIdKey, AuthorizerImpl::RIGHT_MANAGER,
+                      "authorization manager",
+                      std::string("Could not get authorization manager id (") + kManagerIdKey +
+                          ") from config settings!");
 }
 
 void AuthorizerRebuild::ScanPolicies() {

@@ -36,6 +36,11 @@ class AuthorizerRebuild {
 
     void Fail(const QmXplMsg::Message_t& m);
     void ReadLocalIds();
+    // Gives the entity named by key of ns the rights (role names it in the trace); an unset key
+    // traces missing instead. Returns the id read.
+    QmXplStr::String_t AddInternalEntity(const QmXplConfig::ConfigNamespace_t& ns, const char* key,
+                                         unsigned int rights, const char* role,
+                                         const std::string& missing);
     void ScanPolicies();
     bool OpenHeader(const QmXplStr::String_t& path, QmXplIo::InputStream_t& in);
     void ReadPolicy(const QmXplStr::String_t& headerPath);

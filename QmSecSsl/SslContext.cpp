@@ -10,8 +10,6 @@
 #include "QmSecSsl/SslNames.h"
 #include "QmXpl/ChangedConfiguration_t.h"
 #include "QmXpl/ConfigNamespace_t.h"
-#include "RandomBytes.h"
-#include "SecretWiper.h"
 #include "SslCertificateCache.h"
 #include "SslPolicy.h"
 #include "SslSessionCache.h"
@@ -268,13 +266,9 @@ void SslContext::ReloadTrustedCertificates() {
 void SslContext::ForgetServerSessions() {
     QmXplSync::ReadLock_t lock(lock_);
     if (!ctx_) return;
-    // Everything in the server's store, and every ticket issued so far (new ticket keys).
+    // Everything in the server's store. The server issues no self-contained tickets (its TLS 1.3
+    // tickets name stored sessions), so nothing it handed out resumes after this.
     SSL_CTX_flush_sessions(ctx_.get(), LONG_MAX);
-    unsigned char keys[80];
-    QmSecCore::detail::SecretWiper wipeKeys{keys};
-    if (!QmSecCore::detail::RandomBytes(keys, sizeof keys) ||
-        SSL_CTX_set_tlsext_ticket_keys(ctx_.get(), keys, sizeof keys) != 1)
-        ossl::DiscardErrors();
 }
 
 void SslContext::SetSessionTarget(SSL* ssl, SessionTarget* target) {

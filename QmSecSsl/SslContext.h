@@ -57,8 +57,8 @@ class SslContext {
     void LoadTrustedCertificatesFromKeyStore();
     // Reloads from whichever source is in use.
     void ReloadTrustedCertificates();
-    // The server side forgets its sessions and session tickets, so that no client resumes a
-    // session made under certificates or trust that changed.
+    // The server side forgets its sessions, so that no client resumes a session made under
+    // certificates or trust that changed.
     void ForgetServerSessions();
 
     // Where a client's new sessions go as they arrive (TLS 1.3 tickets come after the
