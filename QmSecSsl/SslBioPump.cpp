@@ -1,9 +1,11 @@
 #include "SslBioPump.h"
 
 #include <openssl/err.h>
+#include <openssl/ssl3.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "Trace.h"
@@ -20,6 +22,21 @@ namespace {
 // longer each time, up to 50 ms.
 void BackOff(int zeroReads) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::min(zeroReads, 50)));
+}
+
+// The body length of the record whose header OpenSSL just asked for and received whole, or 0
+// when the bytes do not look like a record header (then OpenSSL alone decides what they are).
+// OpenSSL, without read-ahead, asks for exactly this body next; taking it in the same step
+// spares a failed SSL_read per record, and never reads past the record.
+size_t RecordBodyLength(SSL* ssl, const char* header, size_t delivered) {
+    if (delivered != SSL3_RT_HEADER_LENGTH || std::strcmp(SSL_rstate_string(ssl), "RH") != 0)
+        return 0;
+    auto byte = [header](int i) { return static_cast<unsigned char>(header[i]); };
+    bool recordType = byte(0) >= SSL3_RT_CHANGE_CIPHER_SPEC && byte(0) <= SSL3_RT_APPLICATION_DATA;
+    size_t length = static_cast<size_t>(byte(3)) << 8 | byte(4);
+    if (!recordType || byte(1) != SSL3_VERSION_MAJOR || length > SSL3_RT_MAX_ENCRYPTED_LENGTH)
+        return 0;
+    return length;
 }
 
 }  // namespace
@@ -42,8 +59,10 @@ bool SslBioPump::Attach(ossl::Ssl ssl) {
 SslBioPump::Outcome SslBioPump::Run(Op op, const char* writeBuffer, char* readBuffer, int length,
                                     int& result) {
     SSL* ssl = ssl_.get();
+    // SSL_get_error must see this operation's errors only. A retry after WANT_READ or WANT_WRITE
+    // queued none, and the pump queues none when it succeeds, so clearing once is enough.
+    ERR_clear_error();
     for (;;) {
-        ERR_clear_error();  // SSL_get_error must see this call's errors only
         int r = 0;
         switch (op) {
             case eConnect:
@@ -108,6 +127,7 @@ SslBioPump::Outcome SslBioPump::Pump(bool wantRead) {
     // OpenSSL wants input but left no request (it had some bytes already): offer what fits.
     if (wantRead && request == 0) request = BIO_ctrl_get_write_guarantee(network);
     int zeroReads = 0;
+    size_t body = 0;  // what is still missing of a record whose header this step took in
     while (request > 0) {
         // The transport reads into the pair's own buffer; only what it delivered is committed.
         char* space = nullptr;
@@ -123,7 +143,14 @@ SslBioPump::Outcome SslBioPump::Pump(bool wantRead) {
         zeroReads = 0;
         if (BIO_nwrite(network, &space, n) != n) return kRefused;
         unmet_ = 0;
-        request = BIO_ctrl_get_read_request(network);
+        // A record's body follows its header within the step, as far as the pair holds it.
+        if (body > 0) {
+            body -= n;
+        } else if (wantRead && request == SSL3_RT_HEADER_LENGTH) {
+            body = RecordBodyLength(ssl_.get(), space, n);
+        }
+        request = body > 0 ? std::min<size_t>(body, BIO_ctrl_get_write_guarantee(network))
+                           : BIO_ctrl_get_read_request(network);
     }
     return kDone;
 }

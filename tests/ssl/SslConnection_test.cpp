@@ -228,6 +228,10 @@ TEST_P(SslConnectionTest, ServerRefusesGarbageAndCutHandshakes) {
         int number;
     } cases[] = {
         {"plain text", [] { return std::string("GET / HTTP/1.0\r\n\r\n"); }, 114},
+        // Record headers refused as they stand, the peer still connected: nothing waits for
+        // the body they announce.
+        {"oversized record", [] { return std::string("\x16\x03\x01\xff\xff", 5); }, 114},
+        {"not version 3", [] { return std::string("\x16\x02\x00\x00\x40", 5); }, 114},
         {"cut hello",
          [] { return std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11); }, 116},
         {"nothing", [] { return std::string(); }, 116},

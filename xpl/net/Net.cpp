@@ -45,37 +45,41 @@ void SocketFd::CloseNow() noexcept {
 }
 
 bool SocketFd::Close() noexcept {
-    std::lock_guard<std::mutex> lock(m_);
-    if (closed_) return false;
-    closed_ = true;
-    if (users_ == 0) {
-        CloseNow();
-    } else {
+    // Closing takes a use of its own, so the descriptor stays valid for the shutdown below.
+    unsigned state = state_.load(std::memory_order_acquire);
+    do {
+        if (state & kClosed) return false;
+    } while (!state_.compare_exchange_weak(state, (state + kUser) | kClosed,
+                                           std::memory_order_acq_rel, std::memory_order_acquire));
+    if (state >= kUser) {
         // Wake the calls that block on the socket; the last of them closes the descriptor.
         // A plain close would keep them blocked, and the number could be reused under them.
         if (::shutdown(fd_, SHUT_RDWR) != 0 && errno != ENOTCONN)
             TraceFailure("shutdown of a socket in use failed: " + ErrorText(errno), __FILE__,
                          __LINE__);
     }
+    Release();
     return true;
 }
 
-bool SocketFd::IsClosed() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return closed_;
+bool SocketFd::IsClosed() const { return state_.load(std::memory_order_acquire) & kClosed; }
+
+void SocketFd::Release() noexcept {
+    // Whoever ends the last use of a closed descriptor releases it, exactly once.
+    if (state_.fetch_sub(kUser, std::memory_order_acq_rel) == (kUser | kClosed)) CloseNow();
 }
 
+// Every socket call passes here twice: a counter, not a lock, keeps that cheap.
 SocketFd::Use::Use(SocketFd& owner, const char* what) : owner_(owner) {
-    std::lock_guard<std::mutex> lock(owner_.m_);
-    if (owner_.closed_) ThrowIoError(what, kSocketClosed);
-    ++owner_.users_;
+    unsigned state = owner_.state_.load(std::memory_order_acquire);
+    do {
+        if (state & kClosed) ThrowIoError(what, kSocketClosed);
+    } while (!owner_.state_.compare_exchange_weak(state, state + kUser, std::memory_order_acq_rel,
+                                                  std::memory_order_acquire));
     fd_ = owner_.fd_;
 }
 
-SocketFd::Use::~Use() {
-    std::lock_guard<std::mutex> lock(owner_.m_);
-    if (--owner_.users_ == 0 && owner_.closed_ && owner_.fd_ >= 0) owner_.CloseNow();
-}
+SocketFd::Use::~Use() { owner_.Release(); }
 
 // --- waiting ----------------------------------------------------------------------------------
 

@@ -3,7 +3,7 @@
 
 #include <sys/socket.h>
 
-#include <mutex>
+#include <atomic>
 #include <string>
 
 #include "QmXpl/InetAddress_t.h"
@@ -72,10 +72,11 @@ class SocketFd {
 
   private:
     void CloseNow() noexcept;
-    mutable std::mutex m_;
+    void Release() noexcept;
+    // Bit 0: closed; the rest counts the uses in progress (kUser each).
+    static constexpr unsigned kClosed = 1, kUser = 2;
+    std::atomic<unsigned> state_{0};
     int fd_;
-    int users_ = 0;
-    bool closed_ = false;
 };
 
 // The system's text for errno err.
