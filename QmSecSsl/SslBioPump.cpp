@@ -90,6 +90,12 @@ SslBioPump::Outcome SslBioPump::Run(Op op, const char* writeBuffer, char* readBu
             DeliverAlert();
             return kFailed;
         }
+        if (finished && op == eShutdown) {
+            // close_notify goes out and nothing is awaited: a read request still outstanding
+            // (a probe for tickets leaves one) must not hold the close until the peer speaks.
+            DrainOutbound();
+            return kDone;
+        }
         Outcome pumped = Pump(e == SSL_ERROR_WANT_READ);
         if (pumped != kDone) return pumped;
         if (finished) return kDone;

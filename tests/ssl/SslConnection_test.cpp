@@ -2,6 +2,7 @@
 // TLS 1.2 and TLS 1.3.
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <random>
 
 #include "QmXpl/ChangedConfiguration_t.h"
@@ -132,6 +133,9 @@ TEST_P(SslConnectionTest, RenegotiateObtainsTheClientCertificateWhileDataFlows) 
             ASSERT_EQ(c.GetInputStream().Read(buffer, 5), 5);
             EXPECT_EQ(std::string(buffer, 5), "world");
             Send(c, "done");
+            // The server still writes after the new handshake (a TLS 1.3 ticket): the transport
+            // stays open until it has closed too.
+            EXPECT_EQ(ReceiveAll(c), "");
             c.Close();
         });
     EXPECT_EQ(serverPeerBefore, "");
@@ -275,6 +279,37 @@ TEST_P(SslConnectionTest, StreamsRefuseMisuseAndNeverMistakeACutForAnEnd) {
             EXPECT_EQ(in.Read(b, 2), -1);  // close_notify
             t.Close();
         });
+}
+
+// Close sends close_notify and returns: it never waits for the peer to read it or to answer,
+// whether or not the client wrote after reading.
+TEST_P(SslConnectionTest, CloseNeverWaitsForThePeer) {
+    for (bool writes : {false, true}) {
+        SCOPED_TRACE(writes ? "client wrote" : "client wrote nothing");
+        std::promise<void> closed;
+        bool closedInTime = false;
+        std::string atServer;
+        RunPair(
+            [&](Connection_t& t) {
+                SslServerConnection s(t, ServerOptions());
+                s.GetOutputStream().Write("hi", 2);  // and the output stays open
+                closedInTime = closed.get_future().wait_for(std::chrono::seconds(5)) ==
+                               std::future_status::ready;
+                atServer = ReceiveAll(s);
+                s.Close();
+            },
+            [&](Connection_t& t) {
+                SslClientConnection c(t, Arr("close"), ClientOptions());
+                char hi[2];
+                ASSERT_EQ(c.GetInputStream().Read(hi, 2), 2);  // TLS 1.3 tickets came first
+                if (writes) Send(c, "bye");
+                c.Close();
+                closed.set_value();
+            },
+            SocketPair());
+        EXPECT_TRUE(closedInTime);
+        EXPECT_EQ(atServer, writes ? "bye" : "");
+    }
 }
 
 TEST(SslOptionsTest, SettersCheckTheirArgumentsAndCopiesAreIndependent) {
