@@ -347,23 +347,52 @@ TEST(SocketTest, StreamsKeepTheSocketAlive) {
     EXPECT_EQ(ReadUpTo(in, 100), "alive");
 }
 
-TEST(SocketTest, DescriptorsAreCloseOnExec) {
-    Pair p = MakePair("127.0.0.1", "127.0.0.1");
-    int sockets = 0;
+// The socket descriptors this process holds open.
+std::vector<int> SocketDescriptors() {
+    std::vector<int> fds;
     DIR* d = opendir("/proc/self/fd");
-    ASSERT_NE(d, nullptr);
+    if (!d) return fds;
     while (dirent* e = readdir(d)) {
         if (e->d_name[0] == '.') continue;
         std::string link = std::string("/proc/self/fd/") + e->d_name;
         char target[256] = "";
         ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-        if (n <= 0 || std::strncmp(target, "socket:", 7) != 0) continue;
-        int fd = std::atoi(e->d_name);
-        ++sockets;
-        EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << "socket fd " << fd;
+        if (n > 0 && std::strncmp(target, "socket:", 7) == 0) fds.push_back(std::atoi(e->d_name));
     }
     closedir(d);
-    EXPECT_GE(sockets, 3);  // listener, client, accepted
+    return fds;
+}
+
+TEST(SocketTest, DescriptorsAreCloseOnExec) {
+    Pair p = MakePair("127.0.0.1", "127.0.0.1");
+    std::vector<int> sockets = SocketDescriptors();
+    for (int fd : sockets) EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << "socket fd " << fd;
+    EXPECT_GE(sockets.size(), 3u);  // listener, client, accepted
+}
+
+// Calls on several threads race a Close from another: each call either runs on the open socket
+// or is told it is closed, and the descriptor is released once the last call has left.
+TEST(SocketTest, CallsOnManyThreadsRaceACloseFromAnotherThread) {
+    size_t before = SocketDescriptors().size();
+    for (int round = 0; round < 20; ++round) {
+        Pair p = MakePair("127.0.0.1", "127.0.0.1");
+        std::atomic<int> toldClosed{0};
+        std::vector<std::thread> callers;
+        for (int i = 0; i < 4; ++i)
+            callers.emplace_back([&] {
+                try {
+                    for (;;) p.accepted.GetInputStream().Available();
+                } catch (const IOException_t&) {
+                    ++toldClosed;
+                }
+            });
+        std::this_thread::sleep_for(std::chrono::milliseconds(round % 3));
+        p.accepted.Close();
+        for (auto& t : callers) t.join();
+        EXPECT_EQ(toldClosed.load(), 4);
+        EXPECT_EQ(SocketDescriptors().size(), before + 2);  // the listener and the client
+    }
+    EXPECT_EQ(SocketDescriptors().size(), before);
 }
 
 TEST(SocketTest, BadArgumentsAndNullHandles) {
