@@ -132,10 +132,10 @@ int main(int argc, char** argv) {
     std::string caFile = dir.Write("ca.pem", ca.pem);
     std::string env = "env QMXPL_HOME=" + qmsec_test::Quote(home) + " " + qmsec_test::Quote(tool);
     Must(env + " init --core-id server");
-    // The default cache of 100 sessions is overrun by this many clients' handshakes before their
-    // sessions come back. That holds for the clients' process too: the shared context keeps the
-    // client sessions in its store as well, and OpenSSL makes a session it evicts from there
-    // unresumable, also the copy in the client session cache.
+    // The server's default store of 100 sessions is overrun by this many clients' handshakes
+    // before their sessions come back; a session it evicts cannot be resumed. The store grows
+    // up to this size, and the server's memory with it (a few KiB a session, the client's
+    // certificate included).
     Must(env + " config set sec.core.ssl SESSION_CACHE_SIZE 20000");
     Must(env + " keystore install CA --trusted --cert " + qmsec_test::Quote(caFile));
     Must(env + " keystore install server --cert " +
