@@ -61,13 +61,17 @@ class SocketOutputStreamImpl_t : public QmXplIo::OutputStreamImpl_t {
 int ConnectOne(const InetAddress_t& address, int port, int timeoutMs, int& err) {
     sockaddr_storage ss;
     socklen_t len = InetAddressAccess_t::ToSockaddr(address, port, ss);
-    int fd = ::socket(ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+    // A bounded wait needs a non-blocking connect; an unbounded one blocks in connect itself,
+    // which spares the poll and the mode switches of every connection.
+    const bool bounded = timeoutMs > 0;
+    int fd = ::socket(ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC | (bounded ? SOCK_NONBLOCK : 0),
+                      IPPROTO_TCP);
     if (fd < 0) {
         err = errno;
         return -1;
     }
-    // Non-blocking connect: the wait can then be bounded, and a signal cannot leave the
-    // connection half made.
+    // Still in progress (bounded), or interrupted by a signal (the kernel goes on making the
+    // connection): wait for the outcome and ask it, so that no connection is left half made.
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&ss), len) != 0) {
         if (errno != EINPROGRESS && errno != EINTR) {
             err = errno;
@@ -75,7 +79,7 @@ int ConnectOne(const InetAddress_t& address, int port, int timeoutMs, int& err) 
             return -1;
         }
         try {
-            if (!WaitReady(fd, POLLOUT, timeoutMs > 0 ? timeoutMs : -1, "connect")) {
+            if (!WaitReady(fd, POLLOUT, bounded ? timeoutMs : -1, "connect")) {
                 err = ETIMEDOUT;
                 ::close(fd);
                 return -1;
@@ -93,6 +97,7 @@ int ConnectOne(const InetAddress_t& address, int port, int timeoutMs, int& err) 
             return -1;
         }
     }
+    if (!bounded) return fd;
     int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         err = errno;
