@@ -5,13 +5,11 @@
 // after a warm-up and after the run; fails when a request went unanswered or descriptors leaked.
 //
 //   bench_tls_load [SECONDS [CLIENTS]]     (default 60 seconds, 64 clients)
-#include <dirent.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,22 +28,6 @@ using QmXplArray::CharArray_t;
 
 CharArray_t Bytes(const std::string& text) {
     return CharArray_t(text.data(), static_cast<int>(text.size()));
-}
-
-long RssKiB(int pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
-}
-
-int OpenDescriptors(int pid) {
-    DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-    if (!dir) return -1;
-    int n = 0;
-    while (readdir(dir)) ++n;
-    closedir(dir);
-    return n - 2;
 }
 
 void Must(const std::string& command) {
@@ -182,8 +164,8 @@ int main(int argc, char** argv) {
     };
     run(3);
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    long rssBefore = RssKiB(pid);
-    int fdsBefore = OpenDescriptors(pid);
+    long rssBefore = qmsec_test::StatusKiB("VmRSS", pid);
+    long fdsBefore = qmsec_test::OpenDescriptors(pid);
     long failedInWarmUp = counters.failed;
     counting = true;
     auto start = std::chrono::steady_clock::now();
@@ -191,8 +173,8 @@ int main(int argc, char** argv) {
     double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    long rssAfter = RssKiB(pid);
-    int fdsAfter = OpenDescriptors(pid);
+    long rssAfter = qmsec_test::StatusKiB("VmRSS", pid);
+    long fdsAfter = qmsec_test::OpenDescriptors(pid);
 
     long full = counters.full, resumed = counters.resumed, failed = counters.failed;
     std::printf("clients                 %d for %.1f s (server: %d threads)\n", clients, elapsed,
@@ -202,7 +184,7 @@ int main(int argc, char** argv) {
     std::printf("full handshakes/s       %.1f\n", full / elapsed);
     std::printf("resumed handshakes/s    %.1f\n", resumed / elapsed);
     std::printf("server RSS              %ld KiB before, %ld KiB after\n", rssBefore, rssAfter);
-    std::printf("server descriptors      %d before, %d after\n", fdsBefore, fdsAfter);
+    std::printf("server descriptors      %ld before, %ld after\n", fdsBefore, fdsAfter);
     bool ok = failed == 0 && fdsAfter <= fdsBefore && resumed > 0 && full > 0;
     std::printf("%s\n", ok ? "OK" : "FAILED");
     return ok ? 0 : 1;

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -89,11 +88,7 @@ class Server {
     }
     const std::string& Log() const { return process_.Output(); }
     // The descriptors the server holds open.
-    long Descriptors() const {
-        auto fds =
-            std::filesystem::directory_iterator("/proc/" + std::to_string(process_.Pid()) + "/fd");
-        return std::distance(fds, std::filesystem::directory_iterator());
-    }
+    long Descriptors() const { return qmsec_test::OpenDescriptors(process_.Pid()); }
 
   private:
     static std::vector<std::string> Command(const Node& node, std::vector<std::string> args) {

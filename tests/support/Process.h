@@ -11,23 +11,33 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace qmsec_test {
 
-// A size of this process from /proc/self/status in KiB ("VmRSS" resident now, "VmHWM" the peak);
-// -1 when it cannot be read.
-inline long StatusKiB(const std::string& field) {
-    std::ifstream status("/proc/self/status");
+// A size of process pid (0: this one) from its /proc status in KiB ("VmRSS" resident now,
+// "VmHWM" the peak); -1 when it cannot be read.
+inline long StatusKiB(const std::string& field, int pid = 0) {
+    std::ifstream status(pid ? "/proc/" + std::to_string(pid) + "/status" : "/proc/self/status");
     const std::string prefix = field + ":";
     for (std::string line; std::getline(status, line);) {
         if (line.compare(0, prefix.size(), prefix) == 0)
             return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
     }
     return -1;
+}
+
+// The number of descriptors process pid holds open; -1 when it cannot be read.
+inline long OpenDescriptors(int pid) {
+    std::error_code error;
+    std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);
+    if (error) return -1;
+    return std::distance(fds, std::filesystem::directory_iterator());
 }
 
 class Process {
